@@ -1,0 +1,90 @@
+// The guest memory map: ten numbered regions, the bucket table, the scratch word and
+// TranslateAddress, the only way guest data addresses reach host storage.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace korvane {
+
+struct Emulator;
+
+constexpr int kRegionSlots = 10;
+constexpr int kBucketCount = 4096;
+constexpr int kScratchBytes = 16;  // the widest access (ldq/stq) is 16 bytes
+
+// Region numbers of the memory map.
+enum RegionNumber : int {
+  kRegionText = 1,
+  kRegionData = 2,
+  kRegionBss = 3,
+  kRegionAbsd = 4,
+  kRegionVreg = 5,
+  kRegionVmem = 6,
+  kRegionStck = 7,
+  kRegionHeap = 8,
+  kRegionOnch = 9,
+  kRegionSyst = 10,
+};
+
+struct MemRegion {
+  bool defined = false;
+  char tag[5] = {};        // four characters and a terminator
+  // An undefined region has last < base, so no address lies in it.
+  uint32_t base = 1;
+  uint32_t size = 0;
+  uint32_t last = 0;       // base + size - 1, inclusive
+  uint8_t* host = nullptr; // storage, or null for a storage-less region
+  std::unique_ptr<uint8_t[]> storage;
+  uint16_t routine = 0;    // 1: accesses served by the display access routines
+  int32_t delta = 0;       // recorded only
+  uint16_t value = 0;      // recorded only
+  uint8_t search[15] = {}; // three link slots, then 4, 1..10, 0
+};
+
+// What TranslateAddress leaves behind for an address in a storage-less region.
+struct AccessReport {
+  uint16_t port = 0;     // display port number, 0 when not a port
+  uint16_t routine = 0;  // the region's routine-access flag
+  uint32_t offset = 0;   // address - region base
+};
+
+struct MemoryMap {
+  MemRegion regions[kRegionSlots + 1];  // index 0 unused: number 0 means no region
+  uint8_t buckets[kBucketCount] = {};   // RegionBuckets
+  alignas(16) uint8_t scratch[kScratchBytes] = {};
+  AccessReport report;
+  uint32_t display_base = 0;            // base of VMEM once defined
+};
+
+// Bucket of a guest address: bits 12-23 ORed with bits 20-31, so distant regions can share one.
+inline uint32_t BucketOf(uint32_t a) {
+  return (((a >> 16) & 0xFFFF) | ((a >> 8) & 0xFFFF)) >> 4;
+}
+
+// Defines region n (1-10). Storage that cannot be obtained ends the run through MsgExit.
+void DefineRegion(Emulator& emu, int n, const char* tag, uint32_t base, uint32_t size,
+                  bool allocate, int32_t delta, uint16_t value, int routine);
+void LinkRegionPage(MemoryMap& map, uint32_t a, int n);
+
+// Host location of guest address a: inside a region's storage, or the scratch word.
+// When `avail` is given it receives how many bytes from the returned location on belong to
+// that storage (the rest of the region, or the scratch area), so callers can bound accesses.
+uint8_t* TranslateAddress(MemoryMap& map, uint32_t a, uint32_t* avail = nullptr);
+
+// The region holding guest address a, or 0.
+int FindRegion(const MemoryMap& map, uint32_t a);
+
+// Bounded guest accesses built on TranslateAddress: bytes that run past the storage of the
+// first byte's region read as zero and writes to them are dropped. They do not consult the
+// display routines; AccessReport is filled as TranslateAddress fills it.
+void GuestRead(MemoryMap& map, uint32_t a, void* out, uint32_t n);
+void GuestWrite(MemoryMap& map, uint32_t a, const void* in, uint32_t n);
+uint32_t GuestRead32(MemoryMap& map, uint32_t a);
+uint16_t GuestRead16(MemoryMap& map, uint32_t a);
+uint8_t GuestRead8(MemoryMap& map, uint32_t a);
+void GuestWrite32(MemoryMap& map, uint32_t a, uint32_t v);
+void GuestWrite16(MemoryMap& map, uint32_t a, uint16_t v);
+void GuestWrite8(MemoryMap& map, uint32_t a, uint8_t v);
+
+}  // namespace korvane

@@ -1,0 +1,61 @@
+// The emulation thread's main routine, its start-up phases and how a run ends.
+#include "driver/emu_main.h"
+
+#include <cstring>
+
+#include "core/emulator.h"
+
+namespace korvane {
+
+namespace {
+
+void StoreMessage(Emulator& emu, const char* text, const char* detail) {
+  // Longer messages are cut at the buffer's capacity; the log line carries them whole.
+  std::string joined = std::string(text) + (detail ? detail : "");
+  std::strncpy(emu.exit.message, joined.c_str(), kExitMessageSize - 1);
+  emu.exit.message[kExitMessageSize - 1] = '\0';
+}
+
+}  // namespace
+
+void MsgExit(Emulator& emu, const char* text) {
+  emu.log.Printf("MsgExit: %s, IP=%08lX\n", text, static_cast<unsigned long>(emu.cpu.ip));
+  StoreMessage(emu, text, nullptr);
+  emu.log.Flush();
+  throw EmuExitSignal{};
+}
+
+void MsgExitDetail(Emulator& emu, const char* text, const char* detail) {
+  emu.log.Printf("MsgExit: %s %s, IP=%08lX\n", text, detail,
+                 static_cast<unsigned long>(emu.cpu.ip));
+  StoreMessage(emu, text, detail);
+  emu.log.Flush();
+  throw EmuExitSignal{};
+}
+
+void EmuAbort(Emulator& emu, const char* text) {
+  emu.log.Printf("%s\n", text);
+  StoreMessage(emu, text, nullptr);
+  emu.log.Flush();
+  throw EmuExitSignal{};
+}
+
+void RequestExit(Emulator& emu, int code) { emu.exit.code = code; }
+
+int EmuMain(Emulator& emu, int argc, char** argv) {
+  (void)emu;
+  (void)argc;
+  (void)argv;
+  return 0;
+}
+
+void EmuThreadMain(Emulator& emu) {
+  try {
+    EmuMain(emu, static_cast<int>(emu.argv.size()), emu.argv.data());
+  } catch (const EmuExitSignal&) {
+  }
+  emu.log.Flush();
+  emu.exit.finished.store(1, std::memory_order_release);
+}
+
+}  // namespace korvane

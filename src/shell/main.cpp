@@ -1,0 +1,2 @@
+// korvane: the desktop application.
+int main() { return 0; }

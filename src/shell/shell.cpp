@@ -1,0 +1,2 @@
+// The desktop application's window.
+namespace korvane::shell {}

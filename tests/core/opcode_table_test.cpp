@@ -1,0 +1,44 @@
+// The opcode table: one entry per instruction, no opcode bound twice, lookups by mnemonic.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "core/opcode_table.h"
+
+namespace korvane {
+namespace {
+
+TEST(OpcodeTable, ListsEachInstructionOnceBetweenPlaceholderAndEndMarker) {
+  const OpcodeEntry* t = OpcodeTable();
+  EXPECT_STREQ(t[0].mnemonic, "dummy0");
+  EXPECT_EQ(t[0].opcode, 0);
+  EXPECT_STREQ(t[kInstructionCount + 1].mnemonic, "");
+  std::set<std::string> names;
+  std::set<int> opcodes;
+  for (int i = 1; i <= kInstructionCount; ++i) {
+    names.insert(t[i].mnemonic);
+    opcodes.insert(t[i].opcode);
+    EXPECT_NE(t[i].handler, nullptr) << t[i].mnemonic;
+  }
+  EXPECT_EQ(names.size(), 134u);
+  EXPECT_EQ(opcodes.size(), 134u);
+  uint8_t index[kOpcodeIndexSize];
+  EXPECT_TRUE(BuildOpcodeIndex(index));
+  EXPECT_EQ(index[0], 0);
+  EXPECT_STREQ(t[index[0x590]].mnemonic, "addo");
+  EXPECT_STREQ(t[index[0x45]].mnemonic, "dummy0");  // unlisted opcodes index entry 0
+}
+
+TEST(OpcodeTable, OpcodeOfSeparatesRegFromOtherFormats) {
+  EXPECT_EQ(OpcodeOf(0x59000000u), 0x590u);       // addo, extension 0
+  EXPECT_EQ(OpcodeOf(0x70000580u), 0x70Bu);       // divo: major 0x70, extension 0xB
+  EXPECT_EQ(OpcodeOf(0x08000000u), 0x08u);        // b
+  EXPECT_EQ(OpcodeOf(0x90000000u), 0x90u);        // ld
+  EXPECT_EQ(FindMnemonic("cmpobge")->opcode, 0x33);
+  EXPECT_EQ(FindMnemonic("movq")->size, 16);
+  EXPECT_EQ(FindMnemonic("nosuch"), nullptr);
+}
+
+}  // namespace
+}  // namespace korvane

@@ -1,0 +1,2 @@
+// korvane-run: run a firmware image headless.
+int main() { return 2; }
