@@ -1,35 +1,126 @@
-// Procedure calls, returns, rejected control instructions and run-time services.
+// Procedure calls, returns, jumps through registers, rejected control instructions and the
+// dispatch of service numbers.
+#include "core/calls.h"
+
 #include "core/emulator.h"
 #include "core/handlers.h"
 
 namespace korvane {
 
-void Op_call(Emulator& emu) { (void)emu; }
-void Op_ret(Emulator& emu) { (void)emu; }
-void Op_bal(Emulator& emu) { (void)emu; }
-void Op_bx(Emulator& emu) { (void)emu; }
-void Op_callx(Emulator& emu) { (void)emu; }
-void Op_modac(Emulator& emu) { (void)emu; }
-void Op_modpc(Emulator& emu) { (void)emu; }
-void Op_sysctl(Emulator& emu) { (void)emu; }
-void Op_calls(Emulator& emu) { (void)emu; }
-void Op_fmark(Emulator& emu) { (void)emu; }
-void Op_flushreg(Emulator& emu) { (void)emu; }
+namespace {
 
-}  // namespace korvane
+constexpr uint32_t kFrameAlign = 16;  // a new frame starts at sp rounded up to 16 bytes
 
-#include "core/calls.h"
+const MemRegion& Stack(const Emulator& emu) { return emu.mem.regions[kRegionStck]; }
 
-namespace korvane {
+// True when a whole frame of 64 bytes at fp lies inside STCK's storage. Computed in 64 bits
+// so that a frame pointer near the top of the address space cannot wrap into range.
+bool FrameInStack(const Emulator& emu, uint32_t fp) {
+  const MemRegion& s = Stack(emu);
+  return s.host != nullptr && fp >= s.base &&
+         uint64_t{fp} + kFrameBytes <= uint64_t{s.last} + 1;
+}
+
+// Points the current frame at fp, which the caller has checked with FrameInStack.
+void MoveFrame(Emulator& emu, uint32_t fp) {
+  const MemRegion& s = Stack(emu);
+  emu.cpu.g[15] = fp;
+  emu.cpu.frame = s.host + (fp - s.base);
+}
+
+void JumpTo(Emulator& emu, uint32_t t) {
+  emu.cpu.length = 0;
+  if (!IsValidTarget(emu, t)) {
+    ReportFault(emu, E_GOTO, true);
+    return;
+  }
+  emu.cpu.ip = t;
+}
+
+}  // namespace
+
+bool IsValidTarget(const Emulator& emu, uint32_t t) {
+  const MemRegion& text = emu.mem.regions[kRegionText];
+  return text.defined && text.size != 0 && t >= text.base && t <= text.last && (t & 3) == 0;
+}
 
 void CallProcedure(Emulator& emu, uint32_t target) {
-  (void)emu;
-  (void)target;
+  // The intercept check comes first: a skipped routine builds no frame, and execution goes
+  // on after the calling instruction with its length untouched.
+  uint32_t t = CheckInterceptCall(emu, target);
+  if (t == 0) return;
+
+  CpuState& cpu = emu.cpu;
+  uint32_t sp = ReadReg(cpu, 1);
+  uint64_t new_fp = (uint64_t{sp} + kFrameAlign - 1) & ~uint64_t{kFrameAlign - 1};
+  const MemRegion& s = Stack(emu);
+  // A new frame whose 64 bytes reach the end of STCK overflows the stack. An sp that points
+  // below STCK (guest code may store anything in r1) would put the frame outside the stack
+  // storage as well, so it is refused the same way rather than followed.
+  if (new_fp + kFrameBytes >= s.last || new_fp < s.base || !FrameInStack(emu, uint32_t(new_fp)))
+  {
+    ReportFault(emu, E_STACKO, true);
+    return;
+  }
+
+  uint32_t old_fp = cpu.g[15];
+  WriteReg(cpu, 2, cpu.ip + cpu.length);  // rip lives in the caller's frame
+  MoveFrame(emu, static_cast<uint32_t>(new_fp));
+  WriteReg(cpu, 0, old_fp);
+  WriteReg(cpu, 1, static_cast<uint32_t>(new_fp) + kFrameBytes);
+  JumpTo(emu, t);
 }
 
 void RunService(Emulator& emu, uint32_t n) {
-  (void)emu;
-  (void)n;
+  if (RunNativeService(emu, n)) return;
+  // Numbers past the table are treated as empty entries.
+  uint32_t e = n < kServiceTableSize ? emu.cpu.service_table[n] : 0;
+  if (e != 0) {
+    CallProcedure(emu, e & ~3u);
+    return;
+  }
+  emu.cpu.g[0] = 0;
+  emu.cpu.g[6] = 0;
+  emu.cpu.g[9] = 0;
 }
+
+// call: displacement relative to the call instruction itself.
+void Op_call(Emulator& emu) { CallProcedure(emu, emu.cpu.ip + emu.cpu.ea); }
+
+void Op_ret(Emulator& emu) {
+  CpuState& cpu = emu.cpu;
+  uint32_t pfp = ReadReg(cpu, 0);
+  // Below STCK is a return from the first frame. A pfp whose frame would not fit inside STCK
+  // (damaged by guest code) is refused too, so the current frame never leaves the stack.
+  if (pfp < Stack(emu).base || !FrameInStack(emu, pfp)) {
+    ReportFault(emu, E_STACKU, true);
+    return;
+  }
+  MoveFrame(emu, pfp);
+  JumpTo(emu, ReadReg(cpu, 2));
+}
+
+void Op_bx(Emulator& emu) { JumpTo(emu, emu.cpu.ea); }
+
+void Op_callx(Emulator& emu) {
+  uint32_t a = emu.cpu.ea;
+  if (a < kServiceAddressLimit) {
+    RunService(emu, a >> 2);  // the low two bits are ignored
+  } else {
+    CallProcedure(emu, a);
+  }
+}
+
+void Op_calls(Emulator& emu) { RunService(emu, emu.cpu.src1); }
+
+// Instructions of the i960 that need a process-control or register-cache model, which this
+// processor does not have.
+void Op_bal(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_modac(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_modpc(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_fmark(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_flushreg(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
+// sysctl is reported but harmless: firmware start-up code issues it and runs on.
+void Op_sysctl(Emulator& emu) { ReportFault(emu, E_INSTR, false); }
 
 }  // namespace korvane

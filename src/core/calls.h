@@ -1,4 +1,5 @@
-// Procedure calls and the run-time services reached through service numbers.
+// Procedure calls, the run-time services reached through service numbers, and the real-number
+// conversions that the services and the floating-point instructions share.
 #pragma once
 
 #include <cstdint>
@@ -7,9 +8,30 @@ namespace korvane {
 
 struct Emulator;
 
+// Service numbers below this many words reach services through callx (A < 1020).
+constexpr uint32_t kServiceAddressLimit = 1020;
+
 // The common call operation of call, callx and the service-table path.
 void CallProcedure(Emulator& emu, uint32_t target);
 // Runs service number n as calls does (native service or service-table call).
 void RunService(Emulator& emu, uint32_t n);
+// Runs the native service n (12, 13, 21-27, 38, 40, 42-44, 57-67); false when n is none of
+// them, so the caller takes the service-table path.
+bool RunNativeService(Emulator& emu, uint32_t n);
+
+// True when t may be the target of a call, return or bx: inside TEXT and a multiple of 4.
+bool IsValidTarget(const Emulator& emu, uint32_t t);
+
+// Real to integer: the low 32 bits of the exact 64-bit integer of an already rounded value.
+// NaN, the infinities and magnitudes of 2^63 or more give 0.
+int32_t RealToInt32(double rounded);
+// The roundings used by the conversions; each returns the value still as a double.
+double RoundHalfAway(double v);  // integer part of v + 0.5 (v > 0) or v - 0.5 (v < 0)
+
+// Bit-pattern views of the register forms of reals.
+float BitsToSingle(uint32_t bits);
+uint32_t SingleToBits(float v);
+double PairToDouble(uint32_t low, uint32_t high);
+void DoubleToPair(double v, uint32_t* low, uint32_t* high);
 
 }  // namespace korvane
