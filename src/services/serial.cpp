@@ -1,15 +1,173 @@
 // Serial ports: the firmware's port1..port4 on host serial devices.
 #include "services/serial.h"
 
+#include <cstdlib>
+
 #include "core/emulator.h"
 #include "services/native_handlers.h"
 
 namespace korvane {
 
-void NativeInitPorts(Emulator& emu) { (void)emu; }
-void NativeInitPort(Emulator& emu) { (void)emu; }
-void NativeReadPort(Emulator& emu) { (void)emu; }
-void NativeWritePort(Emulator& emu) { (void)emu; }
-void NativeStatusPort(Emulator& emu) { (void)emu; }
+namespace {
+
+constexpr int kRegG7 = 7;  // port variable address on entry
+constexpr int kRegG9 = 9;  // result: 1 success, 0 failure
+
+const char* const kPortNames[kGuestPortCount] = {"port1", "port2", "port3", "port4"};
+
+// Where a port routine's call goes after a successful transfer, when the firmware has it.
+constexpr const char* kSpyInit = "x$insert_spy_ports_INIT";
+constexpr const char* kSpyRead = "x$insert_spy_ports_READ";
+constexpr const char* kSpyWrite = "x$insert_spy_ports_WRITE";
+
+// The common start of the per-port routines: g9 := 0, then the COM number of the port whose
+// variable g7 points at, or 0 when the port is unknown or not connected. An address of 0 is
+// never a port: it stands for a variable the executable lacks.
+int LookupPort(Emulator& emu, uint32_t* port) {
+  emu.cpu.g[kRegG9] = 0;
+  uint32_t addr = emu.cpu.g[kRegG7];
+  if (addr == 0) return 0;
+  for (int i = 0; i < kGuestPortCount; ++i) {
+    if (emu.serial.port_addr[i] != addr) continue;
+    int com = emu.opt.com_map[i];
+    if (com < 1 || com > kComCount) return 0;
+    *port = addr;
+    return com;
+  }
+  return 0;
+}
+
+SerialLineSettings ReadLineSettings(Emulator& emu, uint32_t port) {
+  MemoryMap& m = emu.mem;
+  SerialLineSettings s;
+  s.baud = GuestRead32(m, port + kPortBaud);
+  s.data_bits = GuestRead8(m, port + kPortDataBits);
+  s.two_stop_bits = GuestRead32(m, port + kPortStopBits) == 2;
+  uint32_t parity = GuestRead32(m, port + kPortParity);
+  s.parity = parity == 1 ? SerialParity::kOdd
+             : parity == 2 ? SerialParity::kEven
+                           : SerialParity::kNone;
+  s.parity_check = parity != 0;
+  s.rts_handshake = GuestRead8(m, port + kPortRts) != 0;
+  s.cts_flow = GuestRead8(m, port + kPortCts) != 0;
+  return s;
+}
+
+// Opens COM n's device (or its pseudo-terminal) and applies `s`. Returns the descriptor, or
+// -1 when the device does not open or refuses the settings; nothing is left open then.
+int OpenCom(Emulator& emu, int com, const SerialLineSettings& s) {
+  SerialState& serial = emu.serial;
+  std::string path = ComDevicePath(serial, com);
+  if (path == kPtyDevice) {
+    PseudoTerminal& pty = serial.pty[com];
+    if (pty.master < 0) {
+      std::string error;
+      if (!OpenPseudoTerminal(&pty, &error)) return -1;
+      // Tells the user (or a test) where to attach a terminal program.
+      emu.log.Printf("COM%d is %s\n", com, pty.slave_path.c_str());
+      emu.log.Flush();
+    }
+    return SerialConfigure(pty.master, s) ? pty.master : -1;
+  }
+  int fd = SerialOpen(path, /*exclusive=*/true, nullptr);
+  if (fd < 0) return -1;
+  if (!SerialConfigure(fd, s)) {
+    SerialClose(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+std::string DefaultComDevice(int com) { return "/dev/ttyS" + std::to_string(com - 1); }
+
+std::string ComDevicePath(const SerialState& serial, int com) {
+  if (!serial.device_path[com].empty()) return serial.device_path[com];
+  if (serial.use_environment) {
+    std::string name = "KORVANE_COM" + std::to_string(com);
+    const char* value = std::getenv(name.c_str());
+    if (value && *value) return value;
+  }
+  return DefaultComDevice(com);
+}
+
+void CloseComHandle(SerialState& serial, int com) {
+  int fd = serial.handles[com];
+  serial.handles[com] = -1;
+  if (fd < 0 || fd == serial.pty[com].master) return;
+  SerialClose(fd);
+}
+
+SerialState::~SerialState() {
+  for (int com = 1; com <= kComCount; ++com) {
+    CloseComHandle(*this, com);
+    ClosePseudoTerminal(&pty[com]);
+  }
+}
+
+void NativeInitPorts(Emulator& emu) {
+  // Closing, not just forgetting, the handles: an exclusive device left open would refuse the
+  // next x$init_port on the same COM number.
+  for (int com = 1; com <= kComCount; ++com) CloseComHandle(emu.serial, com);
+  for (int i = 0; i < kGuestPortCount; ++i) {
+    emu.serial.port_addr[i] = LookupIdent(emu, kPortNames[i]);
+  }
+}
+
+void NativeInitPort(Emulator& emu) {
+  uint32_t port = 0;
+  int com = LookupPort(emu, &port);
+  if (com == 0) return;
+  CloseComHandle(emu.serial, com);
+  SerialLineSettings s = ReadLineSettings(emu, port);
+  int fd = OpenCom(emu, com, s);
+  emu.serial.handles[com] = fd;
+  uint8_t ok = fd >= 0 ? 1 : 0;
+  GuestWrite8(emu.mem, port + kPortOpen, ok);
+  GuestWrite8(emu.mem, port + kPortSucceeded, ok);
+  emu.cpu.g[kRegG9] = ok;
+  // The firmware's spy sees every initialisation, failed or not.
+  emu.intercept.spy_redirect = kSpyInit;
+}
+
+void NativeWritePort(Emulator& emu) {
+  uint32_t port = 0;
+  int com = LookupPort(emu, &port);
+  if (com == 0) return;
+  uint8_t ok = 0;
+  GuestWrite8(emu.mem, port + kPortSucceeded, 0);
+  if (GuestRead8(emu.mem, port + kPortOpen) == 1) {
+    uint8_t c = GuestRead8(emu.mem, port + kPortSend);
+    // A port the firmware marks open but whose handle is closed (x$init_ports ran since) fails.
+    if (SerialWriteByte(emu.serial.handles[com], c, kSerialWriteTimeoutMs) == SerialIo::kDone) {
+      ok = 1;
+    }
+  }
+  GuestWrite8(emu.mem, port + kPortSucceeded, ok);
+  emu.cpu.g[kRegG9] = ok;
+  if (ok) emu.intercept.spy_redirect = kSpyWrite;
+}
+
+void NativeReadPort(Emulator& emu) {
+  uint32_t port = 0;
+  int com = LookupPort(emu, &port);
+  if (com == 0) return;
+  uint8_t ok = 0;
+  GuestWrite8(emu.mem, port + kPortSucceeded, 0);
+  if (GuestRead8(emu.mem, port + kPortOpen) == 1) {
+    uint8_t c = 0;
+    // Field 24 changes only when a character actually arrived.
+    if (SerialReadByte(emu.serial.handles[com], &c, kSerialReadTimeoutMs) == SerialIo::kDone) {
+      GuestWrite8(emu.mem, port + kPortReceived, c);
+      ok = 1;
+    }
+  }
+  GuestWrite8(emu.mem, port + kPortSucceeded, ok);
+  emu.cpu.g[kRegG9] = ok;
+  if (ok) emu.intercept.spy_redirect = kSpyRead;
+}
+
+void NativeStatusPort(Emulator& emu) { emu.cpu.g[kRegG9] = 0; }
 
 }  // namespace korvane
