@@ -5,6 +5,40 @@
 
 namespace korvane {
 
+namespace {
+
+unsigned long Word(uint32_t v) { return static_cast<unsigned long>(v); }
+
+void PrintRow(Emulator& emu, char label, int row, const uint32_t (&w)[4]) {
+  emu.log.Printf("%c%2d: %08lX %08lX %08lX %08lX\n", label, row, Word(w[0]), Word(w[1]),
+                 Word(w[2]), Word(w[3]));
+}
+
+void PrintRegisterDump(Emulator& emu) {
+  CpuState& cpu = emu.cpu;
+  emu.log.Printf("- - - - - - - - - - - - - - - - - - - - - - - - - - - -\n");
+  for (int row = 0; row < 16; row += 4) {
+    uint32_t w[4] = {};
+    // Before the loader has made the first frame there are no local registers to show.
+    if (cpu.frame)
+      for (int i = 0; i < 4; ++i) w[i] = ReadReg(cpu, static_cast<unsigned>(row + i));
+    PrintRow(emu, 'r', row, w);
+  }
+  emu.log.Printf("\n");
+  for (int row = 0; row < 16; row += 4) {
+    uint32_t w[4] = {cpu.g[row], cpu.g[row + 1], cpu.g[row + 2], cpu.g[row + 3]};
+    PrintRow(emu, 'g', row, w);
+  }
+  emu.log.Printf("\n");
+  uint32_t x[4] = {cpu.reserved0[0], cpu.reserved0[1], cpu.ip, cpu.reserved1};
+  PrintRow(emu, 'x', 32, x);
+  emu.log.Printf("\n");
+  DescribeAddress(emu, cpu.ip);
+  emu.log.Printf("\n");
+}
+
+}  // namespace
+
 const char* FaultName(int code) {
   static const char* const kNames[] = {"E_NONE",    "E_OPCODE", "E_ENCODING", "E_AMODE",
                                        "E_MEM",     "E_OPERAND", "E_INSTR",   "E_REG",
@@ -13,10 +47,22 @@ const char* FaultName(int code) {
 }
 
 void ReportFault(Emulator& emu, int code, bool fatal) {
-  (void)code;
-  if (fatal) MsgExit(emu, " Error forced exit ");
+  emu.log.Printf(" ERR %d %s, Opcode %04X %s\n", code, FaultName(code),
+                 static_cast<unsigned>(emu.cpu.opcode), "?");
+  ++emu.run.fault_count;
+  PrintStateReport(emu);
+  emu.log.Printf("\n");
+  DescribeAddress(emu, emu.cpu.ip);
+  emu.log.Printf("\n");
+  // The 20th fault ends the run even when it is not fatal itself.
+  if (fatal || emu.run.fault_count >= kFaultLimit) MsgExit(emu, " Error forced exit ");
 }
 
-void PrintStateReport(Emulator& emu) { (void)emu; }
+void PrintStateReport(Emulator& emu) {
+  if (emu.opt.dr) PrintRegisterDump(emu);
+  emu.log.Printf("IP=%08lX  %08lX (%08lX)  %8ld %-8.8s", Word(emu.cpu.ip),
+                 Word(emu.cpu.instr_word), 0ul, static_cast<long>(emu.cpu.icount), "?");
+  if (emu.run.trigger_count > 0) --emu.run.trigger_count;
+}
 
 }  // namespace korvane

@@ -1,25 +1,142 @@
 // Load, store and address instructions.
+#include <cstring>
+
 #include "core/emulator.h"
 #include "core/handlers.h"
 
 namespace korvane {
 
-void Op_ldob(Emulator& emu) { (void)emu; }
-void Op_stob(Emulator& emu) { (void)emu; }
-void Op_ldos(Emulator& emu) { (void)emu; }
-void Op_stos(Emulator& emu) { (void)emu; }
-void Op_lda(Emulator& emu) { (void)emu; }
-void Op_ld(Emulator& emu) { (void)emu; }
-void Op_st(Emulator& emu) { (void)emu; }
-void Op_ldl(Emulator& emu) { (void)emu; }
-void Op_stl(Emulator& emu) { (void)emu; }
-void Op_ldt(Emulator& emu) { (void)emu; }
-void Op_stt(Emulator& emu) { (void)emu; }
-void Op_ldq(Emulator& emu) { (void)emu; }
-void Op_stq(Emulator& emu) { (void)emu; }
-void Op_ldib(Emulator& emu) { (void)emu; }
-void Op_stib(Emulator& emu) { (void)emu; }
-void Op_ldis(Emulator& emu) { (void)emu; }
-void Op_stis(Emulator& emu) { (void)emu; }
+namespace {
+
+// Host location of the effective address and how many bytes from there belong to its storage.
+// Bytes of an access beyond that read as zero and are dropped on writes, so no access reaches
+// host memory outside the region (or scratch area) of its first byte.
+struct Target {
+  uint8_t* p;
+  uint32_t avail;
+};
+
+inline Target Translate(Emulator& emu) {
+  Target t;
+  t.p = TranslateAddress(emu.mem, emu.cpu.ea, &t.avail);
+  return t;
+}
+
+inline uint32_t ReadBounded(const Target& t, uint32_t n) {
+  uint32_t v = 0;
+  std::memcpy(&v, t.p, n <= t.avail ? n : t.avail);
+  return v;
+}
+
+inline void WriteBounded(const Target& t, uint32_t v, uint32_t n) {
+  std::memcpy(t.p, &v, n <= t.avail ? n : t.avail);
+}
+
+// Byte and short forms look at both parts of the access report, so both are cleared first.
+inline Target TranslateForDisplay(Emulator& emu) {
+  emu.mem.report.port = 0;
+  emu.mem.report.routine = 0;
+  return Translate(emu);
+}
+
+inline void SetData(Emulator& emu, uint32_t v) { WriteReg(emu.cpu, emu.cpu.dst, v); }
+inline uint32_t Data(const Emulator& emu) { return ReadReg(emu.cpu, emu.cpu.dst); }
+
+uint32_t LoadByte(Emulator& emu) {
+  Target t = TranslateForDisplay(emu);
+  const AccessReport& r = emu.mem.report;
+  if (r.routine) return emu.display.routines.vmem_read_byte(emu, r.offset);
+  if (r.port) return emu.display.routines.port_read_byte(emu, r.port);
+  return *t.p;
+}
+
+// Shorts have no port read: a port address reads 0.
+uint32_t LoadShort(Emulator& emu) {
+  Target t = TranslateForDisplay(emu);
+  const AccessReport& r = emu.mem.report;
+  if (r.routine) return emu.display.routines.vmem_read_short(emu, r.offset);
+  if (r.port) return 0;
+  return ReadBounded(t, 2);
+}
+
+void StoreByte(Emulator& emu) {
+  Target t = TranslateForDisplay(emu);
+  const AccessReport& r = emu.mem.report;
+  uint32_t v = Data(emu);
+  if (r.routine) return emu.display.routines.vmem_write_byte(emu, r.offset, v);
+  if (r.port) return emu.display.routines.port_write_byte(emu, r.port, v);
+  *t.p = static_cast<uint8_t>(v);
+}
+
+void StoreShort(Emulator& emu) {
+  Target t = TranslateForDisplay(emu);
+  const AccessReport& r = emu.mem.report;
+  uint32_t v = Data(emu);
+  if (r.routine) return emu.display.routines.vmem_write_short(emu, r.offset, v);
+  if (r.port) return emu.display.routines.port_write_short(emu, r.port, v);
+  WriteBounded(t, v, 2);
+}
+
+// ldl/ldt/ldq and stl/stt/stq: one translation, words in ascending order, no display
+// distinction. A group that would run past r15 or g15 is refused.
+void LoadGroup(Emulator& emu, unsigned count) {
+  if (!RegGroupFits(emu.cpu.dst, count)) ReportFault(emu, E_OPERAND, true);
+  Target t = Translate(emu);
+  for (unsigned k = 0; k < count; ++k) {
+    uint32_t skip = 4 * k;
+    Target word{t.p + (skip < t.avail ? skip : t.avail), skip < t.avail ? t.avail - skip : 0};
+    WriteReg(emu.cpu, emu.cpu.dst + k, ReadBounded(word, 4));
+  }
+}
+
+void StoreGroup(Emulator& emu, unsigned count) {
+  if (!RegGroupFits(emu.cpu.dst, count)) ReportFault(emu, E_OPERAND, true);
+  Target t = Translate(emu);
+  for (unsigned k = 0; k < count; ++k) {
+    uint32_t skip = 4 * k;
+    Target word{t.p + (skip < t.avail ? skip : t.avail), skip < t.avail ? t.avail - skip : 0};
+    WriteBounded(word, ReadReg(emu.cpu, emu.cpu.dst + k), 4);
+  }
+}
+
+}  // namespace
+
+void Op_lda(Emulator& emu) { SetData(emu, emu.cpu.ea); }
+
+void Op_ldob(Emulator& emu) { SetData(emu, LoadByte(emu)); }
+void Op_ldib(Emulator& emu) {
+  SetData(emu, static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(LoadByte(emu)))));
+}
+void Op_ldos(Emulator& emu) { SetData(emu, LoadShort(emu)); }
+void Op_ldis(Emulator& emu) {
+  SetData(emu,
+          static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(LoadShort(emu)))));
+}
+
+// stib and stis truncate exactly like stob and stos; no overflow is detected.
+void Op_stob(Emulator& emu) { StoreByte(emu); }
+void Op_stib(Emulator& emu) { StoreByte(emu); }
+void Op_stos(Emulator& emu) { StoreShort(emu); }
+void Op_stis(Emulator& emu) { StoreShort(emu); }
+
+// Words: display memory reads 0 and ignores stores; a port address counts as scratch.
+void Op_ld(Emulator& emu) {
+  emu.mem.report.routine = 0;
+  Target t = Translate(emu);
+  SetData(emu, emu.mem.report.routine ? 0 : ReadBounded(t, 4));
+}
+
+void Op_st(Emulator& emu) {
+  emu.mem.report.routine = 0;
+  Target t = Translate(emu);
+  if (!emu.mem.report.routine) WriteBounded(t, Data(emu), 4);
+}
+
+void Op_ldl(Emulator& emu) { LoadGroup(emu, 2); }
+void Op_ldt(Emulator& emu) { LoadGroup(emu, 3); }
+void Op_ldq(Emulator& emu) { LoadGroup(emu, 4); }
+void Op_stl(Emulator& emu) { StoreGroup(emu, 2); }
+void Op_stt(Emulator& emu) { StoreGroup(emu, 3); }
+void Op_stq(Emulator& emu) { StoreGroup(emu, 4); }
 
 }  // namespace korvane

@@ -1,10 +1,11 @@
 // The guest memory map: region definition, the bucket table and address translation.
 #include "core/memory_map.h"
 
+#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "core/emulator.h"
+#include "core/log.h"
 
 namespace korvane {
 
@@ -51,7 +52,7 @@ void DefineRegion(Emulator& emu, int n, const char* tag, uint32_t base, uint32_t
   r.host = nullptr;
   if (allocate) {
     // One byte more than asked, so a zero-sized region still has a distinct location.
-    r.storage.reset(new (std::nothrow) uint8_t[static_cast<size_t>(size) + 1]());
+    r.storage.reset(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(size) + 1, 1)));
     r.host = r.storage.get();
     failed = (r.host == nullptr);
   }
@@ -68,17 +69,32 @@ void DefineRegion(Emulator& emu, int n, const char* tag, uint32_t base, uint32_t
   r.routine = routine ? 1 : 0;
   if (failed) MsgExit(emu, " DefineRegion PCHeapAlloc() ");
   if (size == 0) return;  // an empty region holds no address and claims no bucket
-  // Step by 4 KB; stop before the address wraps past the top of the address space.
-  for (uint64_t a = base; a <= r.last; a += 4096) LinkRegionPage(map, static_cast<uint32_t>(a), n);
+  // Step by 4 KB over [base, base + size); a region that runs over the top of the address
+  // space continues at 0, and its last byte's bucket is covered either way.
+  const uint64_t end = static_cast<uint64_t>(base) + size;
+  for (uint64_t a = base; a < end; a += 4096) LinkRegionPage(map, static_cast<uint32_t>(a), n);
   LinkRegionPage(map, r.last, n);
+}
+
+// Option -dm: one line per access outside every region, the first 100 and then one in 65536,
+// so a runaway loop cannot fill the disk.
+static void LogUnmapped(MemoryMap& map, uint32_t a) {
+  uint64_t n = ++map.unmapped_count;
+  if (n > 100 && (n & 0xFFFF) != 0) return;
+  uint32_t ip = map.unmapped_ip ? *map.unmapped_ip : 0;
+  map.unmapped_log->Printf("EMUMEM: unmapped access %08lX at IP=%08lX (%llu so far)\n",
+                           static_cast<unsigned long>(a), static_cast<unsigned long>(ip),
+                           static_cast<unsigned long long>(n));
+  if (n == 100) map.unmapped_log->Printf("EMUMEM: further unmapped accesses logged 1 in 65536\n");
 }
 
 uint8_t* TranslateAddress(MemoryMap& map, uint32_t a, uint32_t* avail) {
   int n = map.buckets[BucketOf(a)];
+  const MemRegion* r = nullptr;
   if (n != 0) {
-    const MemRegion* r = &map.regions[n];
+    r = &map.regions[n];
     int k = 0;
-    while (a < r->base || a > r->last) {
+    while (!RegionHolds(*r, a)) {
       int next = map.regions[n].search[k++];
       if (next == 0) {
         r = nullptr;
@@ -86,16 +102,19 @@ uint8_t* TranslateAddress(MemoryMap& map, uint32_t a, uint32_t* avail) {
       }
       r = &map.regions[next];
     }
-    if (r) {
-      if (r->host) {
-        if (avail) *avail = r->last - a + 1;
-        return r->host + (a - r->base);
-      }
-      uint16_t low = static_cast<uint16_t>(a & 0xFFFF);
-      map.report.port = IsPortNumber(low) ? low : 0;
-      map.report.routine = r->routine;
-      map.report.offset = a - r->base;
+  }
+  if (r) {
+    uint32_t offset = a - r->base;
+    if (r->host) {
+      if (avail) *avail = r->size - offset;
+      return r->host + offset;
     }
+    uint16_t low = static_cast<uint16_t>(a & 0xFFFF);
+    map.report.port = IsPortNumber(low) ? low : 0;
+    map.report.routine = r->routine;
+    map.report.offset = offset;
+  } else if (map.unmapped_log) {
+    LogUnmapped(map, a);
   }
   if (avail) *avail = kScratchBytes;
   return map.scratch;
@@ -104,7 +123,7 @@ uint8_t* TranslateAddress(MemoryMap& map, uint32_t a, uint32_t* avail) {
 int FindRegion(const MemoryMap& map, uint32_t a) {
   for (int n = 1; n <= kRegionSlots; ++n) {
     const MemRegion& r = map.regions[n];
-    if (r.defined && r.size != 0 && a >= r.base && a <= r.last) return n;
+    if (r.defined && RegionHolds(r, a)) return n;
   }
   return 0;
 }

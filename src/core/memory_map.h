@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 namespace korvane {
@@ -27,6 +28,13 @@ enum RegionNumber : int {
   kRegionSyst = 10,
 };
 
+// Region storage comes from calloc, so large regions get zero pages lazily.
+struct FreeDeleter {
+  void operator()(uint8_t* p) const { std::free(p); }
+};
+
+class Log;
+
 struct MemRegion {
   bool defined = false;
   char tag[5] = {};        // four characters and a terminator
@@ -35,7 +43,7 @@ struct MemRegion {
   uint32_t size = 0;
   uint32_t last = 0;       // base + size - 1, inclusive
   uint8_t* host = nullptr; // storage, or null for a storage-less region
-  std::unique_ptr<uint8_t[]> storage;
+  std::unique_ptr<uint8_t, FreeDeleter> storage;
   uint16_t routine = 0;    // 1: accesses served by the display access routines
   int32_t delta = 0;       // recorded only
   uint16_t value = 0;      // recorded only
@@ -55,7 +63,17 @@ struct MemoryMap {
   alignas(16) uint8_t scratch[kScratchBytes] = {};
   AccessReport report;
   uint32_t display_base = 0;            // base of VMEM once defined
+
+  // Option -dm: data accesses outside every region are logged with the instruction pointer.
+  // Set by the run loop; null when the option is off, so the common path pays nothing.
+  Log* unmapped_log = nullptr;
+  const uint32_t* unmapped_ip = nullptr;
+  uint64_t unmapped_count = 0;
 };
+
+// True when guest address a lies in region r (also for regions that end at the top of the
+// address space, and never for an empty or undefined region).
+inline bool RegionHolds(const MemRegion& r, uint32_t a) { return a - r.base < r.size; }
 
 // Bucket of a guest address: bits 12-23 ORed with bits 20-31, so distant regions can share one.
 inline uint32_t BucketOf(uint32_t a) {

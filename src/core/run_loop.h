@@ -13,6 +13,7 @@ struct Emulator;
 struct RunState {
   uint8_t opcode_index[kOpcodeIndexSize] = {};
   uint8_t* system_timer = nullptr;  // host location of the guest variable
+  uint32_t system_timer_avail = 0;  // bytes of storage from that location (at most 4 are used)
   int64_t wall_start_ms = 0;
   int64_t process_start_ms = 0;
   int32_t fault_count = 0;
@@ -25,9 +26,23 @@ struct RunState {
   std::atomic<bool> stop_requested{false};  // host asks the loop to stop (no memory-file save)
   std::atomic<bool> pause_requested{false}; // cooperative pause (window inactive)
   bool stopped_by_host = false;         // the loop ended by a limit or stop request
+
+  // Instructions executed by this run in 64 bits (the guest-visible count wraps at 2^31).
+  // Brought up to date at the loop's check points; CurrentInstructionTotal is exact anytime.
+  uint64_t executed = 0;
+  uint32_t executed_mark = 0;           // instruction count at the last check point
 };
 
+// Fetch, decode and execute until an exit request, a host stop or a fatal condition (which
+// throws EmuExitSignal out of here after logging).
 void RunLoop(Emulator& emu);
+// The current value of the guest variable system_timer (brought up to date first when time
+// follows the instruction count).
 uint32_t ReadSystemTimer(Emulator& emu);
+// Instructions executed since the loop started, exact at any moment.
+uint64_t CurrentInstructionTotal(const Emulator& emu);
+// Time per instruction in ns from hundredths of a second and the instruction count, in 64 bits
+// so long runs cannot overflow; 0 for a count of 0.
+int64_t TimePerInstruction(int64_t dtime, int32_t count);
 
 }  // namespace korvane
