@@ -1,5 +1,7 @@
-// The identifier table, symbols and modules.
+// The identifier table lookups by name and by address, and the project's derived file names.
 #include "image/image.h"
+
+#include <cstring>
 
 #include "core/emulator.h"
 
@@ -9,31 +11,40 @@ ImageState::~ImageState() {
   if (exe) std::fclose(exe);
 }
 
-bool InitEmuIdents(Emulator& emu) {
-  (void)emu;
-  return true;
-}
-
-bool InitEmuExec(Emulator& emu) {
-  (void)emu;
-  return true;
-}
-
 uint32_t LookupIdent(const Emulator& emu, const char* name) {
-  (void)emu;
-  (void)name;
+  const ImageState& im = emu.image;
+  for (int i = 0; i < im.ident_count && i < kIdentCapacity; ++i) {
+    if (im.idents[i].name[0] == '\0') break;
+    if (std::strcmp(im.idents[i].name, name) == 0) return im.idents[i].start;
+  }
   return 0;
 }
 
 void DescribeAddress(Emulator& emu, uint32_t address) {
-  (void)emu;
-  (void)address;
+  const ImageState& im = emu.image;
+  int last = im.module_count < kModuleCapacity ? im.module_count : kModuleCapacity;
+  for (int m = 1; m <= last; ++m) {
+    const Module& mod = im.modules[m];
+    if (mod.text_start <= address && address <= im.modules[m + 1].text_start) {
+      emu.log.Printf("IP=%08lX=%s+0x%lX", static_cast<unsigned long>(address), mod.name,
+                     static_cast<unsigned long>(address - mod.text_start));
+      return;
+    }
+  }
 }
 
 std::string ReplaceExtension(const std::string& name, const char* ext) {
-  size_t slash = name.rfind('\\');
-  size_t dot = name.find('.', slash == std::string::npos ? 0 : slash);
-  return (dot == std::string::npos ? name : name.substr(0, dot)) + "." + ext;
+  std::string cut = name.substr(0, name.find_first_of("\r\n"));
+  size_t slash = cut.find_last_of("\\/");
+  size_t dot = cut.find('.', slash == std::string::npos ? 0 : slash);
+  return (dot == std::string::npos ? cut : cut.substr(0, dot)) + "." + ext;
+}
+
+std::string ProjectFileName(Emulator& emu, const char* ext) {
+  std::string name = ReplaceExtension(emu.opt.project_name, ext);
+  if (name.size() >= static_cast<size_t>(kProjectNameSize))
+    MsgExitDetail(emu, "EMUOPT: file name longer than 67 characters - ", name.c_str());
+  return name;
 }
 
 }  // namespace korvane

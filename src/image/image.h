@@ -112,8 +112,12 @@ uint32_t LookupIdent(const Emulator& emu, const char* name);
 // Writes "IP=%08lX=%s+0x%lX" for the module holding `address`, nothing when none does.
 void DescribeAddress(Emulator& emu, uint32_t address);
 
-// Replaces the extension of a project name (everything from the first "." after the last "\"),
-// or appends "." and the extension when there is none.
+// Replaces the extension of a project name (everything from the first "." after the last "\"
+// or "/"), or appends "." and the extension when there is none. The name is first cut at its
+// first line end (the project line's last word carries it).
 std::string ReplaceExtension(const std::string& name, const char* ext);
+// The project name with extension `ext`; a name too long for the 68-byte name buffer ends the
+// run through MsgExit instead of being cut.
+std::string ProjectFileName(Emulator& emu, const char* ext);
 
 }  // namespace korvane

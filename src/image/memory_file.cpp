@@ -1,11 +1,128 @@
-// The memory file: the absolute-data area kept between runs.
+// The memory file: the absolute-data area kept between runs. A save goes to a temporary file
+// in the same folder that then replaces the old file, so a crash never leaves a torn file.
 #include "image/memory_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "core/emulator.h"
 
 namespace korvane {
 
-void RestoreMemoryFile(Emulator& emu) { (void)emu; }
-void SaveMemoryFile(Emulator& emu) { (void)emu; }
+namespace {
+
+constexpr uint32_t kPieceBytes = 0x7FF0;  // each transfer is one record of at most this size
+
+// Where the area meets the file: area bytes [first, first + length) correspond to file bytes
+// [file_offset, file_offset + length).
+struct Placement {
+  uint32_t first = 0;
+  uint32_t length = 0;
+  uint64_t file_offset = 0;
+};
+
+// A negative offset leaves its first -N bytes out of the file; when that is the whole area
+// there is nothing to transfer (length 0).
+Placement Place(long offset, uint32_t size) {
+  Placement p;
+  if (offset >= 0) {
+    p.file_offset = static_cast<uint64_t>(offset);
+    p.length = size;
+  } else {
+    uint64_t skip = static_cast<uint64_t>(-static_cast<int64_t>(offset));
+    if (skip < size) {
+      p.first = static_cast<uint32_t>(skip);
+      p.length = size - p.first;
+    }
+  }
+  return p;
+}
+
+bool WriteAll(int fd, const uint8_t* p, size_t n) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+void RestoreMemoryFile(Emulator& emu) {
+  std::string name = ProjectFileName(emu, "mem");
+  std::FILE* f = std::fopen(name.c_str(), "rb");
+  if (!f) MsgExitDetail(emu, "EMUEXEC: read file not found - ", name.c_str());
+  const MemRegion& absd = emu.mem.regions[kRegionAbsd];
+  Placement p = Place(emu.opt.mo, absd.host ? absd.size : 0);
+  if (p.file_offset > 0 && fseeko(f, static_cast<off_t>(p.file_offset), SEEK_SET) != 0) {
+    std::fclose(f);
+    MsgExit(emu, "file_seek MemFile");
+  }
+  // A file that ends early leaves the rest of the area as it was.
+  for (uint32_t done = 0; done < p.length;) {
+    uint32_t piece = p.length - done < kPieceBytes ? p.length - done : kPieceBytes;
+    size_t got = std::fread(absd.host + p.first + done, 1, piece, f);
+    done += static_cast<uint32_t>(got);
+    if (got < piece) break;
+  }
+  std::fclose(f);
+}
+
+void SaveMemoryFile(Emulator& emu) {
+  std::string name = ProjectFileName(emu, "mem");
+  const MemRegion& absd = emu.mem.regions[kRegionAbsd];
+  Placement p = Place(emu.opt.mo, absd.host ? absd.size : 0);
+  if (p.length == 0 && emu.opt.mo < 0) {
+    emu.log.Printf("EMUEXEC: memory-file offset %ld leaves no part of the area in the file, "
+                   "%s is left as it was\n",
+                   emu.opt.mo, name.c_str());
+    return;
+  }
+
+  // The new contents go to a temporary file beside the old one; rename() then swaps them in
+  // one step, so a crash or kill leaves either the old or the new file, never a torn one.
+  std::string temp = FolderOf(name) + "/.korvane-mem-XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) MsgExitDetail(emu, "EMUEXEC: write file not found - ", name.c_str());
+  struct stat old {};
+  ::fchmod(fd, ::stat(name.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+
+  bool ok = true;
+  // With a positive offset the bytes before the area read as zeros.
+  if (p.file_offset > 0) ok = ::ftruncate(fd, static_cast<off_t>(p.file_offset)) == 0 &&
+                              ::lseek(fd, static_cast<off_t>(p.file_offset), SEEK_SET) >= 0;
+  for (uint32_t done = 0; ok && done < p.length; done += kPieceBytes) {
+    uint32_t piece = p.length - done < kPieceBytes ? p.length - done : kPieceBytes;
+    ok = WriteAll(fd, absd.host + p.first + done, piece);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  ok = ok && ::rename(temp.c_str(), name.c_str()) == 0;
+  if (!ok) {
+    int err = errno;
+    ::unlink(temp.c_str());
+    // The old file is still intact; say so rather than report a save that did not happen.
+    emu.log.Printf("EMUEXEC: memory file not written (%s), the old one is kept\n",
+                   std::strerror(err));
+    MsgExitDetail(emu, "EMUEXEC: memory file not written - ", name.c_str());
+  }
+}
 
 }  // namespace korvane
