@@ -1,32 +1,211 @@
-// File and directory services on host folders.
+// File services common to all operations: drive table, drive check, names, paths, init.
 #include "services/files/files.h"
 
+#include <unistd.h>
+
+#include <cstring>
+
 #include "core/emulator.h"
+#include "services/files/file_common.h"
 #include "services/native_handlers.h"
 
 namespace korvane {
 
-void InitFileServices(Emulator& emu) { emu.files.initialised = true; }
+namespace files {
 
-void NativeFileFormat(Emulator& emu) { (void)emu; }
-void NativeFileOpen(Emulator& emu) { (void)emu; }
-void NativeFileCreate(Emulator& emu) { (void)emu; }
-void NativeFileRead(Emulator& emu) { (void)emu; }
-void NativeFileReadline(Emulator& emu) { (void)emu; }
-void NativeFileWrite(Emulator& emu) { (void)emu; }
-void NativeFileSeek(Emulator& emu) { (void)emu; }
-void NativeFileClose(Emulator& emu) { (void)emu; }
-void NativeFileShutdown(Emulator& emu) { (void)emu; }
-void NativeFileDelete(Emulator& emu) { (void)emu; }
-void NativeFileRename(Emulator& emu) { (void)emu; }
-void NativeFileChangeDir(Emulator& emu) { (void)emu; }
-void NativeFileStartParseDir(Emulator& emu) { (void)emu; }
-void NativeFileChangeParseDir(Emulator& emu) { (void)emu; }
-void NativeFileMakeDir(Emulator& emu) { (void)emu; }
-void NativeFileReadDir(Emulator& emu) { (void)emu; }
-void NativeFileStringDir(Emulator& emu) { (void)emu; }
-void NativeFileExists(Emulator& emu) { (void)emu; }
-void NativeFileDefineDrive(Emulator& emu) { (void)emu; }
-void NativeFileInit(Emulator& emu) { (void)emu; }
+uint32_t ReadField(Emulator& emu, uint32_t offset) {
+  return GuestRead32(emu.mem, emu.cpu.g[7] + offset);
+}
+
+void WriteField(Emulator& emu, uint32_t offset, uint32_t value) {
+  GuestWrite32(emu.mem, emu.cpu.g[7] + offset, value);
+}
+
+static uint8_t* ErrnumLocation(Emulator& emu) {
+  return emu.vars.file_errnum ? emu.vars.file_errnum : emu.files.errnum_fallback;
+}
+
+uint32_t GetErrnum(Emulator& emu) {
+  uint32_t v;
+  std::memcpy(&v, ErrnumLocation(emu), 4);
+  return v;
+}
+
+void SetErrnum(Emulator& emu, uint32_t code) { std::memcpy(ErrnumLocation(emu), &code, 4); }
+
+void SetResult(Emulator& emu, bool ok) { emu.cpu.g[9] = ok ? 1 : 0; }
+
+int DriveCheck(Emulator& emu) {
+  uint32_t letter = ReadField(emu, FileRequest::kDrive);
+  int drive = -1;
+  if (letter >= 'A' && letter <= 'D') {
+    drive = static_cast<int>(letter - 'A');
+  } else if (letter >= 'P' && letter <= 'U') {
+    drive = 4 + static_cast<int>(letter - 'P');
+  } else {
+    SetErrnum(emu, kErrDrive);
+  }
+  // An error left by an earlier call fails every checking operation until the firmware
+  // clears it.
+  bool pass = GetErrnum(emu) == 0;
+  SetResult(emu, pass);
+  return pass ? drive : -1;
+}
+
+std::string ReadPackedName(Emulator& emu, uint32_t a) {
+  uint8_t packed[kPackedNameBytes];
+  GuestRead(emu.mem, a, packed, kPackedNameBytes);
+  return PackedNameToHost(packed);
+}
+
+OpenFileSlot* RequestSlot(Emulator& emu) {
+  uint32_t handle = ReadField(emu, FileRequest::kHandle);
+  if (handle >= static_cast<uint32_t>(kOpenFileSlots)) return nullptr;
+  OpenFileSlot& slot = emu.files.slots[handle];
+  return slot.fd >= 0 ? &slot : nullptr;
+}
+
+int OpenIntoSlot(Emulator& emu, const std::string& path) {
+  for (int i = 0; i < kOpenFileSlots; ++i) {
+    OpenFileSlot& slot = emu.files.slots[i];
+    if (slot.fd >= 0) continue;
+    int fd = HostOpenRead(emu.files.host, path);
+    if (fd < 0) return -1;
+    slot.fd = fd;
+    slot.mode = 0;
+    slot.path = path;
+    return i;
+  }
+  return -1;
+}
+
+void FreeSlot(OpenFileSlot& slot) {
+  if (slot.fd >= 0) ::close(slot.fd);
+  slot.fd = -1;
+  slot.mode = 0;
+  slot.path.clear();
+}
+
+}  // namespace files
+
+FileState::~FileState() {
+  for (OpenFileSlot& slot : slots) files::FreeSlot(slot);
+}
+
+std::string PackedNameToHost(const uint8_t packed[kPackedNameBytes]) {
+  static const uint8_t kDot[kPackedNameBytes] = {'.', ' ', ' ', ' ', ' ', ' ',
+                                                 ' ', ' ', ' ', ' ', ' '};
+  static const uint8_t kDotDot[kPackedNameBytes] = {'.', '.', ' ', ' ', ' ', ' ',
+                                                    ' ', ' ', ' ', ' ', ' '};
+  bool blank = true;
+  for (int i = 0; i < kPackedNameBytes; ++i) blank = blank && packed[i] == ' ';
+  if (blank) return "\\";
+  if (std::memcmp(packed, kDot, kPackedNameBytes) == 0) return ".";
+  if (std::memcmp(packed, kDotDot, kPackedNameBytes) == 0) return "..";
+  std::string name;
+  for (int i = 0; i < 8; ++i)
+    if (packed[i] != ' ') name += static_cast<char>(packed[i]);
+  bool has_ext = packed[8] != ' ' || packed[9] != ' ' || packed[10] != ' ';
+  if (has_ext) {
+    name += '.';
+    for (int i = 8; i < 11; ++i)
+      if (packed[i] != ' ') name += static_cast<char>(packed[i]);
+  }
+  return name;
+}
+
+void HostNameToPacked(const std::string& name, uint8_t packed[kPackedNameBytes]) {
+  std::memset(packed, ' ', kPackedNameBytes);
+  if (name == "\\") return;
+  if (name == "." || name == "..") {
+    std::memcpy(packed, name.data(), name.size());
+    return;
+  }
+  int pos = 0;
+  for (char c : name) {
+    if (pos >= kPackedNameBytes) break;
+    if (c == '.') {
+      if (pos < 8) pos = 8;  // the blanks are already there
+      continue;
+    }
+    packed[pos++] = static_cast<uint8_t>(c);
+  }
+}
+
+std::string JoinPath(const std::string& path, const std::string& name) {
+  std::string r = path;
+  if (!r.empty() && r.back() != '\\') r += '\\';
+  return r + name;
+}
+
+std::string NormalisePath(const std::string& path) {
+  if (path.size() == 5 && path[1] == ':' && path.compare(2, 3, "\\..") == 0)
+    return path.substr(0, 2);
+  std::string out;
+  size_t i = 0;
+  while (i < path.size()) {
+    // Only a whole ".." component goes up: a name such as "..X" is an ordinary name.
+    bool up = path[i] == '\\' && path.compare(i + 1, 2, "..") == 0 &&
+              (i + 3 == path.size() || path[i + 3] == '\\');
+    if (!up) {
+      out += path[i++];
+      continue;
+    }
+    size_t bs = out.rfind('\\');
+    std::string prev = out.substr(bs == std::string::npos ? 0 : bs + 1);
+    if (prev == "." || prev == "..") {
+      out += path[i++];  // a ".." after "." or ".." is kept as it is
+      continue;
+    }
+    if (bs == std::string::npos && out.size() == 2 && out[1] == ':') {
+      i += 3;  // the drive root stays the drive root
+      continue;
+    }
+    out.resize(bs == std::string::npos ? 0 : bs);
+    i += 3;
+  }
+  return out;
+}
+
+bool PatternMatches(const uint8_t entry[kPackedNameBytes], const uint8_t pattern[kPackedNameBytes]) {
+  for (int i = 0; i < kPackedNameBytes; ++i) {
+    uint8_t e = entry[i], p = pattern[i];
+    if (e >= 'a' && e <= 'z') e = static_cast<uint8_t>(e - 32);
+    if (p >= 'a' && p <= 'z') p = static_cast<uint8_t>(p - 32);
+    bool ok = e == p || e == '*' || p == '*' || (e == '?' && p != ' ') || (p == '?' && e != ' ');
+    if (!ok) return false;
+  }
+  return true;
+}
+
+void InitFileServices(Emulator& emu) {
+  NativeFileInit(emu);
+  emu.files.initialised = true;
+}
+
+void NativeFileInit(Emulator& emu) {
+  const char* list = emu.opt.drive_list;
+  size_t len = strnlen(list, kDriveListSize);
+  for (int i = 0; i < kDriveCount; ++i) {
+    char letter = '?';
+    if (static_cast<size_t>(i) < len) {
+      char c = list[i];
+      letter = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+    }
+    DriveEntry& d = emu.files.drives[i];
+    d.root = std::string(1, letter) + ":";
+    d.search = d.root + "\\*.*";
+    d.current = d.root;
+  }
+}
+
+void NativeFileFormat(Emulator& emu) {
+  files::SetErrnum(emu, files::kErrFormat);
+  files::SetResult(emu, false);
+}
+
+void NativeFileShutdown(Emulator& emu) { files::SetResult(emu, true); }
+
+void NativeFileDefineDrive(Emulator& emu) { files::DriveCheck(emu); }
 
 }  // namespace korvane
