@@ -1,0 +1,315 @@
+// Procedure calls, returns, bx, callx service addresses and the rejected control instructions,
+// driven through the instruction handlers on a small machine with TEXT, STCK and HEAP.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "core/calls.h"
+#include "core/emulator.h"
+#include "core/handlers.h"
+#include "core/heap.h"
+
+namespace korvane {
+namespace {
+
+using ::testing::HasSubstr;
+
+constexpr uint32_t kText = 0x10000;
+constexpr uint32_t kTextSize = 0x1000;
+constexpr uint32_t kStack = kText - 4096;
+constexpr uint32_t kHeap = 0x300000;
+
+// A machine in the state the loader leaves: first frame at STCK base, ip at the entry.
+class CallsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    emu.log.SetCapture(true);
+    DefineRegion(emu, kRegionText, "TEXT", kText, kTextSize, true, 0, 0, 0);
+    DefineRegion(emu, kRegionHeap, "HEAP", kHeap, 0x80000, true, 0, 0, 0);
+    DefineRegion(emu, kRegionStck, "STCK", kStack, 4096, true, 0, 0, 0);
+    HeapReset(emu);
+    emu.cpu.g[15] = kStack;
+    emu.cpu.frame = emu.mem.regions[kRegionStck].host;
+    SetR(0, kStack - 64);
+    SetR(1, kStack + 64);
+    emu.cpu.ip = kText;
+    emu.cpu.length = 4;
+  }
+  uint32_t R(unsigned n) { return ReadReg(emu.cpu, n); }
+  void SetR(unsigned n, uint32_t v) { WriteReg(emu.cpu, n, v); }
+  uint32_t StackWord(uint32_t a) { return GuestRead32(emu.mem, a); }
+
+  // Runs a handler as the run loop would for the instruction at ip; true when the run ended.
+  bool Exec(void (*handler)(Emulator&), uint32_t length = 4) {
+    emu.cpu.length = length;
+    try {
+      handler(emu);
+    } catch (const EmuExitSignal&) {
+      return true;
+    }
+    return false;
+  }
+  bool Call(uint32_t target) {
+    emu.cpu.ea = target - emu.cpu.ip;
+    return Exec(Op_call);
+  }
+  std::string Log() { return emu.log.captured(); }
+
+  Emulator emu;
+};
+
+TEST_F(CallsTest, CallRoundsSpUpTo16AndStoresRipInCaller) {
+  SetR(1, kStack + 84);  // the caller has 20 bytes of local data
+  SetR(5, 0xAAAA5555);
+  ASSERT_FALSE(Call(kText + 0x100));
+  EXPECT_EQ(emu.cpu.g[15], kStack + 96);
+  EXPECT_EQ(emu.cpu.frame, emu.mem.regions[kRegionStck].host + 96);
+  EXPECT_EQ(R(0), kStack);        // pfp
+  EXPECT_EQ(R(1), kStack + 160);  // sp = FP + 64
+  EXPECT_EQ(StackWord(kStack + 8), kText + 4u);  // caller's rip: after the call
+  EXPECT_EQ(StackWord(kStack + 20), 0xAAAA5555u);  // caller's locals stay in stack memory
+  EXPECT_EQ(emu.cpu.ip, kText + 0x100);
+  EXPECT_EQ(emu.cpu.length, 0u);
+
+  // Already aligned sp: no rounding.
+  emu.cpu.ip = kText + 0x100;
+  ASSERT_FALSE(Call(kText + 0x200));
+  EXPECT_EQ(emu.cpu.g[15], kStack + 160);
+}
+
+TEST_F(CallsTest, CallxWithDisplacementWordReturnsAfterEightBytes) {
+  emu.cpu.ea = kText + 0x40;
+  ASSERT_FALSE(Exec(Op_callx, 8));
+  EXPECT_EQ(StackWord(kStack + 8), kText + 8u);
+  EXPECT_EQ(emu.cpu.ip, kText + 0x40);
+}
+
+TEST_F(CallsTest, CallThenRetRestoresCallerFrameAndIp) {
+  emu.cpu.ip = kText + 0x20;
+  ASSERT_FALSE(Call(kText + 0x100));
+  SetR(3, 77);  // callee local
+  ASSERT_FALSE(Exec(Op_ret));
+  EXPECT_EQ(emu.cpu.g[15], kStack);
+  EXPECT_EQ(emu.cpu.frame, emu.mem.regions[kRegionStck].host);
+  EXPECT_EQ(emu.cpu.ip, kText + 0x24);
+  EXPECT_EQ(emu.cpu.length, 0u);
+  EXPECT_EQ(R(1), kStack + 64);  // the caller's sp was never touched
+}
+
+TEST_F(CallsTest, SixtyTwoNestedCallsFitAndTheNextOverflows) {
+  for (int i = 0; i < 62; ++i) {
+    ASSERT_FALSE(Call(kText + 0x100)) << "call " << i + 1;
+    emu.cpu.ip = kText + 0x100;
+  }
+  EXPECT_EQ(emu.cpu.g[15], kStack + 62 * 64);
+  uint8_t* frame = emu.cpu.frame;
+  EXPECT_TRUE(Call(kText + 0x100));
+  EXPECT_THAT(Log(), HasSubstr("E_STACKO"));
+  EXPECT_EQ(emu.cpu.frame, frame);  // nothing moved
+  EXPECT_EQ(emu.cpu.g[15], kStack + 62 * 64);
+
+  // Unwinding all 62 returns lands in the first frame again.
+  emu.log.SetCapture(true);
+  for (int i = 0; i < 62; ++i) ASSERT_FALSE(Exec(Op_ret)) << "ret " << i + 1;
+  EXPECT_EQ(emu.cpu.g[15], kStack);
+}
+
+// Frame pointers that guest code damaged must not move the current frame out of STCK.
+TEST_F(CallsTest, FrameBoundsEndTheRunWithoutLeavingStack) {
+  struct Row {
+    const char* why;
+    bool is_ret;
+    uint32_t value;  // r0 for ret, r1 for call
+    const char* fault;
+  };
+  const Row rows[] = {
+      {"ret in the first frame: pfp is STCK base - 64", true, kStack - 64, "E_STACKU"},
+      {"pfp far below the stack", true, 0, "E_STACKU"},
+      {"pfp whose frame would run past STCK's end", true, kStack + 4096 - 60, "E_STACKU"},
+      {"pfp above the whole address space of STCK", true, 0xFFFFFFF0, "E_STACKU"},
+      {"sp below STCK", false, kStack - 256, "E_STACKO"},
+      {"sp that rounds past 2^32 and wraps to 0", false, 0xFFFFFFF9, "E_STACKO"},
+      {"new frame would reach STCK last", false, kStack + 4096 - 64 - 15, "E_STACKO"},
+  };
+  for (const Row& row : rows) {
+    SetUp();
+    SetR(row.is_ret ? 0 : 1, row.value);
+    uint8_t* frame = emu.cpu.frame;
+    bool ended = row.is_ret ? Exec(Op_ret) : Call(kText + 0x100);
+    EXPECT_TRUE(ended) << row.why;
+    EXPECT_THAT(Log(), HasSubstr(row.fault)) << row.why;
+    EXPECT_EQ(emu.cpu.frame, frame) << row.why;
+    EXPECT_EQ(emu.cpu.g[15], kStack) << row.why;
+  }
+}
+
+TEST_F(CallsTest, HighestFrameThatFitsIsAccepted) {
+  // new FP + 64 = STCK last - 1 is the last frame below the overflow line.
+  SetR(1, kStack + 4096 - 64 - 2 - 15);
+  ASSERT_FALSE(Call(kText + 0x100));
+  EXPECT_EQ(emu.cpu.g[15], kStack + 4096 - 80);
+  ASSERT_FALSE(Exec(Op_ret));
+  EXPECT_EQ(emu.cpu.g[15], kStack);
+}
+
+TEST_F(CallsTest, PfpComesFromG15AsTheGuestLeftIt) {
+  // Guest code that writes g15 changes what the next call stores, not where r0-r15 are.
+  emu.cpu.g[15] = kStack + 0x200;
+  ASSERT_FALSE(Call(kText + 0x100));
+  EXPECT_EQ(R(0), kStack + 0x200u);
+  EXPECT_EQ(emu.cpu.g[15], kStack + 64);
+}
+
+TEST_F(CallsTest, TransferTargetsOutsideTextOrUnalignedAreFatal) {
+  struct Row {
+    const char* why;
+    uint32_t target;
+    bool valid;
+  };
+  const Row rows[] = {
+      {"first word of TEXT", kText, true},
+      {"last word of TEXT", kText + kTextSize - 4, true},
+      {"not a multiple of 4", kText + 2, false},
+      {"just past TEXT", kText + kTextSize, false},
+      {"below TEXT (in STCK)", kStack, false},
+      {"address 0 (a call to 0 is the intercept's to decide, so bx and ret only)", 0, false},
+  };
+  for (const Row& row : rows) {
+    for (int kind = 0; kind < 3; ++kind) {  // call, bx, ret
+      if (kind == 0 && row.target == 0) continue;
+      SetUp();
+      bool ended;
+      if (kind == 0) {
+        ended = Call(row.target);
+      } else if (kind == 1) {
+        emu.cpu.ea = row.target;
+        ended = Exec(Op_bx);
+      } else {
+        ASSERT_FALSE(Call(kText + 0x100));
+        WriteReg(emu.cpu, 2, 0);
+        GuestWrite32(emu.mem, kStack + 8, row.target);  // the caller's rip
+        ended = Exec(Op_ret);
+      }
+      EXPECT_EQ(ended, !row.valid) << row.why << " kind " << kind;
+      if (row.valid) {
+        EXPECT_EQ(emu.cpu.ip, row.target) << row.why << " kind " << kind;
+      } else {
+        EXPECT_THAT(Log(), HasSubstr("E_GOTO")) << row.why << " kind " << kind;
+      }
+    }
+  }
+}
+
+TEST_F(CallsTest, BxChangesNoFrame) {
+  emu.cpu.ea = kText + 0x80;
+  ASSERT_FALSE(Exec(Op_bx, 8));
+  EXPECT_EQ(emu.cpu.ip, kText + 0x80);
+  EXPECT_EQ(emu.cpu.length, 0u);
+  EXPECT_EQ(emu.cpu.g[15], kStack);
+  EXPECT_EQ(R(2), 0u);
+}
+
+TEST_F(CallsTest, CallxBelow1020IsAServiceNumber) {
+  // 48-51 all select service 12: the low two bits are ignored.
+  for (uint32_t a = 48; a <= 51; ++a) {
+    SetUp();
+    emu.cpu.g[0] = 7;
+    emu.cpu.g[1] = kText + 0x300;
+    emu.cpu.ea = a;
+    ASSERT_FALSE(Exec(Op_callx));
+    EXPECT_EQ(emu.cpu.service_table[7], kText + 0x300) << a;
+    EXPECT_EQ(emu.cpu.ip, kText) << "a service is not a transfer";
+    EXPECT_EQ(emu.cpu.g[15], kStack);
+  }
+  // 1016 is service 254, an empty entry.
+  SetUp();
+  emu.cpu.g[0] = emu.cpu.g[6] = emu.cpu.g[9] = 5;
+  emu.cpu.ea = 1016;
+  ASSERT_FALSE(Exec(Op_callx));
+  EXPECT_EQ(emu.cpu.g[0] | emu.cpu.g[6] | emu.cpu.g[9], 0u);
+  // 1020 is an ordinary call, and 1020 is not in TEXT here.
+  SetUp();
+  emu.cpu.ea = 1020;
+  EXPECT_TRUE(Exec(Op_callx));
+  EXPECT_THAT(Log(), HasSubstr("E_GOTO"));
+}
+
+TEST_F(CallsTest, RegisteredServiceRunsAsProcedureAndReturnsAfterCalls) {
+  emu.cpu.g[0] = 20;
+  emu.cpu.g[1] = kText + 0x400 + 3;  // the low bits of an entry are cleared
+  emu.cpu.src1 = 12;
+  ASSERT_FALSE(Exec(Op_calls));
+  emu.cpu.ip = kText + 0x10;
+  emu.cpu.src1 = 20;
+  ASSERT_FALSE(Exec(Op_calls));
+  EXPECT_EQ(emu.cpu.ip, kText + 0x400);
+  EXPECT_EQ(emu.cpu.g[15], kStack + 64);
+  ASSERT_FALSE(Exec(Op_ret));
+  EXPECT_EQ(emu.cpu.ip, kText + 0x14);
+  EXPECT_EQ(emu.cpu.g[15], kStack);
+}
+
+TEST_F(CallsTest, EmptyServiceEntriesClearResultRegistersOnly) {
+  struct Row {
+    const char* why;
+    uint32_t n;
+  };
+  const Row rows[] = {
+      {"unlisted number between the native services", 14},
+      {"number 0", 0},
+      {"last table entry", 254},
+      {"past the table: treated as empty", 255},
+      {"far past the table", 0xFFFFFFFF},
+  };
+  for (const Row& row : rows) {
+    SetUp();
+    for (int i = 0; i < 16; ++i) emu.cpu.g[i] = 100 + i;
+    emu.cpu.g[15] = kStack;
+    emu.cpu.cc = kCcGreater;
+    emu.cpu.src1 = row.n;
+    ASSERT_FALSE(Exec(Op_calls)) << row.why;
+    for (int i = 0; i < 15; ++i) {
+      uint32_t want = (i == 0 || i == 6 || i == 9) ? 0 : 100 + i;
+      EXPECT_EQ(emu.cpu.g[i], want) << row.why << " g" << i;
+    }
+    EXPECT_EQ(emu.cpu.cc, uint32_t{kCcGreater}) << row.why;
+    EXPECT_EQ(emu.cpu.ip, kText) << row.why;
+    EXPECT_EQ(emu.cpu.g[15], kStack) << row.why;
+  }
+}
+
+TEST_F(CallsTest, RegisterServiceIgnoresNumbersPastTheTable) {
+  emu.cpu.g[0] = 255;
+  emu.cpu.g[1] = kText;
+  emu.cpu.src1 = 12;
+  ASSERT_FALSE(Exec(Op_calls));
+  for (uint32_t e : emu.cpu.service_table) EXPECT_EQ(e, 0u);
+  emu.cpu.g[0] = 254;
+  ASSERT_FALSE(Exec(Op_calls));
+  EXPECT_EQ(emu.cpu.service_table[254], kText);
+}
+
+TEST_F(CallsTest, RejectedControlInstructions) {
+  struct Row {
+    const char* why;
+    void (*handler)(Emulator&);
+    bool fatal;
+  };
+  const Row rows[] = {
+      {"bal needs the i960 link register model", Op_bal, true},
+      {"modac: no arithmetic controls", Op_modac, true},
+      {"modpc: no process controls", Op_modpc, true},
+      {"fmark: no trace controls", Op_fmark, true},
+      {"flushreg: no register cache", Op_flushreg, true},
+      {"sysctl is reported and skipped", Op_sysctl, false},
+  };
+  for (const Row& row : rows) {
+    SetUp();
+    EXPECT_EQ(Exec(row.handler), row.fatal) << row.why;
+    EXPECT_THAT(Log(), HasSubstr("E_INSTR")) << row.why;
+    EXPECT_EQ(emu.cpu.ip, kText) << row.why;
+    EXPECT_EQ(emu.cpu.g[15], kStack) << row.why;
+  }
+}
+
+}  // namespace
+}  // namespace korvane
