@@ -1,7 +1,9 @@
 // Display emulation: display memory and ports in five video modes, drawn into two picture pages.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 
 namespace korvane {
 
@@ -23,21 +25,78 @@ struct DisplayRoutines {
   void (*port_write_short)(Emulator&, uint32_t port, uint32_t value);
 };
 
+// Geometry of the monochrome LCD of video mode 5, doubled on screen inside a dotted frame.
+constexpr int kLcdWidth = 240;
+constexpr int kLcdHeight = 128;
+constexpr int kLcdRowBytes = kLcdWidth / 8;
+constexpr int kLcdBytes = kLcdRowBytes * kLcdHeight;
+constexpr int kLcdRefreshDelay = 10;  // refresh ticks that render nothing after start
+
+// Where the LCD's guest arrays live in host memory, resolved on the emulation thread once the
+// image is loaded. Each is cut at the end of the region holding its first byte.
+struct LcdSource {
+  const uint8_t* ram[2] = {nullptr, nullptr};  // display_ram0, display_ram1
+  uint32_t ram_bytes[2] = {0, 0};              // at most kLcdBytes each
+  const uint8_t* visual = nullptr;             // v.visual
+};
+
 struct DisplayState {
   DisplayRoutines routines;  // valid from construction (routines that do nothing)
   uint8_t* page_a = nullptr; // picture pages of kPageBytes, bottom-up rows
   uint8_t* page_b = nullptr;
   DisplayState();
+
+  // Pages used when no window handed its own (the headless runner, tests).
+  std::unique_ptr<uint8_t[]> own_pages;
+
+  // Page contents are only touched through relaxed atomic byte accesses, so the window thread
+  // may copy the shown page while the emulation thread draws (a partly drawn picture may show).
+  uint8_t* draw = nullptr;          // drawing page: emulation thread only
+  std::atomic<int> shown{0};        // shown page: 0 page A, 1 page B
+
+  int mode = 0;                     // video mode the routines were installed for
+  bool packed = false;              // modes 3 and 4
+
+  // Controller registers (emulation thread only).
+  uint8_t seq_index = 0;
+  uint8_t seq[256] = {};
+  uint8_t gfx_index = 0;
+  uint8_t gfx[256] = {};
+  uint8_t crt_index = 0;
+  uint8_t latch[8] = {};
+  uint8_t write_mode = 0;
+  uint8_t set_reset = 0;
+  uint8_t mapped_set_reset = 0;
+  uint8_t dac[256][3] = {};
+  uint8_t dac_write_index = 0, dac_write_component = 0;
+  uint8_t dac_read_index = 0, dac_read_component = 0;
+  uint8_t colour_map[16] = {0, 1, 12, 13, 96, 97, 108, 109, 146, 3, 28, 31, 224, 227, 252, 255};
+  bool eight_pixel = false;
+
+  // Mode 5: published by the emulation thread (release), read by the refreshing thread.
+  LcdSource lcd;
+  std::atomic<bool> lcd_ready{false};
+  int lcd_countdown = kLcdRefreshDelay;  // refreshing thread only
 };
 
 // Installs the access routines of the video mode (options).
 void DisplayInstall(Emulator& emu);
 // Hands the shell's two picture pages to the display; both drawing and shown page become A.
+// Call it before the emulation thread starts.
 void DisplayInit(Emulator& emu, uint8_t* page_a, uint8_t* page_b);
 // Called on every refresh tick: renders the LCD in mode 5; returns 1 when page B is shown.
 int DisplayRefresh(Emulator& emu);
 // Copies the shown page's top 480 rows, row 0 first, as 640 x 480 palette indices. Safe to call
 // from the window thread while the emulation runs.
 void CopyShownPicture(Emulator& emu, uint8_t* out);
+// Finds the LCD arrays of mode 5 in guest memory; DisplayInstall calls it, on the emulation
+// thread, after the image's data regions exist.
+void DisplayResolveLcd(Emulator& emu);
+
+// Red, green and blue of a palette index in the window's 3-3-2 colour cube.
+struct Rgb {
+  uint8_t r, g, b;
+};
+Rgb PaletteColour(uint8_t index);
 
 }  // namespace korvane

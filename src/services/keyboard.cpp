@@ -1,18 +1,278 @@
 // Keyboard emulation: keys from the host, device codes, timed key pulses in guest memory.
 #include "services/keyboard.h"
 
+#include <array>
+#include <cstring>
+
 #include "core/emulator.h"
+#include "platform/keyboard_layout.h"
 #include "services/native_handlers.h"
 
 namespace korvane {
 
+namespace {
+
+// Windows virtual-key codes of the modifiers.
+constexpr int kVkShift = 0x10;
+constexpr int kVkControl = 0x11;
+constexpr int kVkMenu = 0x12;
+
+// One row of the host-key mapping table: virtual keys low..high with the given modifier give
+// the device codes code, code + 1, ...
+struct KeyMapRow {
+  uint8_t code;
+  uint8_t vk_low;
+  uint8_t vk_high;
+  uint8_t mods;
+};
+
+constexpr int kKeyMapRows = 75;
+// The first rows hold characters whose key depends on the keyboard layout; their virtual-key
+// columns are filled from the layout when a key is translated.
+constexpr int kLayoutRows = 5;
+constexpr char kLayoutChars[kLayoutRows] = {'(', ')', '.', ',', '-'};
+
+constexpr std::array<KeyMapRow, kKeyMapRows> MakeKeyMap() {
+  std::array<KeyMapRow, kKeyMapRows> t{};
+  int n = 0;
+  auto row = [&](int code, int low, int high, int mods) {
+    t[n++] = KeyMapRow{static_cast<uint8_t>(code), static_cast<uint8_t>(low),
+                       static_cast<uint8_t>(high), static_cast<uint8_t>(mods)};
+  };
+  row('(', 0, 0, kModShift);  // layout rows: virtual keys filled in at lookup
+  row(')', 0, 0, kModShift);
+  row('.', 0, 0, kModNone);
+  row(',', 0, 0, kModNone);
+  row('-', 0, 0, kModNone);
+  const char pad[] = {'*', '+', ' ', '-', '.', '/'};  // numeric-pad operators 0x6A-0x6F
+  for (int i = 0; i < 6; ++i) row(pad[i], 0x6A + i, 0x6A + i, kModNone);
+  for (int i = 0; i < 10; ++i) row(0xE6 - i, '0' + i, '0' + i, kModCtrl);  // Ctrl+0 .. Ctrl+9
+  for (int i = 0; i < 26; ++i) row(0xDC - i, 'A' + i, 'A' + i, kModCtrl);  // Ctrl+A .. Ctrl+Z
+  row(0xE8, 0x21, 0x21, kModCtrl);  // Ctrl+Page Up
+  row(0xE7, 0x22, 0x22, kModCtrl);  // Ctrl+Page Down
+  row('0', 0x30, 0x39, kModNone);   // digits
+  row('0', 0x60, 0x69, kModNone);   // numeric-pad digits
+  row('A', 0x41, 0x5A, kModNone);   // letters
+  row(9, 0x09, 0x09, kModNone);     // Tab
+  row(0xFD, 0x28, 0x28, kModNone);  // Down
+  row(0xFE, 0x26, 0x26, kModNone);  // Up
+  row(0xFC, 0x25, 0x25, kModNone);  // Left
+  row(0xFB, 0x27, 0x27, kModNone);  // Right
+  row(0xFA, 0x1B, 0x1B, kModNone);  // Escape
+  row(0xF9, 0x0D, 0x0D, kModNone);  // Enter
+  row(0xF8, 0x21, 0x21, kModNone);  // Page Up
+  row(0xF7, 0x22, 0x22, kModNone);  // Page Down
+  row(0xF6, 0x24, 0x24, kModNone);  // Home
+  row(0xF5, 0x23, 0x23, kModNone);  // End
+  row(0xF3, 0x08, 0x08, kModNone);  // Backspace
+  row(0xF4, 0x2E, 0x2E, kModNone);  // Delete
+  for (int i = 0; i < 10; ++i) row(0xF2 - i, 0x70 + i, 0x70 + i, kModNone);  // F1 .. F10
+  return t;
+}
+constexpr std::array<KeyMapRow, kKeyMapRows> kKeyMap = MakeKeyMap();
+static_assert(kKeyMap[kKeyMapRows - 1].code == 0xE9, "the table ends with F10");
+
+void WriteKeyByte(Emulator& emu, uint32_t address, uint8_t value) {
+  GuestWrite8(emu.mem, address, value);
+}
+
+// Points slot i at `address` (none when 0) with the given expiry and writes `value` there.
+void SetSlot(Emulator& emu, int i, uint32_t address, uint32_t expiry, uint8_t value) {
+  KeySlot& s = emu.keys.slots[i];
+  s.used = address != 0;
+  s.address = address;
+  s.expiry = expiry;
+  if (s.used) WriteKeyByte(emu, address, value);
+}
+
+void PressKeyAt(Emulator& emu, const char* name, int value, uint32_t duration, uint32_t now) {
+  KeyboardState& k = emu.keys;
+  int pair = -1;
+  for (int p = 0; p < 8; p += 2) {
+    if (!k.slots[p].used && !k.slots[p + 1].used) {
+      pair = p;
+      break;
+    }
+  }
+  if (pair < 0) return;  // all four pairs still pulse earlier keys: the key is dropped
+  uint32_t address = LookupIdent(emu, name);
+  SetSlot(emu, pair, address, now, static_cast<uint8_t>(value));
+  if (!k.slots[pair].used) return;
+  if (k.twins) SetSlot(emu, pair + 1, address + k.twin_distance, now + duration,
+                       static_cast<uint8_t>(value));
+  k.slots[kOnKeySlot].expiry = now + duration;
+}
+
+// Host location and usable length of `size` guest bytes from `address`, cut at the end of the
+// region that holds the first byte; null when the address lies in no region with storage.
+uint8_t* BoundArea(Emulator& emu, uint32_t address, uint32_t size, uint32_t* usable) {
+  *usable = 0;
+  int n = FindRegion(emu.mem, address);
+  if (n == 0 || emu.mem.regions[n].host == nullptr || size == 0) return nullptr;
+  uint32_t avail = 0;
+  uint8_t* p = TranslateAddress(emu.mem, address, &avail);
+  *usable = size < avail ? size : avail;
+  return p;
+}
+
+// Firmware action for a device code: the identifiers to pulse, or an exit request.
+void ActOnCode(Emulator& emu, int code, uint32_t now) {
+  auto press = [&](const char* name, uint32_t duration = kKeyPulseMs) {
+    PressKeyAt(emu, name, 1, duration, now);
+  };
+  static const char* const kFnNames[10] = {"N_Fn1", "N_Fn2", "N_Fn3", "N_Fn4", "N_Fn5",
+                                           "N_Fn6", "N_Fn7", "N_Fn8", "N_Fn9", "N_Fn10"};
+  static const char* const kDigitNames[10] = {"N_0", "N_1", "N_2", "N_3", "N_4",
+                                              "N_5", "N_6", "N_7", "N_8", "N_9"};
+  switch (code) {
+    case 9: press("N_SOFT_LEVEL_NEXT"); return;
+    case 0x28: press("N_TABDEC"); return;
+    case 0x29: press("N_TABINC"); return;
+    case 0x2C: case 0x2E: press("N_POINT"); return;
+    case 0x2D: press("N_MINUS"); return;
+    case 0xC5: case 0xD0: RequestExit(emu, 1); return;  // Ctrl+X, Ctrl+M: stop and save
+    case 0xCC: RequestExit(emu, 2); return;             // Ctrl+Q: stop without saving
+    case 0xC9: press("N_START"); return;
+    case 0xCA: press("N_STOP"); return;
+    case 0xCB: press("N_CALC"); return;
+    case 0xCD: press("N_PARAMETER1"); press("N_PARAMETER2"); press("N_PARAMETER3"); return;
+    case 0xCE: press("N_STATUS_NEXT"); return;
+    case 0xD3: press("N_JUMP"); return;
+    case 0xD4: press("N_STATUS"); return;
+    case 0xD5: press("N_HELP"); return;
+    case 0xD9:
+      press("N_SCREENDUMP1", 0); press("N_SCREENDUMP2", 0); press("N_SCREENDUMP3", 0);
+      return;
+    case 0xDA: press("N_REMAP_C1"); press("N_REMAP_C2"); return;
+    case 0xDB: press("N_REMAP_B1"); press("N_REMAP_B2"); return;
+    case 0xDC: press("N_REMAP_A1"); press("N_REMAP_A2"); return;
+    case 0xF3: press("N_CLEAR"); return;
+    case 0xF4: press("N_BLANK"); return;
+    case 0xF6: press("N_HOME"); return;
+    case 0xF7: press("N_PAGEDOWN"); return;
+    case 0xF8: press("N_PAGEUP"); return;
+    case 0xF9: press("N_ENTER"); return;
+    case 0xFA: press("N_EXIT"); return;
+    case 0xFB: press("N_RIGHT"); return;
+    case 0xFC: press("N_LEFT"); return;
+    case 0xFD: press("N_DOWN"); return;
+    case 0xFE: press("N_UP"); return;
+    default: break;
+  }
+  if (code >= 0x30 && code <= 0x39) return press(kDigitNames[code - 0x30]);
+  if (code >= 0xE9 && code <= 0xF2) return press(kFnNames[0xF2 - code]);
+  // A code without an identifier reaches the firmware as a character for one call.
+  SetSlot(emu, 0, emu.keys.readkeys_ch, now, static_cast<uint8_t>(code));
+}
+
+}  // namespace
+
 void PushDeviceKey(Emulator& emu, int code) { emu.keys.pending_device_key.store(code); }
-void HostKeyDown(Emulator& emu, int virtual_key) { (void)emu; (void)virtual_key; }
-void HostKeyUp(Emulator& emu, int virtual_key) { (void)emu; (void)virtual_key; }
+
+void HostKeyDown(Emulator& emu, int virtual_key) {
+  KeyboardState& k = emu.keys;
+  switch (virtual_key) {
+    case kVkControl: k.current_mods.store(kModCtrl); return;
+    case kVkMenu: k.current_mods.store(kModAlt); return;
+    case kVkShift: k.current_mods.store(kModShift); return;
+    default:
+      // The modifier is stored first so that the emulation thread, which takes the key before
+      // it reads the modifier, never pairs a new key with an older modifier.
+      k.host_key_mods.store(k.current_mods.load());
+      k.pending_host_key.store(virtual_key);
+  }
+}
+
+void HostKeyUp(Emulator& emu, int virtual_key) {
+  if (virtual_key == kVkShift || virtual_key == kVkControl || virtual_key == kVkMenu)
+    emu.keys.current_mods.store(kModNone);
+}
+
 bool InitEmuKey(Emulator& emu) {
-  (void)emu;
+  KeyboardState& k = emu.keys;
+  const uint32_t n_min = emu.image.n_min, n_max = emu.image.n_max;
+  uint32_t span = 0;
+  if (n_min != 0 && n_max >= n_min) {
+    if (n_max - n_min <= kMaxAutoFlagSpan)
+      span = n_max - n_min + 1;
+    else if (emu.opt.kk > 0)
+      span = static_cast<uint32_t>(emu.opt.kk);
+  }
+  // The area is cleared on every x$readkeys call, so it must stay inside one region's storage.
+  k.flag_area = BoundArea(emu, n_min, span, &k.flag_area_size);
+
+  uint32_t n0 = LookupIdent(emu, "N_0"), t0 = LookupIdent(emu, "T_0");
+  k.twins = n0 != 0 && t0 != 0;
+  k.twin_distance = k.twins ? t0 - n0 : 0;
+  k.twin_area = nullptr;
+  k.twin_area_size = 0;
+  if (k.twins && k.flag_area)
+    k.twin_area = BoundArea(emu, n_min + k.twin_distance, k.flag_area_size, &k.twin_area_size);
+
+  k.nokey = LookupIdent(emu, "N_NOKEY");
+  k.readkeys_ch = LookupIdent(emu, "readkeys_ch");
+  k.onkey = LookupIdent(emu, "onkey");
+  k.newonkey = LookupIdent(emu, "newonkey");
   return true;
 }
-void NativeReadKeys(Emulator& emu) { (void)emu; }
+
+int NextKey(Emulator& emu) {
+  KeyboardState& k = emu.keys;
+  int device = k.pending_device_key.exchange(0);
+  if (device != 0) return device;
+  int vk = k.pending_host_key.exchange(0);
+  if (vk == 0) return 0;
+  int mods = k.host_key_mods.load();
+  for (int i = 0; i < kKeyMapRows; ++i) {
+    KeyMapRow row = kKeyMap[i];
+    if (i < kLayoutRows) {
+      int16_t scan = VkKeyScanA(kLayoutChars[i]);
+      row.vk_low = row.vk_high = static_cast<uint8_t>(scan & 0xFF);
+    }
+    if (vk >= row.vk_low && vk <= row.vk_high && mods == row.mods)
+      return row.code + (vk - row.vk_low);
+  }
+  return 0;
+}
+
+void PressKey(Emulator& emu, const char* name, int value, uint32_t duration_ms) {
+  PressKeyAt(emu, name, value, duration_ms, ReadSystemTimer(emu));
+}
+
+void NativeReadKeys(Emulator& emu) {
+  KeyboardState& k = emu.keys;
+  if (k.before_read) k.before_read(emu, k.before_read_context);
+  const uint32_t now = ReadSystemTimer(emu);
+
+  if (k.flag_area) std::memset(k.flag_area, 0, k.flag_area_size);
+  if (k.twin_area) std::memset(k.twin_area, 0, k.twin_area_size);
+
+  for (KeySlot& s : k.slots) {
+    if (!s.used) continue;
+    // Times compare by signed difference so the pulses survive the timer's wrap-around.
+    if (static_cast<int32_t>(s.expiry - now) > 0) {
+      WriteKeyByte(emu, s.address, 1);
+    } else {
+      WriteKeyByte(emu, s.address, 0);
+      s.used = false;
+    }
+  }
+
+  if (k.first_call) {
+    k.first_call = false;
+    if (emu.opt.init_key) PressKeyAt(emu, "N_DEFAULT", 1, kKeyPulseMs, now);
+  } else if (k.pending_device_key.load() != 0 || k.pending_host_key.load() != 0) {
+    SetSlot(emu, kOnKeySlot, k.onkey, now, 1);
+    SetSlot(emu, kNewOnKeySlot, k.newonkey, now, 1);
+    int code = NextKey(emu);
+    if (emu.opt.dk) emu.log.Printf("EMUKEY: Ch=%04X\n", static_cast<unsigned>(code));
+    ActOnCode(emu, code, now);
+  }
+
+  if (k.nokey) {
+    WriteKeyByte(emu, k.nokey, 0);
+    if (k.twins) WriteKeyByte(emu, k.nokey + k.twin_distance, 0);
+  }
+}
 
 }  // namespace korvane

@@ -8,6 +8,26 @@ namespace korvane {
 
 struct Emulator;
 
+constexpr int kKeySlots = 12;
+constexpr int kOnKeySlot = 10;     // carries `onkey`
+constexpr int kNewOnKeySlot = 11;  // carries `newonkey`
+constexpr uint32_t kKeyPulseMs = 250;
+// A key flag area wider than this many bytes needs an explicit count (option -kk).
+constexpr uint32_t kMaxAutoFlagSpan = 64;
+
+// Modifier values of CurrentMods / HostKeyMods: only the last one pressed counts.
+constexpr int kModNone = 0;
+constexpr int kModCtrl = 1;
+constexpr int kModAlt = 2;
+constexpr int kModShift = 4;
+
+// A guest byte that x$readkeys keeps at 1 until its expiry time, then clears once.
+struct KeySlot {
+  bool used = false;
+  uint32_t address = 0;  // guest address; written through the bounded guest accessors
+  uint32_t expiry = 0;   // system_timer milliseconds
+};
+
 struct KeyboardState {
   // Key input words: each written by the window thread and read and cleared by the emulation
   // thread.
@@ -15,6 +35,25 @@ struct KeyboardState {
   std::atomic<int32_t> pending_host_key{0};    // PendingHostKey
   std::atomic<int32_t> current_mods{0};        // CurrentMods
   std::atomic<int32_t> host_key_mods{0};       // HostKeyMods
+
+  // Emulation-thread state, set up by InitEmuKey.
+  KeySlot slots[kKeySlots];
+  uint8_t* flag_area = nullptr;   // the key flag bytes N_min.., inside one region's storage
+  uint32_t flag_area_size = 0;
+  uint8_t* twin_area = nullptr;   // their twins, bounded to the twin's region the same way
+  uint32_t twin_area_size = 0;
+  bool twins = false;             // false when N_0 or T_0 is missing: no twin is ever written
+  uint32_t twin_distance = 0;     // address of T_0 - address of N_0
+  uint32_t nokey = 0;             // guest addresses, 0 when the firmware lacks the name
+  uint32_t readkeys_ch = 0;
+  uint32_t onkey = 0;
+  uint32_t newonkey = 0;
+  bool first_call = true;
+
+  // Called by x$readkeys before it looks at the input words; the headless runner feeds its
+  // key script from here so that key delivery follows the firmware's own polling.
+  void (*before_read)(Emulator&, void* context) = nullptr;
+  void* before_read_context = nullptr;
 };
 
 // Called by the window (and the runner's key script) on the host side.
@@ -24,5 +63,12 @@ void HostKeyUp(Emulator& emu, int virtual_key);
 
 // The keyboard phase of start-up.
 bool InitEmuKey(Emulator& emu);
+
+// The device code of the pending key (device key first, then the host key through the mapping
+// table), or 0; the key it took is cleared.
+int NextKey(Emulator& emu);
+// Pulses the key identifier `name`: its byte for one x$readkeys call, its twin and `onkey`
+// for `duration_ms`. Dropped when all four slot pairs are busy.
+void PressKey(Emulator& emu, const char* name, int value, uint32_t duration_ms);
 
 }  // namespace korvane
