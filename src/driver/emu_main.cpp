@@ -42,10 +42,29 @@ void EmuAbort(Emulator& emu, const char* text) {
 
 void RequestExit(Emulator& emu, int code) { emu.exit.code = code; }
 
+namespace {
+
+uint8_t* ResolveVar(Emulator& emu, const char* name, uint32_t bytes) {
+  uint32_t avail = 0;
+  uint8_t* p = TranslateAddress(emu.mem, LookupIdent(emu, name), &avail);
+  return avail >= bytes ? p : emu.mem.scratch;
+}
+
+}  // namespace
+
+void ResolveGuestVars(Emulator& emu) {
+  emu.vars.korvane_active = ResolveVar(emu, "korvane_active", 1);
+  emu.vars.navigate_msg_mode = ResolveVar(emu, "navigate_msg_mode", 4);
+  emu.vars.file_errnum = ResolveVar(emu, "file_errnum", 4);
+}
+
 int EmuMain(Emulator& emu, int argc, char** argv) {
-  (void)emu;
-  (void)argc;
-  (void)argv;
+  if (!ReadOptions(emu, argc, argv)) EmuAbort(emu, UsageText());
+  if (!InitEmuIdents(emu)) EmuAbort(emu, " InitEmuIdents ");
+  if (!InitEmuExec(emu)) EmuAbort(emu, " InitEmuExec ");
+  if (!InitEmuKey(emu)) EmuAbort(emu, " InitEmuKey ");
+  ResolveGuestVars(emu);
+  RunLoop(emu);
   return 0;
 }
 

@@ -22,7 +22,9 @@ struct ExitState {
   int32_t code = 0;                    // EmuExitCode: 0 run, 1 stop and save, 2 stop
 };
 
-// Host pointers to the guest variables resolved at the end of start-up.
+// Host pointers to the guest variables resolved at the end of start-up. A variable whose bytes
+// would run past its region's storage points at the scratch area instead, so a 32-bit store
+// through the pointer never leaves host storage.
 struct GuestVars {
   uint8_t* korvane_active = nullptr;     // 8-bit
   uint8_t* navigate_msg_mode = nullptr;  // 32-bit
@@ -33,6 +35,9 @@ struct GuestVars {
 [[noreturn]] void MsgExitDetail(Emulator& emu, const char* text, const char* detail);
 [[noreturn]] void EmuAbort(Emulator& emu, const char* text);
 void RequestExit(Emulator& emu, int code);
+
+// Resolves korvane_active, navigate_msg_mode and file_errnum (start-up step 5).
+void ResolveGuestVars(Emulator& emu);
 
 // Runs the start-up phases and the run loop; returns 0 after an exit request.
 int EmuMain(Emulator& emu, int argc, char** argv);

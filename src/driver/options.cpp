@@ -1,23 +1,225 @@
 // Option variables of a run, read from the option file and the project line.
 #include "driver/options.h"
 
+#include <strings.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
 #include "core/emulator.h"
 
 namespace korvane {
 
-bool ReadOptions(Emulator& emu, int argc, char** argv) {
-  (void)emu;
-  (void)argc;
-  (void)argv;
-  return false;
+namespace {
+
+constexpr int kOptionLineChars = 126;  // only the option file's first line is read
+constexpr size_t kOptionWordChars = 31;
+
+const char kUsage[] =
+    "\n"
+    "USAGE> Korvane [options] project\n"
+    "\n"
+    "\tThe options are ...\n"
+    "\n"
+    "\t-bcS:E\t\t= break code addresses Start:End (hex)\n"
+    "\t-bd[r|w]S:E\t= break data [read|write] addresses Start:End (hex)\n"
+    "\t-boS:E\t\t= break opcode Start:End (hex)\n"
+    "\t-dc\t\t= debug cahce load\n"
+    "\t-di\t\t= debug text intercepts\n"
+    "\t-dk\t\t= debug keyboard emulation\n"
+    "\t-dm\t\t= debug unknown mem ref\n"
+    "\t-dnN\t\t= debug count N (decimal)\n"
+    "\t-dr\t\t= debug reg dump\n"
+    "\t-drvLIST\t= DOS drive list\n"
+    "\t-i\t\t= init (DEFAULT &c)\n"
+    "\t-icN\t\t= instruction count N (decimal)\n"
+    "\t-kkN\t\t= kill N (decimal) keys from min N_...\n"
+    "\t-moN\t\t= mem file (KORVANE.MEM) offset N (decimal)\n"
+    "\t-porLIST\t= COM port list\n"
+    "\t-sp[-]\t\t= suspend on loss of focus\n"
+    "\t-tcN\t\t= trigger count N (decimal)\n"
+    "\t-vN\t\t= VIDEO emulation\n"
+    "\t\t\t\t0 = none\n"
+    "\t\t\t\t1 = Jolvo 16 colour (default)\n"
+    "\t\t\t\t2 = Pelta/Rusk mono\n"
+    "\t\t\t\t3 = Jolvo 256 colour\n"
+    "\t\t\t\t4 = Pelta/Sorn 256 colour\n"
+    "\t\t\t\t5 = Nimbal\n"
+    "\t-w\t\t= wait for key before exit\n"
+    "\t-skN\t\t= number of softkeys\n";
+
+constexpr int kVideoModes = 6;
+
+// Value parsers; each leaves its variable unchanged when the text does not read.
+void ReadLong(const char* text, long& out) {
+  long v;
+  if (std::sscanf(text, "%ld", &v) == 1) out = v;
 }
+void ReadInt(const char* text, int& out) {
+  int v;
+  if (std::sscanf(text, "%d", &v) == 1) out = v;
+}
+void ReadHexRange(const char* text, uint32_t& start, uint32_t& end) {
+  unsigned long s, e;
+  if (std::sscanf(text, "%lX:%lX", &s, &e) == 2) {
+    start = static_cast<uint32_t>(s);
+    end = static_cast<uint32_t>(e);
+  }
+}
+
+// The memory-file offset is a signed 32-bit number; anything else does not read.
+void ReadOffset(const char* text, long& out) {
+  long v = out;
+  ReadLong(text, v);
+  if (v >= INT32_MIN && v <= INT32_MAX) out = v;
+}
+
+// Only the six emulated display types exist; another number does not read.
+void ReadVideo(const char* text, int& out) {
+  int v = out;
+  ReadInt(text, v);
+  if (v >= 0 && v < kVideoModes) out = v;
+}
+
+void ReadPorts(const char* list, int (&com)[4]) {
+  bool ended = false;
+  for (int& port : com) {
+    char c = ended ? '\0' : *list;
+    if (c >= '0' && c <= '4') {
+      port = c - '0';
+      ++list;
+    } else {
+      port = 0;  // this port and all that follow stay unmapped
+      ended = true;
+    }
+  }
+}
+
+void ReadDriveList(Emulator& emu, const char* word, const char* list) {
+  if (std::strlen(list) >= static_cast<size_t>(kDriveListSize)) {
+    MsgExitDetail(emu, "EMUOPT: drive list longer than 15 characters - ", word);
+  }
+  std::memset(emu.opt.drive_list, 0, sizeof emu.opt.drive_list);
+  std::strcpy(emu.opt.drive_list, list);
+}
+
+enum class Match { kExact, kPrefix };
+
+struct OptionRule {
+  const char* name;
+  Match match;
+  // Stores the value; `rest` is the word after the option's name.
+  void (*store)(Emulator& emu, const char* word, const char* rest);
+};
+
+// Checked in this order, the first match wins: "-dr" exactly before the prefix "-drv",
+// the prefix "-ic" before the exact "-i", and "-sk" before "-sp".
+const OptionRule kRules[] = {
+    {"-bc", Match::kPrefix,
+     [](Emulator& e, const char*, const char* r) { ReadHexRange(r, e.opt.bc_start, e.opt.bc_end); }},
+    {"-bd", Match::kPrefix,
+     [](Emulator& e, const char*, const char* r) {
+       int kind = *r == 'r' ? 0 : *r == 'w' ? 1 : 2;
+       e.opt.bd_kind = kind;
+       ReadHexRange(kind == 2 ? r : r + 1, e.opt.bd_start, e.opt.bd_end);
+     }},
+    {"-bo", Match::kPrefix,
+     [](Emulator& e, const char*, const char* r) { ReadHexRange(r, e.opt.bo_start, e.opt.bo_end); }},
+    {"-dc", Match::kExact, [](Emulator& e, const char*, const char*) { e.opt.dc = true; }},
+    {"-di", Match::kExact, [](Emulator& e, const char*, const char*) { e.opt.di = true; }},
+    {"-dk", Match::kExact, [](Emulator& e, const char*, const char*) { e.opt.dk = true; }},
+    {"-dm", Match::kExact, [](Emulator& e, const char*, const char*) { e.opt.dm = true; }},
+    {"-dn", Match::kPrefix, [](Emulator& e, const char*, const char* r) { ReadLong(r, e.opt.dn); }},
+    {"-sk", Match::kPrefix,
+     [](Emulator& e, const char*, const char* r) { ReadInt(r, e.opt.soft_keys); }},
+    {"-tc", Match::kPrefix, [](Emulator& e, const char*, const char* r) { ReadLong(r, e.opt.tc); }},
+    {"-dr", Match::kExact, [](Emulator& e, const char*, const char*) { e.opt.dr = true; }},
+    {"-drv", Match::kPrefix, [](Emulator& e, const char* w, const char* r) { ReadDriveList(e, w, r); }},
+    {"-por", Match::kPrefix, [](Emulator& e, const char*, const char* r) { ReadPorts(r, e.opt.com_map); }},
+    {"-ic", Match::kPrefix, [](Emulator& e, const char*, const char* r) { ReadLong(r, e.opt.ic); }},
+    {"-i", Match::kExact, [](Emulator& e, const char*, const char*) { e.opt.init_key = true; }},
+    {"-kk", Match::kPrefix, [](Emulator& e, const char*, const char* r) { ReadLong(r, e.opt.kk); }},
+    {"-mo", Match::kPrefix, [](Emulator& e, const char*, const char* r) { ReadOffset(r, e.opt.mo); }},
+    {"-sp", Match::kPrefix, [](Emulator& e, const char*, const char* r) { e.opt.suspend = *r != '-'; }},
+    {"-v", Match::kPrefix, [](Emulator& e, const char*, const char* r) { ReadVideo(r, e.opt.video); }},
+    {"-w", Match::kPrefix, [](Emulator& e, const char*, const char*) { e.opt.wait = true; }},
+};
+
+// A word names a file up to its first line end; no "." after the last folder separator
+// means it has no extension and gets `ext`.
+std::string WithDefaultExtension(const char* word, const char* ext) {
+  std::string name(word);
+  name = name.substr(0, name.find_first_of("\r\n"));
+  size_t slash = name.find_last_of("\\/");
+  if (name.find('.', slash == std::string::npos ? 0 : slash) == std::string::npos)
+    name += std::string(".") + ext;
+  return name;
+}
+
+void ReadOptionFile(Emulator& emu, const char* last_word) {
+  std::string path = WithDefaultExtension(last_word, "opt");
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  if (!f) return;  // an option file is optional
+  char line[kOptionLineChars + 1] = {};
+  if (!std::fgets(line, sizeof line, f)) line[0] = '\0';
+  std::fclose(f);
+  line[std::strcspn(line, "\r\n")] = '\0';
+  emu.log.Printf("OptFile Line=\"%s\"\n", line);
+
+  std::vector<std::string> words;
+  for (const char* p = line; *p;) {
+    while (*p == ' ' || *p == '\t') ++p;
+    const char* start = p;
+    while (*p && *p != ' ' && *p != '\t') ++p;
+    // A word holds at most 31 characters; the rest of a longer word is dropped.
+    if (p > start) words.emplace_back(start, std::min<size_t>(p - start, kOptionWordChars));
+  }
+  for (const auto& w : words) {
+    if (!ParseOpt(emu, w.c_str())) break;
+  }
+}
+
+}  // namespace
+
+const char* UsageText() { return kUsage; }
 
 bool ParseOpt(Emulator& emu, const char* word) {
-  (void)emu;
-  (void)word;
+  emu.log.Printf("ParseOpt(%s)\n", word);
+  for (const auto& rule : kRules) {
+    size_t n = std::strlen(rule.name);
+    bool hit = rule.match == Match::kExact ? strcasecmp(word, rule.name) == 0
+                                           : strncasecmp(word, rule.name, n) == 0;
+    if (hit) {
+      rule.store(emu, word, word + n);
+      return true;
+    }
+  }
   return false;
 }
 
-const char* UsageText() { return ""; }
+bool ReadOptions(Emulator& emu, int argc, char** argv) {
+  emu.log.Printf("\nEMUOPT: argc=%d argv=%p\n", argc, static_cast<void*>(argv));
+  if (argc <= 1) MsgExit(emu, kUsage);
+
+  ReadOptionFile(emu, argv[argc - 1]);
+
+  int i = 0;
+  for (; i < argc; ++i) {
+    emu.log.Printf("argv[%d] \"%s\"\n", i, argv[i]);
+    if (i > 0 && !ParseOpt(emu, argv[i])) break;
+  }
+  if (i >= argc) return false;  // every word was an option: no project name
+
+  std::string project = WithDefaultExtension(argv[i], "prj");
+  if (project.size() >= static_cast<size_t>(kProjectNameSize)) {
+    MsgExitDetail(emu, "EMUOPT: project name longer than 67 characters - ", project.c_str());
+  }
+  std::memset(emu.opt.project_name, 0, sizeof emu.opt.project_name);
+  std::memcpy(emu.opt.project_name, project.data(), project.size());
+  return i == argc - 1;
+}
 
 }  // namespace korvane

@@ -1,17 +1,85 @@
-// Intercept dispatch: calls to intercepted firmware routines run native handlers.
+// Intercept dispatch: calls to intercepted firmware routines run native handlers; also the
+// x$cleartext service and the real-time clock, which are small enough to live here.
 #include "services/intercept.h"
+
+#include <algorithm>
+#include <cstring>
 
 #include "core/emulator.h"
 #include "services/native_handlers.h"
 
 namespace korvane {
 
-uint32_t CheckInterceptCall(Emulator& emu, uint32_t target) {
-  (void)emu;
-  return target;
+namespace {
+
+constexpr uint32_t kRunsGuestToo = 2;
+
+const IdentEntry* FindIntercept(const ImageState& im, uint32_t t) {
+  int lo = 0, hi = std::min(im.intercept_last, static_cast<int>(im.intercepts.size()) - 1);
+  while (lo <= hi) {
+    int mid = lo + (hi - lo) / 2;
+    const IdentEntry* e = im.intercepts[mid];
+    if (t < e->start) {
+      hi = mid - 1;
+    } else if (t <= e->end) {
+      return e;
+    } else {
+      lo = mid + 1;
+    }
+  }
+  return nullptr;
 }
 
-void NativeClearText(Emulator& emu) { (void)emu; }
-void NativeInitRtc(Emulator& emu) { (void)emu; }
+// -di: one line per intercepted call, with the registers handlers read their arguments from.
+void LogIntercept(Emulator& emu, const IdentEntry& e, uint32_t t) {
+  const char* action = e.handler == nullptr         ? "skipped"
+                       : e.flags == kRunsGuestToo ? "handler, then guest"
+                                                    : "handler";
+  const uint32_t* g = emu.cpu.g;
+  emu.log.Printf("INTERCEPT %s at IP=%08lX target=%08lX (%s) g0=%08lX g6=%08lX g7=%08lX "
+                 "g9=%08lX\n",
+                 e.name, static_cast<unsigned long>(emu.cpu.ip), static_cast<unsigned long>(t),
+                 action, static_cast<unsigned long>(g[0]), static_cast<unsigned long>(g[6]),
+                 static_cast<unsigned long>(g[7]), static_cast<unsigned long>(g[9]));
+}
+
+}  // namespace
+
+uint32_t CheckInterceptCall(Emulator& emu, uint32_t target) {
+  const ImageState& im = emu.image;
+  if (im.intercept_last < 0) return target;
+  const IdentEntry* e = FindIntercept(im, target);
+  if (!e) return target;
+  if (emu.opt.di) LogIntercept(emu, *e, target);
+
+  if (e->handler) e->handler(emu);
+
+  if (!emu.intercept.spy_redirect.empty()) {
+    std::string spy;
+    spy.swap(emu.intercept.spy_redirect);  // used once, empty again whatever happens next
+    uint32_t address = LookupIdent(emu, spy.c_str());
+    if (emu.opt.di) {
+      emu.log.Printf("INTERCEPT %s redirected to %s at %08lX%s\n", e->name, spy.c_str(),
+                     static_cast<unsigned long>(address), address ? "" : " (absent, skipped)");
+    }
+    if (address != 0) return address;
+  }
+  if (e->flags == kRunsGuestToo) return target;
+  if (!e->handler) emu.cpu.g[0] = emu.cpu.g[6] = emu.cpu.g[9] = 0;
+  return 0;
+}
+
+void NativeClearText(Emulator& emu) {
+  // Tells the firmware it runs under the emulator.
+  uint32_t one = 1;
+  if (emu.vars.navigate_msg_mode) std::memcpy(emu.vars.navigate_msg_mode, &one, 4);
+  if (emu.vars.korvane_active) *emu.vars.korvane_active = 3;
+}
+
+void NativeInitRtc(Emulator& emu) {
+  // The emulated clock is present and its backup is good; it offers no time.
+  GuestWrite8(emu.mem, LookupIdent(emu, "rtc_present"), 1);
+  GuestWrite8(emu.mem, LookupIdent(emu, "rtc_backup_ok"), 1);
+}
 
 }  // namespace korvane
