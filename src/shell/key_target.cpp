@@ -1,0 +1,13 @@
+// Where the window's keys go: the keyboard emulation of the running emulator.
+#include "shell/key_target.h"
+
+#include "core/emulator.h"
+#include "services/keyboard.h"
+
+namespace korvane::shell {
+
+void EmulatorKeyTarget::KeyDown(int virtual_key) { HostKeyDown(emu_, virtual_key); }
+void EmulatorKeyTarget::KeyUp(int virtual_key) { HostKeyUp(emu_, virtual_key); }
+void EmulatorKeyTarget::DeviceKey(int device_code) { PushDeviceKey(emu_, device_code); }
+
+}  // namespace korvane::shell

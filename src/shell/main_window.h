@@ -1,0 +1,140 @@
+// The main window: the device's display, the keypad panel, menus, the timer, and the emulation
+// thread it starts and watches.
+#pragma once
+
+#include <QAction>
+#include <QImage>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QTimer>
+#include <functional>
+#include <map>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "core/emulator.h"
+#include "shell/key_panel.h"
+#include "shell/key_target.h"
+#include "shell/stored_params.h"
+
+namespace korvane::shell {
+
+inline constexpr char kWindowTitle[] = "TAVEX Intel Korvane Emulator";
+inline constexpr char kMessageCaption[] = "Korvane";
+constexpr int kDisplayWidth = 640;
+constexpr int kDisplayHeight = 480;
+constexpr int kTimerPeriodMs = 250;
+
+// Menu command identifiers.
+enum MenuId {
+  kMenuOpenProject = 1,
+  kMenuHelp = 3,
+  kMenuAbout = 4,
+  kMenuKeyboard = 5,
+  kMenuStatus = 6,
+  kMenuStatusNext = 7,
+  kMenuSaveExit = 8,
+  kMenuExit = 9,
+};
+
+// The emulator and the picture pages it draws into; they live as long as the emulation thread
+// may use them.
+struct Session {
+  Emulator emu;
+  std::vector<uint8_t> page_a = std::vector<uint8_t>(kPageBytes);
+  std::vector<uint8_t> page_b = std::vector<uint8_t>(kPageBytes);
+};
+
+struct WindowConfig {
+  QString store_path;           // the settings store (INI file)
+  QString command_line_path;    // parameter-file path from the command line, or ""
+  int screen_height = 0;        // 0: the primary screen's height
+  KeyTarget* keys = nullptr;    // nullptr: the emulator's keyboard
+  bool start_thread = true;     // false: tests drive the end of a run themselves
+};
+
+class DisplayView;
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit MainWindow(WindowConfig config);
+  ~MainWindow() override;
+
+  // Reads the project and starts the emulation thread, or shows why it cannot.
+  void Start();
+
+  // Shows a message box with caption "Korvane"; tests replace it to see the messages.
+  std::function<void(QMessageBox::Icon, const QString&)> show_message;
+  // Chooses the next project and starts a new instance; tests replace it.
+  ProjectChooser chooser;
+
+  Emulator& emulator() { return session_->emu; }
+  Session& session() { return *session_; }
+  QAction* Action(int id) const;
+  KeyPanel* panel() const { return panel_; }
+  bool keyboard_shown() const { return keyboard_shown_; }
+  QWidget* display() const;
+  int max_height() const { return max_height_; }
+  bool thread_started() const { return thread_.joinable(); }
+  bool timer_active() const { return timer_.isActive(); }
+
+  // One tick of the 250 ms timer: repaint, then close when the emulation has ended.
+  void Tick();
+  void Command(int id);
+  void ToggleKeyboard();
+  // Left click at display position (x, y): the soft keys.
+  void DisplayClick(int x, int y);
+  // Right click anywhere on the window: Escape.
+  void RightClick();
+  // The paint of the display: page selection, Status mark, the picture.
+  void PaintDisplay(QPainter& painter);
+  // Activation of the application: -sp pauses the emulation while another program is active.
+  void ApplicationActive(bool active);
+  // The options of the run that the window uses (soft keys, video mode, -sp).
+  void SetWindowOptions(int soft_keys, int video, bool suspend);
+
+ protected:
+  bool event(QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  bool focusNextPrevChild(bool next) override;
+
+ private:
+  void BuildMenus();
+  void KeyChord(int letter);
+  void ShowAbout();
+  void PlacePanel();
+  void ResizeToHeight();
+  void StartEmulation(const StoredParameters& params);
+  void StopEmulation();
+
+  WindowConfig config_;
+  SettingsStore store_;
+  std::unique_ptr<Session> session_;
+  std::unique_ptr<KeyTarget> own_keys_;
+  KeyTarget* keys_;
+  std::map<int, QAction*> actions_;
+  DisplayView* display_ = nullptr;
+  KeyPanel* panel_ = nullptr;
+  QTimer timer_;
+  std::thread thread_;
+  StoredParameters params_;
+
+  int menu_height_ = 0;     // M
+  int window_height_ = 0;   // H, counted as the frame of a desktop window counts it
+  int max_height_ = 0;      // the client height matching H
+  bool keyboard_shown_ = false;
+  int shown_page_ = 0;
+  int soft_key_width_;
+  int soft_keys_ = 10;
+  int video_ = 1;
+  bool suspend_ = true;
+  bool closed_ = false;
+};
+
+}  // namespace korvane::shell

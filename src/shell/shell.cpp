@@ -1,2 +1,0 @@
-// The desktop application's window.
-namespace korvane::shell {}
