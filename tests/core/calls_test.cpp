@@ -22,7 +22,10 @@ constexpr uint32_t kHeap = 0x300000;
 class CallsTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Rows of a table re-run SetUp on the same Emulator: start each from a clean slate.
     emu.log.SetCapture(true);
+    emu.log.ClearCaptured();
+    emu.run.fault_count = 0;
     DefineRegion(emu, kRegionText, "TEXT", kText, kTextSize, true, 0, 0, 0);
     DefineRegion(emu, kRegionHeap, "HEAP", kHeap, 0x80000, true, 0, 0, 0);
     DefineRegion(emu, kRegionStck, "STCK", kStack, 4096, true, 0, 0, 0);
@@ -108,7 +111,6 @@ TEST_F(CallsTest, SixtyTwoNestedCallsFitAndTheNextOverflows) {
   EXPECT_EQ(emu.cpu.g[15], kStack + 62 * 64);
 
   // Unwinding all 62 returns lands in the first frame again.
-  emu.log.SetCapture(true);
   for (int i = 0; i < 62; ++i) ASSERT_FALSE(Exec(Op_ret)) << "ret " << i + 1;
   EXPECT_EQ(emu.cpu.g[15], kStack);
 }
