@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace korvane {
@@ -95,6 +96,10 @@ struct ImageState {
 
   Module modules[kModuleCapacity + 2];     // numbered from 1; one more for the end mark
   int module_count = 0;
+
+  // Every named symbol of the walk (section and file symbols aside), the later of two
+  // symbols of one name winning; front-ends use it to name guest data (korvane-run --dump).
+  std::unordered_map<std::string, uint32_t> symbols;
 
   uint32_t n_min = 0, n_max = 0;
   char s_min[32] = {}, s_max[32] = {};

@@ -225,6 +225,7 @@ struct Walk {
     } else {
       KeySymbol(name, value);
       Resolve(name, value);
+      im.symbols[name] = value;
     }
   }
 };
@@ -303,6 +304,7 @@ bool InitEmuIdents(Emulator& emu) {
   if (!im.exe) MsgExitDetail(emu, "EMUIDE: emulate file not found - ", im.exe_path.c_str());
 
   im.module_count = 0;
+  im.symbols.clear();
   for (auto& m : im.modules) m = Module{};
   switch (ReadCoffHeaders(im.exe, im)) {
     case HeaderResult::kOk:

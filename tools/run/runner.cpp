@@ -1,0 +1,316 @@
+// korvane-run's pieces: the option table, the run of the emulation thread with its limits,
+// and the end-of-run dumps.
+#include "runner.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "core/emulator.h"
+#include "driver/project_line.h"
+
+namespace korvane::run {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint32_t kMaxDumpBytes = 1u << 20;
+
+// A whole decimal number (or 0x hex) without sign; false when the text is anything else.
+bool ParseCount(const std::string& text, uint64_t& out) {
+  if (text.empty() || text[0] == '-' || text[0] == '+') return false;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+  if (errno != 0 || end == text.c_str() || *end != '\0') return false;
+  out = v;
+  return true;
+}
+
+bool ApplyMaxInstructions(RunnerConfig& c, const std::string& v, std::string& error) {
+  if (!ParseCount(v, c.max_instructions) || c.max_instructions == 0) {
+    error = "--max-instructions needs a positive number, not '" + v + "'";
+    return false;
+  }
+  return true;
+}
+
+bool ApplyTimeout(RunnerConfig& c, const std::string& v, std::string& error) {
+  uint64_t ms = 0;
+  if (!ParseCount(v, ms) || ms > static_cast<uint64_t>(INT64_MAX / 1000)) {
+    error = "--timeout-ms needs a number of milliseconds, not '" + v + "'";
+    return false;
+  }
+  c.timeout_ms = static_cast<int64_t>(ms);
+  return true;
+}
+
+bool ApplyLog(RunnerConfig& c, const std::string& v, std::string& error) {
+  if (v.empty()) {
+    error = "--log needs a file name or '-'";
+    return false;
+  }
+  c.log_path = v;
+  return true;
+}
+
+bool ApplyDump(RunnerConfig& c, const std::string& v, std::string& error) {
+  size_t colon = v.rfind(':');
+  uint64_t length = 0;
+  if (colon == std::string::npos || colon == 0 || !ParseCount(v.substr(colon + 1), length) ||
+      length == 0 || length > kMaxDumpBytes) {
+    error = "--dump needs NAME:LEN with LEN from 1 to " + std::to_string(kMaxDumpBytes) +
+            ", not '" + v + "'";
+    return false;
+  }
+  c.dumps.push_back({v.substr(0, colon), static_cast<uint32_t>(length)});
+  return true;
+}
+
+bool ApplyHelp(RunnerConfig& c, const std::string&, std::string&) {
+  c.help = true;
+  return true;
+}
+
+bool IsHexAddress(const std::string& name, uint32_t& address) {
+  if (name.size() < 3 || name[0] != '0' || (name[1] != 'x' && name[1] != 'X')) return false;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long v = std::strtoull(name.c_str() + 2, &end, 16);
+  if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFull) return false;
+  address = static_cast<uint32_t>(v);
+  return true;
+}
+
+std::string Absolute(const std::string& path) {
+  std::error_code ec;
+  fs::path p = fs::absolute(path, ec);
+  return ec ? path : p.string();
+}
+
+}  // namespace
+
+const std::vector<RunnerOption>& RunnerOptions() {
+  static const std::vector<RunnerOption> kOptions = {
+      {"--max-instructions", "N", "stop after N instructions", ApplyMaxInstructions},
+      {"--timeout-ms", "N", "stop after N ms of wall-clock time", ApplyTimeout},
+      {"--log", "FILE",
+       "log to FILE instead of aaa.txt in the working directory; '-' = stdout", ApplyLog},
+      {"--dump", "NAME:LEN",
+       "at the end print \"NAME: \" and LEN bytes at symbol NAME (or a hex address 0x...) as "
+       "lower-case hex pairs separated by blanks; repeatable",
+       ApplyDump},
+      {"--help", nullptr, "show this text", ApplyHelp},
+  };
+  return kOptions;
+}
+
+bool ParseRunnerArgs(const std::vector<std::string>& args, RunnerConfig& config,
+                     std::string& error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--") {
+      config.words.assign(args.begin() + static_cast<long>(i) + 1, args.end());
+      if (config.words.empty()) {
+        error = "'--' must be followed by the project line's words";
+        return false;
+      }
+      if (!config.project_file.empty()) {
+        error = "give either a project file or '-- WORD...', not both";
+        return false;
+      }
+      return true;
+    }
+    if (a == "-h") {
+      config.help = true;
+      continue;
+    }
+    if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+      size_t eq = a.find('=');
+      std::string name = a.substr(0, eq);
+      const RunnerOption* option = nullptr;
+      for (const auto& o : RunnerOptions())
+        if (name == o.name) option = &o;
+      if (!option) {
+        error = "unknown option " + name;
+        return false;
+      }
+      std::string value;
+      if (option->value_name) {
+        if (eq != std::string::npos) {
+          value = a.substr(eq + 1);
+        } else if (i + 1 < args.size()) {
+          value = args[++i];
+        } else {
+          error = name + " needs a value (" + option->value_name + ")";
+          return false;
+        }
+      } else if (eq != std::string::npos) {
+        error = name + " takes no value";
+        return false;
+      }
+      if (!option->apply(config, value, error)) return false;
+      continue;
+    }
+    if (!config.project_file.empty()) {
+      error = "more than one project file: " + config.project_file + " and " + a;
+      return false;
+    }
+    config.project_file = a;
+  }
+  if (!config.help && config.project_file.empty()) {
+    error = "no project file and no '-- WORD...' given";
+    return false;
+  }
+  return true;
+}
+
+std::string HelpText() {
+  std::string t =
+      "Usage: korvane-run [OPTIONS] PROJECT.tvx\n"
+      "       korvane-run [OPTIONS] -- WORD...\n"
+      "\n"
+      "Runs an i960 firmware image headless, as the Korvane window would run it.\n"
+      "PROJECT.tvx: its first line (at most 127 characters) is the emulator's command line:\n"
+      "a program word, emulator options (-v1, -mo100, ...) and last the project name. The\n"
+      "working directory becomes the project file's folder, so the names in the line\n"
+      "(PROJECT.out, .xcl, .mem, .opt) resolve next to it. With '--', the words that follow\n"
+      "are the command line itself and the working directory stays as it is.\n"
+      "\n"
+      "Options:\n";
+  for (const auto& o : RunnerOptions()) {
+    std::string head = std::string("  ") + o.name + (o.value_name ? std::string(" ") + o.value_name : "");
+    if (head.size() < 24) head.resize(24, ' ');
+    else head += "\n" + std::string(24, ' ');
+    t += head + o.help + "\n";
+  }
+  t +=
+      "\n"
+      "Exit status:\n"
+      "  0  the run ended through an exit request (a key that ends the run)\n"
+      "  1  the run ended with an exit message (also written to standard error)\n"
+      "  2  bad usage\n"
+      "  3  stopped by --max-instructions or --timeout-ms (the end report and statistics are\n"
+      "     written to the log; the memory file is not written)\n"
+      "\n"
+      "Emulator debug options that help in scripts: -di logs every intercepted call with the\n"
+      "registers its handler reads (\"INTERCEPT name at IP=... target=... g0=... g6=... g7=...\n"
+      "g9=...\"); -dk logs every key that reaches the firmware; -dr adds a register dump to\n"
+      "fault reports.\n";
+  return t;
+}
+
+bool FormatDump(Emulator& emu, const DumpRequest& dump, std::string& line, std::string& error) {
+  uint32_t address = 0;
+  auto it = emu.image.symbols.find(dump.name);
+  if (it != emu.image.symbols.end()) {
+    address = it->second;
+  } else if (!IsHexAddress(dump.name, address)) {
+    error = "--dump: no symbol " + dump.name + " in the executable";
+    return false;
+  }
+  std::vector<uint8_t> bytes(dump.length);
+  // Byte by byte, so a dump that crosses from one region into another shows both.
+  for (uint32_t k = 0; k < dump.length; ++k) bytes[k] = GuestRead8(emu.mem, address + k);
+  static const char kHex[] = "0123456789abcdef";
+  line = dump.name + ": ";
+  for (uint32_t k = 0; k < dump.length; ++k) {
+    if (k) line += ' ';
+    line += kHex[bytes[k] >> 4];
+    line += kHex[bytes[k] & 15];
+  }
+  return true;
+}
+
+int RunEmulation(RunnerConfig& config, std::FILE* out, std::FILE* err) {
+  std::vector<std::string> words = config.words;
+  std::string workdir;
+  if (!config.project_file.empty()) {
+    std::string why;
+    if (!ReadProjectFile(config.project_file, words, why)) {
+      std::fprintf(err, "korvane-run: %s\n", why.c_str());
+      return kExitUsage;
+    }
+    fs::path folder = fs::path(Absolute(config.project_file)).parent_path();
+    workdir = folder.string();
+  }
+
+  auto emu = std::make_unique<Emulator>();
+  if (config.log_path == "-") {
+    emu->log.SetFile(stdout, false);
+  } else {
+    // A log name given on the command line is relative to where korvane-run was started.
+    std::string path = config.log_path.empty() ? std::string() : Absolute(config.log_path);
+    if (!workdir.empty() && ::chdir(workdir.c_str()) != 0) {
+      std::fprintf(err, "korvane-run: cannot enter the project folder %s\n", workdir.c_str());
+      return kExitUsage;
+    }
+    if (path.empty()) path = "aaa.txt";
+    if (!emu->log.OpenFile(path)) {
+      std::fprintf(err, "korvane-run: cannot write the log file %s\n", path.c_str());
+      return kExitUsage;
+    }
+  }
+  if (config.log_path == "-" && !workdir.empty() && ::chdir(workdir.c_str()) != 0) {
+    std::fprintf(err, "korvane-run: cannot enter the project folder %s\n", workdir.c_str());
+    return kExitUsage;
+  }
+
+  emu->SetArgs(words);
+  emu->run.max_instructions = config.max_instructions;
+  for (auto& hook : config.before_run) hook(*emu);
+
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false;
+  std::thread thread([&] {
+    EmuThreadMain(*emu);
+    std::lock_guard<std::mutex> lock(m);
+    done = true;
+    cv.notify_all();
+  });
+  {
+    std::unique_lock<std::mutex> lock(m);
+    if (config.timeout_ms >= 0) {
+      auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(config.timeout_ms);
+      if (!cv.wait_until(lock, deadline, [&] { return done; }))
+        emu->run.stop_requested.store(true);
+    }
+    cv.wait(lock, [&] { return done; });
+  }
+  thread.join();
+  // EmuFinished is set; the message is complete.
+  (void)emu->exit.finished.load(std::memory_order_acquire);
+
+  for (auto& hook : config.after_run) hook(*emu);
+
+  int status = kExitRequested;
+  if (emu->exit.message[0] != '\0') {
+    std::fprintf(err, "%s\n", emu->exit.message);
+    status = kExitMessage;
+  } else if (emu->run.stopped_by_host) {
+    status = kExitStopped;
+  }
+  for (const auto& dump : config.dumps) {
+    std::string line, why;
+    if (FormatDump(*emu, dump, line, why)) {
+      std::fprintf(out, "%s\n", line.c_str());
+    } else {
+      std::fprintf(err, "korvane-run: %s\n", why.c_str());
+      if (status != kExitMessage) status = kExitUsage;
+    }
+  }
+  emu->log.Flush();
+  std::fflush(out);
+  return status;
+}
+
+}  // namespace korvane::run
