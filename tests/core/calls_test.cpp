@@ -7,6 +7,7 @@
 #include "core/emulator.h"
 #include "core/handlers.h"
 #include "core/heap.h"
+#include "support/snippet.h"
 
 namespace korvane {
 namespace {
@@ -311,6 +312,125 @@ TEST_F(CallsTest, RejectedControlInstructions) {
     EXPECT_EQ(emu.cpu.ip, kText) << row.why;
     EXPECT_EQ(emu.cpu.g[15], kStack) << row.why;
   }
+}
+
+
+// The same rules through assembled programs, decoded and run by the run loop.
+
+using test::RunSnippet;
+
+TEST(CallSnippet, FrameLayoutAndReturnAddress) {
+  auto r = RunSnippet(R"(
+    lda 84(g15), r1       # 20 bytes of local data: sp = FP + 84
+    call sub
+after_call:
+    lda sub, g5
+    callx (g5)            # register form: one word
+after_callx4:
+    callx sub             # absolute address above 4095: a displacement word follows
+after_callx8:
+    b snippet_end
+sub:
+    mov g15, g4           # new FP
+    mov pfp, g6
+    mov sp, g7
+    ret
+)", 200);
+  ASSERT_TRUE(r->assembled);
+  ASSERT_FALSE(r->ended_by_exit) << r->LogText();
+  uint32_t stack = r->mem.regions[kRegionStck].base;
+  EXPECT_EQ(r->G(4), stack + 96);
+  EXPECT_EQ(r->G(6), stack);
+  EXPECT_EQ(r->G(7), stack + 160);
+  EXPECT_EQ(r->G(15), stack);
+  EXPECT_EQ(r->R(2), r->Sym("after_callx8"));  // the last call's rip, in the first frame
+  EXPECT_EQ(r->Sym("after_callx8") - r->Sym("after_callx4"), 8u);
+}
+
+TEST(CallSnippet, RecursionOverflowsAfter62Frames) {
+  auto r = RunSnippet(R"(
+    mov 0, g0
+    call rec
+    b snippet_end
+rec:
+    addo 1, g0, g0
+    call rec
+    ret
+)", 10000);
+  ASSERT_TRUE(r->assembled);
+  EXPECT_TRUE(r->ended_by_exit);
+  EXPECT_EQ(r->G(0), 62u);  // frames 1-62 ran; the 63rd call overflowed
+  EXPECT_THAT(r->LogText(), HasSubstr(" ERR 9 E_STACKO, Opcode 0009 ?"));
+  EXPECT_EQ(r->G(15), r->mem.regions[kRegionStck].base + 62 * 64);
+}
+
+TEST(CallSnippet, RetInFirstFrameUnderflows) {
+  auto r = RunSnippet("    ret\n", 10);
+  ASSERT_TRUE(r->assembled);
+  EXPECT_TRUE(r->ended_by_exit);
+  EXPECT_THAT(r->LogText(), HasSubstr(" ERR 8 E_STACKU, Opcode 000A ?"));
+}
+
+TEST(CallSnippet, CallxServiceAddressesAndTheServiceTable) {
+  // callx 48 to 51 all register g1 as service 20; calls 20 then runs it as a procedure.
+  for (int a = 48; a <= 51; ++a) {
+    auto r = RunSnippet(R"(
+    lda routine, g1
+    mov 20, g0
+    callx )" + std::to_string(a) + R"(
+    calls 20
+back:
+    mov 9, g2
+    b snippet_end
+routine:
+    mov 5, g3
+    mov rip, g4
+    ret
+)", 200);
+    ASSERT_TRUE(r->assembled);
+    ASSERT_FALSE(r->ended_by_exit) << r->LogText();
+    EXPECT_EQ(r->cpu.service_table[20], r->Sym("routine")) << a;
+    EXPECT_EQ(r->G(3), 5u) << a;
+    EXPECT_EQ(r->G(2), 9u) << a;
+    EXPECT_EQ(r->R(2), r->Sym("back")) << a;
+  }
+  // 1020 is the first ordinary address: a call, outside TEXT here.
+  auto r = RunSnippet("    callx 1020\n", 10);
+  EXPECT_TRUE(r->ended_by_exit);
+  EXPECT_THAT(r->LogText(), HasSubstr(" ERR 10 E_GOTO, Opcode 0086 ?"));
+}
+
+TEST(CallSnippet, JumpTableThroughBx) {
+  auto r = RunSnippet(R"(
+    mov 2, g0
+    ld table[g0*4], g1
+    bx (g1)
+case0:
+    mov 10, g2
+    b snippet_end
+case1:
+    mov 11, g2
+    b snippet_end
+case2:
+    mov 12, g2
+    b snippet_end
+    .data
+table:
+    .word case0, case1, case2
+    .text
+)", 50);
+  ASSERT_TRUE(r->assembled);
+  ASSERT_FALSE(r->ended_by_exit) << r->LogText();
+  EXPECT_EQ(r->G(2), 12u);
+}
+
+TEST(CallSnippet, RejectedInstructions) {
+  auto r = RunSnippet("    sysctl g0, g1, g2\n    mov 3, g5\n    flushreg\n    mov 4, g5\n", 10);
+  ASSERT_TRUE(r->assembled);
+  EXPECT_TRUE(r->ended_by_exit);
+  EXPECT_EQ(r->G(5), 3u);  // sysctl continued, flushreg stopped the run
+  EXPECT_THAT(r->LogText(), HasSubstr(" ERR 6 E_INSTR, Opcode 0659 ?"));
+  EXPECT_THAT(r->LogText(), HasSubstr(" ERR 6 E_INSTR, Opcode 066D ?"));
 }
 
 }  // namespace
