@@ -87,14 +87,18 @@ bool Resolve(const HostFsSettings& fs, const std::string& dos, std::string* host
   if (real_root.empty()) return false;
   std::vector<std::string> stack{real_root};
   std::vector<std::string> named{real_root};  // the same places with links not followed
-  size_t pos = 2;
-  while (pos <= dos.size()) {
+  std::vector<std::string> comps;
+  for (size_t pos = 2; pos <= dos.size();) {
     size_t end = dos.find('\\', pos);
     if (end == std::string::npos) end = dos.size();
     std::string comp = dos.substr(pos, end - pos);
     pos = end + 1;
     if (comp.empty() || comp == ".") continue;
     if (comp.find('/') != std::string::npos) return false;
+    comps.push_back(comp);
+  }
+  for (size_t i = 0; i < comps.size(); ++i) {
+    const std::string& comp = comps[i];
     if (comp == "..") {
       if (stack.size() > 1) {
         stack.pop_back();
@@ -104,8 +108,9 @@ bool Resolve(const HostFsSettings& fs, const std::string& dos, std::string* host
     }
     const std::string& cur = stack.back();
     std::string cand = (cur == "/" ? "" : cur) + "/" + LookupNoCase(cur, comp);
+    bool last = i + 1 == comps.size();
     struct stat st;
-    if (::lstat(cand.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (!(last && !follow_last) && ::lstat(cand.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
       // A link is followed only when it ends inside the drive folder.
       std::string target = RealPath(cand);
       if (target.empty() || !Inside(real_root, target)) return false;
