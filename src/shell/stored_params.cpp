@@ -92,11 +92,15 @@ std::optional<std::vector<std::string>> SplitParameterLine(const std::string& fi
     }
     size_t end = line.find(' ', pos);
     if (end == std::string::npos) end = line.size();
+    std::string word = line.substr(pos, end - pos);
+    pos = end;
+    // A blank before the line end would leave the line feed alone as the last word, and so as
+    // an empty project name.
+    if (word == "\n") continue;
     // The vector has room for ten words; a longer line is refused rather than run with a
     // project name that is not the line's last word.
     if (static_cast<int>(words.size()) == kMaxWords) return std::nullopt;
-    words.push_back(line.substr(pos, end - pos));
-    pos = end;
+    words.push_back(std::move(word));
   }
   return words;
 }

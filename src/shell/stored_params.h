@@ -51,7 +51,8 @@ struct StoredParameters {
 
 // Splits the start of a project file into words: the first line only, at most 127 characters
 // (a carriage return before the line feed does not count), blanks separate words, tabs and the
-// line feed stay part of the word they touch. Returns nullopt when there are more than 10 words.
+// line feed stay part of the word they touch (a line feed alone after a blank is no word).
+// Returns nullopt when there are more than 10 words.
 std::optional<std::vector<std::string>> SplitParameterLine(const std::string& file_start);
 
 // Fills params.words from the project file. When params.param_path is set (from the command

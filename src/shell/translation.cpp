@@ -43,10 +43,11 @@ QString GermanTranslator::translate(const char* context, const char* source_text
   return QString();
 }
 
-bool InstallTranslator(QLocale locale) {
-  if (locale.language() != QLocale::German) return false;
+GermanTranslator* InstallTranslator(QLocale locale) {
+  if (locale.language() != QLocale::German) return nullptr;
   auto* translator = new GermanTranslator(QCoreApplication::instance());
-  return QCoreApplication::installTranslator(translator);
+  QCoreApplication::installTranslator(translator);
+  return translator;
 }
 
 QString Text(const char* english) { return QCoreApplication::translate(kTextContext, english); }

@@ -18,8 +18,9 @@ class GermanTranslator : public QTranslator {
                     int n) const override;
 };
 
-// Installs the German texts on the application when `locale` is German; returns whether it did.
-bool InstallTranslator(QLocale locale);
+// Installs the German texts on the application when `locale` is German; returns the translator
+// (owned by the application), or nullptr for other languages.
+GermanTranslator* InstallTranslator(QLocale locale);
 
 // A text of the window in the current language.
 QString Text(const char* english);

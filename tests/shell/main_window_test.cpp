@@ -1,0 +1,383 @@
+// The main window: sizes, menus, clicks, keys, the keypad toggle, painting, the end of a run.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMenuBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fstream>
+
+#include "shell/keypad.h"
+#include "shell/main_window.h"
+#include "shell/translation.h"
+#include "shell_support.h"
+
+namespace korvane::shell {
+namespace {
+
+using Calls = std::vector<std::string>;
+
+struct Message {
+  QMessageBox::Icon icon;
+  QString text;
+};
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::App();
+    ASSERT_TRUE(dir_.isValid());
+    old_dir_ = QDir::currentPath();
+  }
+  void TearDown() override { QDir::setCurrent(old_dir_); }
+
+  std::unique_ptr<MainWindow> MakeWindow(int screen_height = 2000) {
+    WindowConfig config;
+    config.store_path = dir_.filePath("store.ini");
+    config.screen_height = screen_height;
+    config.keys = &keys_;
+    config.start_thread = false;
+    config.command_line_path = command_line_;
+    auto window = std::make_unique<MainWindow>(config);
+    window->show_message = [this](QMessageBox::Icon icon, const QString& text) {
+      messages_.push_back({icon, text});
+    };
+    return window;
+  }
+  QString WriteProject(const std::string& line) {
+    QString path = dir_.filePath("demo.tvx");
+    std::ofstream(path.toStdString(), std::ios::binary) << line;
+    return path;
+  }
+  SettingsStore Store() const { return SettingsStore(dir_.filePath("store.ini")); }
+
+  QTemporaryDir dir_;
+  QString old_dir_;
+  QString command_line_;
+  test::RecordingKeys keys_;
+  std::vector<Message> messages_;
+};
+
+TEST_F(MainWindowTest, TitleSizesAndFirstRunKeyboard) {
+  auto window = MakeWindow();
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("TAVEX Intel Korvane Emulator"));
+  int menu = window->menuBar()->sizeHint().height();
+  // The first run stores "Keyboard" = 1 and shows the panel under the display.
+  EXPECT_EQ(Store().ReadKeyboard(), 1);
+  EXPECT_TRUE(window->keyboard_shown());
+  EXPECT_TRUE(window->Action(kMenuKeyboard)->isChecked());
+  EXPECT_EQ(window->max_height(), menu + 480 + kPanelHeight);
+  EXPECT_EQ(window->maximumSize(), QSize(640, menu + 480 + kPanelHeight));
+  EXPECT_EQ(window->display()->size(), QSize(640, 480));
+  ASSERT_NE(window->panel(), nullptr);
+  EXPECT_EQ(window->panel()->geometry(), QRect(0, 480, 640, kPanelHeight));
+  EXPECT_FALSE(window->panel()->isHidden());
+  EXPECT_TRUE(window->timer_active());
+}
+
+TEST_F(MainWindowTest, KeyboardHiddenWhenScreenTooLowOrStoredOff) {
+  {
+    auto window = MakeWindow(/*screen_height=*/500);
+    int menu = window->menuBar()->sizeHint().height();
+    EXPECT_FALSE(window->Action(kMenuKeyboard)->isEnabled()) << "greyed: it cannot fit";
+    EXPECT_FALSE(window->Action(kMenuKeyboard)->isChecked());
+    EXPECT_FALSE(window->keyboard_shown());
+    EXPECT_TRUE(window->panel()->isHidden());
+    EXPECT_EQ(window->max_height(), menu + 480);
+  }
+  Store().WriteKeyboard(0);
+  auto window = MakeWindow();
+  EXPECT_TRUE(window->Action(kMenuKeyboard)->isEnabled()) << "fits, merely switched off";
+  EXPECT_FALSE(window->keyboard_shown());
+}
+
+TEST_F(MainWindowTest, MenuTextsAndIds) {
+  auto window = MakeWindow();
+  struct Popup {
+    const char* title;
+    std::vector<std::pair<int, const char*>> items;  // id 0: separator
+  } popups[] = {
+      {"&File", {{1, "&Open Project File ..."}, {0, ""}, {8, "&Save and Exit\tCtrl+X"},
+                 {9, "E&xit\tCtrl+Q"}}},
+      {"&View", {{5, "Keyboard"}, {6, "Status\tCtrl+I"}, {7, "Status Next\tCtrl+O"}}},
+      {"&Help", {{3, "&Help\tCtrl+H"}, {4, "&About korvane ..."}}},
+  };
+  QList<QAction*> tops = window->menuBar()->actions();
+  ASSERT_EQ(tops.size(), 3);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(tops[i]->text(), QString::fromUtf8(popups[i].title));
+    QList<QAction*> items = tops[i]->menu()->actions();
+    ASSERT_EQ(items.size(), static_cast<qsizetype>(popups[i].items.size()));
+    for (size_t j = 0; j < popups[i].items.size(); ++j) {
+      auto [id, text] = popups[i].items[j];
+      if (id == 0) {
+        EXPECT_TRUE(items[j]->isSeparator());
+        continue;
+      }
+      EXPECT_EQ(items[j]->data().toInt(), id);
+      EXPECT_EQ(items[j]->text(), QString::fromUtf8(text));
+    }
+  }
+}
+
+TEST_F(MainWindowTest, GermanMenuTexts) {
+  GermanTranslator german;
+  QCoreApplication::installTranslator(&german);
+  auto window = MakeWindow();
+  QCoreApplication::removeTranslator(&german);
+  QList<QAction*> tops = window->menuBar()->actions();
+  EXPECT_EQ(tops[0]->text(), QStringLiteral("&Datei"));
+  EXPECT_EQ(tops[1]->text(), QStringLiteral("&Ansicht"));
+  EXPECT_EQ(tops[2]->text(), QStringLiteral("&Hilfe"));
+  EXPECT_EQ(window->Action(1)->text(), QString::fromUtf8("Project Datei Ö&ffnen..."));
+  EXPECT_EQ(window->Action(7)->text(), QStringLiteral("Naechste Status\tStrg+O"));
+  EXPECT_EQ(window->Action(3)->text(), QStringLiteral("&Hilfthemen\tCtrl+H"));
+  EXPECT_EQ(window->Action(4)->text(), QStringLiteral("Inf&o ..."));
+  EXPECT_EQ(InstallTranslator(QLocale(QLocale::English)), nullptr);
+  GermanTranslator* installed = InstallTranslator(QLocale(QLocale::German));
+  ASSERT_NE(installed, nullptr);
+  EXPECT_EQ(Text("Keyboard"), QStringLiteral("Tastatur")) << "the system language picks German";
+  QCoreApplication::removeTranslator(installed);
+  delete installed;
+  EXPECT_EQ(Text("Keyboard"), QStringLiteral("Keyboard"));
+}
+
+TEST_F(MainWindowTest, MenuCommandsSendChordsAndMessages) {
+  auto window = MakeWindow();
+  struct Row {
+    int id;
+    Calls calls;
+    const char* why;
+  } rows[] = {
+      {kMenuStatus, {"down 17", "down 73", "up 17"}, "Ctrl+I"},
+      {kMenuStatusNext, {"down 17", "down 79", "up 17"}, "Ctrl+O"},
+      {kMenuSaveExit, {"down 17", "down 88", "up 17"}, "Ctrl+X: save and exit"},
+      {kMenuExit, {"down 17", "down 81", "up 17"}, "Ctrl+Q: exit"},
+  };
+  for (const Row& r : rows) {
+    keys_.calls.clear();
+    window->Action(r.id)->trigger();
+    EXPECT_EQ(keys_.calls, r.calls) << r.why;
+  }
+  EXPECT_TRUE(window->Action(kMenuStatus)->isChecked()) << "Status toggles its mark at once";
+  window->Action(kMenuStatus)->trigger();
+  EXPECT_FALSE(window->Action(kMenuStatus)->isChecked());
+
+  window->Action(kMenuHelp)->trigger();
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].icon, QMessageBox::Information);
+  EXPECT_EQ(messages_[0].text, QStringLiteral("Help is not yet implemented!"));
+}
+
+TEST_F(MainWindowTest, OpenProjectFileResults) {
+  auto window = MakeWindow();
+  window->show();
+  QString chosen;
+  bool started = false;
+  window->chooser = {[&](const QString&) { return chosen; }, [&] { return started; }};
+
+  window->Command(kMenuOpenProject);  // cancelled
+  chosen = WriteProject("prog demo\n");
+  window->Command(kMenuOpenProject);  // the new instance does not start
+  ASSERT_EQ(messages_.size(), 2u);
+  EXPECT_EQ(messages_[0].text, QStringLiteral("New Project not opened"));
+  EXPECT_EQ(messages_[1].text, QStringLiteral("Problem creating new emulation"));
+  EXPECT_EQ(messages_[1].icon, QMessageBox::Warning);
+  EXPECT_TRUE(window->isVisible()) << "this instance goes on";
+
+  started = true;
+  window->Command(kMenuOpenProject);
+  EXPECT_FALSE(window->isVisible()) << "the new instance takes over";
+  EXPECT_FALSE(window->timer_active());
+  EXPECT_EQ(Store().ReadParameters(), chosen);
+}
+
+TEST_F(MainWindowTest, SoftKeyClicksAndRightClick) {
+  auto window = MakeWindow();
+  QWidget* display = window->display();
+  QTest::mouseClick(display, Qt::LeftButton, Qt::NoModifier, QPoint(200, 450));
+  QTest::mouseClick(display, Qt::LeftButton, Qt::NoModifier, QPoint(200, 399));  // nothing
+  QTest::mouseClick(display, Qt::RightButton, Qt::NoModifier, QPoint(10, 10));
+  EXPECT_EQ(keys_.calls, (Calls{"down 115", "down 27"}));
+
+  // Eight soft keys from the project line.
+  command_line_ = WriteProject("prog -sk8 -sp- demo\n");
+  auto eight = MakeWindow();
+  eight->Start();
+  EXPECT_TRUE(messages_.empty());
+  keys_.calls.clear();
+  QTest::mouseClick(eight->display(), Qt::LeftButton, Qt::NoModifier, QPoint(200, 450));
+  QTest::mouseClick(eight->display(), Qt::LeftButton, Qt::NoModifier, QPoint(30, 450));
+  EXPECT_EQ(keys_.calls, (Calls{"down 114", "down 9"}));
+}
+
+TEST_F(MainWindowTest, KeyboardEvents) {
+  auto window = MakeWindow();
+  window->show();
+  struct Row {
+    Qt::Key key;
+    Qt::KeyboardModifiers mods;
+    Calls calls;
+    const char* why;
+  } rows[] = {
+      {Qt::Key_F1, Qt::NoModifier, {"down 112", "up 112"}, "plain key: down and up"},
+      {Qt::Key_Tab, Qt::NoModifier, {"down 9", "up 9"}, "Tab reaches the device, not focus"},
+      {Qt::Key_A, Qt::AltModifier, {}, "Alt combinations are consumed"},
+      {Qt::Key_F4, Qt::AltModifier, {}, "Alt+F4 does not close the window"},
+      {Qt::Key_F10, Qt::NoModifier, {"down 121"}, "F10 is a system key passed on"},
+      {Qt::Key_7, Qt::KeypadModifier, {"down 103", "up 103"}, "keypad 7"},
+  };
+  for (const Row& r : rows) {
+    keys_.calls.clear();
+    QTest::keyClick(window.get(), r.key, r.mods);
+    EXPECT_EQ(keys_.calls, r.calls) << r.why;
+  }
+  EXPECT_TRUE(window->isVisible()) << "still open after Alt+F4";
+}
+
+TEST_F(MainWindowTest, KeyboardToggleKeepsDisplayAndStoresState) {
+  auto window = MakeWindow();
+  int full = window->max_height();
+  window->Command(kMenuKeyboard);
+  EXPECT_FALSE(window->keyboard_shown());
+  EXPECT_FALSE(window->Action(kMenuKeyboard)->isChecked());
+  EXPECT_EQ(window->panel(), nullptr);
+  EXPECT_EQ(window->max_height(), full - kPanelHeight);
+  EXPECT_EQ(window->maximumWidth(), 640);
+
+  window->Command(kMenuKeyboard);
+  EXPECT_TRUE(window->keyboard_shown());
+  ASSERT_NE(window->panel(), nullptr);
+  EXPECT_EQ(window->panel()->geometry(), QRect(0, 480, 640, kPanelHeight));
+  EXPECT_EQ(window->max_height(), full);
+  EXPECT_EQ(window->display()->geometry(), QRect(0, 0, 640, 480));
+
+  // The panel's keys go to the same target, and its cancel hides it again.
+  keys_.calls.clear();
+  window->panel()->Button(55)->click();
+  EXPECT_EQ(keys_.calls, (Calls{"down 96"}));
+  window->panel()->Command(kCancelCommand);
+  EXPECT_FALSE(window->keyboard_shown());
+
+  window->close();
+  EXPECT_EQ(Store().ReadKeyboard(), 0) << "closing remembers the hidden panel";
+}
+
+TEST_F(MainWindowTest, PaintShowsPaletteColoursAtTheirRowsAndStatusFollowsPage) {
+  auto window = MakeWindow();
+  Session& s = window->session();
+  // Pages are stored bottom-up: picture row y is page row 819 - y.
+  auto row = [](std::vector<uint8_t>& page, int y) { return page.data() + (819 - y) * 640; };
+  struct Row {
+    int y, index;
+    QRgb rgb;
+  } rows[] = {{0, 255, qRgb(255, 255, 255)},   {1, 0, qRgb(0, 0, 0)},
+              {2, 224, qRgb(255, 0, 0)},       {240, 28, qRgb(0, 255, 0)},
+              {479, 3, qRgb(0, 0, 255)}};
+  for (const Row& r : rows) std::memset(row(s.page_a, r.y), r.index, 640);
+  std::memset(row(s.page_a, 480), 224, 640);  // beyond the shown rows
+  QImage shot = window->display()->grab().toImage();
+  for (const Row& r : rows) {
+    EXPECT_EQ(shot.pixel(0, r.y), r.rgb) << "row " << r.y;
+    EXPECT_EQ(shot.pixel(639, r.y), r.rgb) << "row " << r.y;
+  }
+  EXPECT_FALSE(window->Action(kMenuStatus)->isChecked());
+
+  // The firmware shows page B: the next paint shows it and checks Status.
+  std::memset(row(s.page_b, 0), 3, 640);
+  s.emu.display.shown.store(1);
+  shot = window->display()->grab().toImage();
+  EXPECT_EQ(shot.pixel(5, 0), qRgb(0, 0, 255));
+  EXPECT_TRUE(window->Action(kMenuStatus)->isChecked());
+
+  // A toggle by hand is not undone until the page changes again.
+  window->Action(kMenuStatus)->setChecked(false);
+  window->display()->grab();
+  EXPECT_FALSE(window->Action(kMenuStatus)->isChecked());
+  s.emu.display.shown.store(0);
+  window->Action(kMenuStatus)->setChecked(true);
+  window->display()->grab();
+  EXPECT_FALSE(window->Action(kMenuStatus)->isChecked());
+}
+
+TEST_F(MainWindowTest, EndOfRunWithAndWithoutMessage) {
+  struct Row {
+    const char* message;
+    size_t boxes;
+  } rows[] = {{" InitEmuIdents ", 1}, {"", 0}};
+  for (const Row& r : rows) {
+    messages_.clear();
+    auto window = MakeWindow();
+    window->show();
+    window->Tick();
+    EXPECT_TRUE(window->isVisible()) << "still running";
+    std::strcpy(window->emulator().exit.message, r.message);
+    window->emulator().exit.finished.store(1);
+    window->Tick();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(window->timer_active());
+    ASSERT_EQ(messages_.size(), r.boxes);
+    if (r.boxes) {
+      EXPECT_EQ(messages_[0].icon, QMessageBox::Warning);
+      EXPECT_EQ(messages_[0].text, QString::fromLatin1(r.message));
+    }
+  }
+}
+
+TEST_F(MainWindowTest, StartFailureShowsErrorAndStartsNothing) {
+  command_line_ = dir_.filePath("missing.tvx");
+  auto window = MakeWindow();
+  window->Start();
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0].icon, QMessageBox::Critical);
+  EXPECT_EQ(messages_[0].text, QStringLiteral("Param file not found: ") + command_line_);
+  EXPECT_FALSE(window->thread_started());
+}
+
+TEST_F(MainWindowTest, StartRunsInTheProjectFolderWithItsLog) {
+  command_line_ = WriteProject("prog -sp demo\n");
+  auto window = MakeWindow();
+  window->Start();
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ(QFileInfo(QDir::currentPath()).canonicalFilePath(),
+            QFileInfo(dir_.path()).canonicalFilePath());
+  EXPECT_TRUE(QFileInfo::exists(dir_.filePath("aaa.txt")));
+  EXPECT_EQ(window->emulator().args, (std::vector<std::string>{"prog", "-sp", "demo\n"}));
+
+  // -sp on: leaving the application pauses the run, coming back resumes it.
+  window->ApplicationActive(false);
+  EXPECT_TRUE(window->emulator().run.pause_requested.load());
+  window->ApplicationActive(true);
+  EXPECT_FALSE(window->emulator().run.pause_requested.load());
+  window->SetWindowOptions(10, 1, /*suspend=*/false);
+  window->ApplicationActive(false);
+  EXPECT_FALSE(window->emulator().run.pause_requested.load()) << "-sp- keeps running";
+}
+
+TEST_F(MainWindowTest, EmulationThreadEndsAndClosesTheWindow) {
+  // A real thread on a project whose executable does not exist: a start-up phase fails, the
+  // thread finishes with a message, and the next tick shows it and closes.
+  command_line_ = WriteProject("prog nothing_here\n");
+  WindowConfig config;
+  config.store_path = dir_.filePath("store.ini");
+  config.screen_height = 2000;
+  config.keys = &keys_;
+  config.command_line_path = command_line_;
+  MainWindow window(config);
+  window.show_message = [this](QMessageBox::Icon icon, const QString& text) {
+    messages_.push_back({icon, text});
+  };
+  window.show();
+  window.Start();
+  EXPECT_TRUE(window.thread_started());
+  for (int i = 0; i < 500 && !window.emulator().exit.finished.load(); ++i) QTest::qWait(10);
+  ASSERT_EQ(window.emulator().exit.finished.load(), 1);
+  window.Tick();
+  EXPECT_FALSE(window.isVisible());
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_FALSE(messages_[0].text.isEmpty());
+}
+
+}  // namespace
+}  // namespace korvane::shell
