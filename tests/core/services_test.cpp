@@ -11,6 +11,7 @@
 #include "core/emulator.h"
 #include "core/handlers.h"
 #include "core/heap.h"
+#include "support/snippet.h"
 
 namespace korvane {
 namespace {
@@ -431,6 +432,89 @@ TEST_F(ServicesTest, DamagedChainStaysInsideHeap) {
   emu.cpu.g[0] = 0;
   ASSERT_FALSE(Service(43));
   EXPECT_EQ(emu.cpu.g[6], kHeap + kHeapSize);  // zero bytes at the very end: still inside
+}
+
+
+// Services reached by assembled programs through calls and through callx below 1020.
+
+using test::RunSnippet;
+
+TEST(ServiceSnippet, RoundedSingleToInteger) {
+  struct Row {
+    const char* why;
+    const char* bits;
+    int32_t want;
+  };
+  const Row rows[] = {
+      {"2.5 rounds away from zero", "0x40200000", 3},
+      {"-2.5 rounds away from zero", "0xC0200000", -3},
+      {"0.49 rounds down", "0x3EFAE148", 0},
+  };
+  for (const Row& row : rows) {
+    auto r = RunSnippet(std::string("    lda ") + row.bits + ", g0\n    calls 27\n    mov g0, g8\n"
+                        "    lda " + row.bits + ", g0\n    callx 108\n", 20);
+    ASSERT_TRUE(r->assembled);
+    ASSERT_FALSE(r->ended_by_exit) << r->LogText();
+    EXPECT_EQ(static_cast<int32_t>(r->G(8)), row.want) << "calls: " << row.why;
+    EXPECT_EQ(static_cast<int32_t>(r->G(0)), row.want) << "callx: " << row.why;
+  }
+}
+
+TEST(ServiceSnippet, DivisionByZeroReportsAndContinues) {
+  auto r = RunSnippet(R"(
+    lda 0x40A00000, g0    # 5.0
+    mov 0, g1
+    calls 24
+    mov g0, g8
+    lda 0x40140000, g1    # 5.0 as a double: g0 low, g1 high
+    mov 0, g0
+    mov 0, g2
+    mov 0, g3
+    callx 240             # service 60
+    mov 1, g5
+)", 50);
+  ASSERT_TRUE(r->assembled);
+  ASSERT_FALSE(r->ended_by_exit) << r->LogText();
+  EXPECT_EQ(r->G(8), 0u);
+  EXPECT_EQ(r->G(0), 0u);
+  EXPECT_EQ(r->G(1), 0u);
+  EXPECT_EQ(r->G(5), 1u);
+  EXPECT_THAT(r->LogText(), HasSubstr(" ERR 11 E_DIV0, Opcode 0660 ?"));
+  EXPECT_THAT(r->LogText(), HasSubstr(" ERR 11 E_DIV0, Opcode 0086 ?"));
+  EXPECT_EQ(r->run.fault_count, 2);
+}
+
+TEST(ServiceSnippet, HeapAllocateFreeReset) {
+  auto r = RunSnippet(R"(
+    calls 13
+    mov g0, g10           # interface version
+    mov 10, g0
+    lda 43, g7            # numbers above 31 come from a register
+    calls g7
+    mov g6, g11           # first block
+    callx 168             # service 42
+    mov g9, g12           # largest free after the split
+    mov g11, g0
+    callx 176             # service 44
+    callx 176             # double free: ignored
+    mov 10, g0
+    calls g7
+    mov g6, g13           # the freed block is found first again
+    callx 152             # service 38
+    callx 168
+    mov g9, g14
+    calls 14              # empty entry: g0, g6, g9 = 0
+)", 100);
+  ASSERT_TRUE(r->assembled);
+  ASSERT_FALSE(r->ended_by_exit) << r->LogText();
+  uint32_t heap = r->mem.regions[kRegionHeap].base;
+  EXPECT_EQ(r->G(10), 101u);
+  EXPECT_EQ(r->G(11), heap + 8);
+  EXPECT_EQ(r->G(12), 0x7FFF8u - 18);
+  EXPECT_EQ(r->G(13), heap + 8);
+  EXPECT_EQ(r->G(14), 0x7FFF8u);
+  EXPECT_EQ(r->G(0) | r->G(6) | r->G(9), 0u);
+  EXPECT_EQ(r->run.fault_count, 0);
 }
 
 }  // namespace
