@@ -349,8 +349,19 @@ void MainWindow::ToggleKeyboard() {
   }
 }
 
+namespace {
+
+// The About box closes only through its OK button.
+class AboutBox : public QDialog {
+ public:
+  using QDialog::QDialog;
+  void reject() override {}
+};
+
+}  // namespace
+
 void MainWindow::ShowAbout() {
-  QDialog about(this);
+  AboutBox about(this);
   about.setWindowTitle(QStringLiteral("About Korvane"));
   auto* layout = new QVBoxLayout(&about);
   auto* row = new QHBoxLayout;

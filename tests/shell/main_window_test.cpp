@@ -8,10 +8,12 @@
 #include <QTest>
 #include <fstream>
 
+#include "as/assembler.h"
 #include "shell/keypad.h"
 #include "shell/main_window.h"
 #include "shell/translation.h"
 #include "shell_support.h"
+#include "support/snippet.h"
 
 namespace korvane::shell {
 namespace {
@@ -377,6 +379,44 @@ TEST_F(MainWindowTest, EmulationThreadEndsAndClosesTheWindow) {
   EXPECT_FALSE(window.isVisible());
   ASSERT_EQ(messages_.size(), 1u);
   EXPECT_FALSE(messages_[0].text.isEmpty());
+}
+
+TEST_F(MainWindowTest, ClosingStopsARunningPausedEmulation) {
+  // A firmware that loops for ever: closing the window must end the thread (paused or not)
+  // without a message box and without hanging.
+  as::Executable exe =
+      as::AssembleAndLink({{"loop.s", korvane::test::SnippetSource("", true)}}, {});
+  ASSERT_TRUE(exe.ok());
+  auto write = [&](const char* name, const std::vector<uint8_t>& bytes) {
+    std::ofstream f(dir_.filePath(name).toStdString(), std::ios::binary);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  };
+  write("x.out", exe.file);
+  write("x.xcl", {});
+  write("x.mem", {});
+  command_line_ = WriteProject("korvane -v1 x\n");
+  WindowConfig config;
+  config.store_path = dir_.filePath("store.ini");
+  config.screen_height = 2000;
+  config.keys = &keys_;
+  config.command_line_path = command_line_;
+  MainWindow window(config);
+  window.show_message = [this](QMessageBox::Icon icon, const QString& text) {
+    messages_.push_back({icon, text});
+  };
+  window.show();
+  window.Start();
+  ASSERT_TRUE(window.thread_started());
+  QTest::qWait(200);
+  ASSERT_EQ(window.emulator().exit.finished.load(), 0)
+      << "the loop should still run: " << window.emulator().exit.message;
+  window.ApplicationActive(false);  // -sp is on by default: paused
+  EXPECT_TRUE(window.emulator().run.pause_requested.load());
+  window.close();
+  EXPECT_EQ(window.emulator().exit.finished.load(), 1);
+  EXPECT_FALSE(window.thread_started()) << "joined";
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ(Store().ReadKeyboard(), 1);
 }
 
 }  // namespace
