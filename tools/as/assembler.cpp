@@ -651,10 +651,6 @@ class Encoder {
           uint32_t f1;
           bool lit1;
           if (!SourceField(st, st.operands[0], &f1, &lit1)) return false;
-          if (st.operands[1].kind != OperandKind::kRegister) {
-            Error(st.line, std::string("wrong operand for ") + op.mnemonic + ": the second operand must be a register");
-            return false;
-          }
           w |= f1 << 19 | static_cast<uint32_t>(st.operands[1].reg) << 14 | (lit1 ? kCobrM1 : 0);
         }
         auto t = Value(st.line, st.operands[2].expr);

@@ -184,10 +184,8 @@ class Linker {
 
   void Encode() {
     resolver_ = [this](const Module& m, const std::string& name) { return Resolve(m, name); };
-    for (int s = 0; s < kSectionCount; ++s) images_[s].assign(s == kBss ? 0 : size_[s], 0);
-    for (const Module& m : modules_)
-      EncodeModule(m, resolver_, images_, start_, exe_.errors, options_.listing ? &exe_.listing : nullptr);
-    // Set symbols that nothing references are still checked: a typo there is an error too.
+    // Set symbols are checked first, whether used or not: a typo there is an error too, and a
+    // broken definition is reported where it is written rather than where it is used.
     for (const Module& m : modules_) {
       for (const std::string& name : m.symbol_order) {
         const Symbol& s = m.symbols.at(name);
@@ -198,6 +196,10 @@ class Linker {
           Error(m.source, s.line, circular_ ? "circular definition of " + name : "undefined symbol " + undefined);
       }
     }
+    if (!exe_.errors.empty()) return;
+    for (int s = 0; s < kSectionCount; ++s) images_[s].assign(s == kBss ? 0 : size_[s], 0);
+    for (const Module& m : modules_)
+      EncodeModule(m, resolver_, images_, start_, exe_.errors, options_.listing ? &exe_.listing : nullptr);
   }
 
   void FindEntry() {
