@@ -216,6 +216,7 @@ bool HostRename(const HostFsSettings& fs, const std::string& from, const std::st
   if (::lstat(src.c_str(), &src_st) != 0) return false;
   // The target's folder is resolved as usual; its own name is taken as given, so that a
   // rename may change the case of a name.
+  if (to.size() < 2) return false;
   size_t cut = to.rfind('\\');
   std::string folder_dos = cut == std::string::npos ? to.substr(0, 2) : to.substr(0, cut);
   std::string name = cut == std::string::npos ? to.substr(2) : to.substr(cut + 1);

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include "files_fixture.h"
-#include "image/ident_table.h"
 
 namespace korvane::test {
 namespace {
@@ -429,6 +428,15 @@ TEST_F(FileOps, RenameMovesTheFileAndLeavesTheParsePathExtended) {
   Call(NativeFileRename);
   EXPECT_TRUE(stdfs::exists(drive_c_ + "/new.txt"));
   EXPECT_FALSE(stdfs::exists(drive_c_ + "/NEW.TXT"));
+
+  // Before any start_parse_dir the names are no host paths: nothing happens, nothing breaks.
+  emu().files.parse_path.clear();
+  SetPacked("new     txt");
+  GuestWrite(emu().mem, kName2, "B          ", 11);
+  Call(NativeFileRename);
+  EXPECT_EQ(G9(), 1u);
+  EXPECT_EQ(emu().files.parse_path, "B");
+  EXPECT_TRUE(stdfs::exists(drive_c_ + "/new.txt"));
 }
 
 TEST_F(FileOps, PackedNamesBecomeHostNames) {
@@ -503,22 +511,6 @@ TEST_F(FileOps, InitBuildsTheDriveTableFromTheLetterList) {
     EXPECT_EQ(emu().files.drives[i].current, roots[i]) << i;
   }
   EXPECT_EQ(emu().files.parse_path, "C:\\KEEP");
-}
-
-TEST_F(FileOps, AllThreeNameFamiliesShareOneHandler) {
-  static IdentEntry table[kIdentCapacity];
-  FillFixedIdents(table);
-  auto find = [&](const std::string& name) -> NativeHandler {
-    for (const IdentEntry& e : table)
-      if (name == e.name) return e.handler;
-    return nullptr;
-  };
-  for (const char* op : {"open", "read", "readline", "read_dir", "string_dir", "exists"}) {
-    NativeHandler mem = find(std::string("x$") + op + "_filemem");
-    ASSERT_NE(mem, nullptr) << op;
-    EXPECT_EQ(find(std::string("x$") + op + "_filedsk"), mem) << op;
-    EXPECT_EQ(find(std::string("x$") + op + "_fileport"), mem) << op;
-  }
 }
 
 }  // namespace
