@@ -9,6 +9,7 @@
 #include "core/calls.h"
 #include "core/emulator.h"
 #include "core/handlers.h"
+#include "support/snippet.h"
 
 namespace korvane {
 namespace {
@@ -340,6 +341,90 @@ TEST_F(FloatTest, RejectedOpcodesEndTheRun) {
     EXPECT_TRUE(Ends(h));
     EXPECT_THAT(emu.log.captured(), HasSubstr("E_INSTR"));
     EXPECT_EQ(emu.cpu.g[4], 9u);
+  }
+}
+
+
+// The instructions as decoded from assembled programs: literals, pairs and register sets.
+
+using test::RunSnippet;
+
+TEST(FloatSnippet, ArithmeticAndPairs) {
+  auto r = RunSnippet(R"(
+    lda 0x40500000, g8    # 3.25
+    addr 0, g8, g9        # literal 0 is +0.0: g9 = 3.25
+    addr 16, 16, g10      # literals are raw patterns: 0x10 + 0x10 = 0x20
+    lda 0x3F800000, g11   # 1.0
+    divr 0, g11, g12      # 1 / +0 = +inf, no fault
+    mov 0, g0             # 2.5 as a double (low word first)
+    lda 0x40040000, g1
+    mov 0, g2             # 0.25
+    lda 0x3FD00000, g3
+    addrl g0, g2, g4      # g4/g5 = 2.75
+    subrl g2, g0, r4      # r4/r5 = 2.5 - 0.25
+    mulrl g0, g0, r6
+)", 50);
+  ASSERT_TRUE(r->assembled);
+  ASSERT_FALSE(r->ended_by_exit) << r->LogText();
+  EXPECT_EQ(r->G(9), 0x40500000u);
+  EXPECT_EQ(r->G(10), 0x20u);
+  EXPECT_EQ(r->G(12), 0x7F800000u);
+  EXPECT_EQ(r->G(4), 0u);
+  EXPECT_EQ(r->G(5), 0x40060000u);  // 2.75
+  EXPECT_EQ(PairToDouble(r->R(4), r->R(5)), 2.25);
+  EXPECT_EQ(PairToDouble(r->R(6), r->R(7)), 6.25);
+  EXPECT_EQ(r->run.fault_count, 0);
+}
+
+TEST(FloatSnippet, ConversionsAndCompare) {
+  auto r = RunSnippet(R"(
+    lda 0x4F32D05E, g0    # 3000000000.0
+    cvtri g0, g1
+    cvtzri g0, g2
+    lda 0xC02CCCCD, g3    # -2.7 single
+    cvtzri g3, g4
+    lda 0xCCCCCCCD, g6    # -2.7 double
+    lda 0xC0059999, g7
+    cvtril g6, g8
+    cvtzril g6, g9
+    lda 0x7FC00000, g10   # NaN
+    lda 0x3F800000, g11
+    cmpr g10, g11
+    teste g12             # unordered must not read as equal
+    testl g13
+    lda 16777217, g14
+    cvtir g14, g14
+)", 50);
+  ASSERT_TRUE(r->assembled);
+  ASSERT_FALSE(r->ended_by_exit) << r->LogText();
+  EXPECT_EQ(static_cast<int32_t>(r->G(1)), -1294967296);
+  EXPECT_EQ(static_cast<int32_t>(r->G(2)), -1294967296);
+  EXPECT_EQ(static_cast<int32_t>(r->G(4)), -2);
+  EXPECT_EQ(static_cast<int32_t>(r->G(8)), -2);
+  EXPECT_EQ(static_cast<int32_t>(r->G(9)), -3);
+  EXPECT_EQ(r->G(12), 0u);
+  EXPECT_EQ(r->G(13), 1u);
+  EXPECT_EQ(r->G(14), 0x4B800000u);  // 16777216.0
+}
+
+TEST(FloatSnippet, OperandAndOpcodeFaults) {
+  struct Row {
+    const char* why;
+    const char* body;
+    const char* line;
+  };
+  const Row rows[] = {
+      {"pair g15/next runs past g15", "    addrl g14, g15, g4\n", " ERR 5 E_OPERAND, Opcode 079F ?"},
+      {"pair r15/g0 crosses register sets", "    cmprl r15, g0\n", " ERR 5 E_OPERAND, Opcode 0695 ?"},
+      {"movr is not provided", "    movr g0, g1\n", " ERR 6 E_INSTR, Opcode 06C9 ?"},
+      {"ediv is not provided", "    ediv g0, g2, g4\n", " ERR 6 E_INSTR, Opcode 0671 ?"},
+  };
+  for (const Row& row : rows) {
+    auto r = RunSnippet(std::string("    mov 1, g8\n") + row.body + "    mov 2, g8\n", 10);
+    ASSERT_TRUE(r->assembled) << row.why;
+    EXPECT_TRUE(r->ended_by_exit) << row.why;
+    EXPECT_THAT(r->LogText(), HasSubstr(row.line)) << row.why;
+    EXPECT_EQ(r->G(8), 1u) << row.why;
   }
 }
 
