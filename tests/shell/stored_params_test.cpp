@@ -110,14 +110,6 @@ TEST_F(StoredParamsTest, VeryLongPathIsKeptWhole) {
   EXPECT_EQ(Store().ReadParameters(), path);
 }
 
-TEST_F(StoredParamsTest, KeyboardValue) {
-  EXPECT_EQ(Store().ReadKeyboard(), std::nullopt);
-  EXPECT_TRUE(Store().WriteKeyboard(0));
-  EXPECT_EQ(Store().ReadKeyboard(), 0);
-  EXPECT_TRUE(Store().WriteKeyboard(1));
-  EXPECT_EQ(Store().ReadKeyboard(), 1);
-}
-
 TEST_F(StoredParamsTest, ArgumentBecomesAbsoluteOnlyWhenTheFileExists) {
   QString project = WriteFile("demo.tvx", "prog demo\n");
   QString old = QDir::currentPath();
