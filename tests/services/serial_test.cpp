@@ -292,7 +292,7 @@ TEST_F(SerialPorts, UnknownOrUnmappedPortsReturnZeroAndTouchNothing) {
     const char* why;
   } rows[] = {
       {0x8F00, "an address that is no port variable"},
-      {PortAddr(1), "port2, which -por leaves unconnected"},
+      {PortAddr(1), "port2, which -por leaves unconnected (as without -por at all)"},
       {0, "address 0 must not match the missing port3"},
       {PortAddr(0) + 1, "one byte into port1"},
   };
@@ -320,16 +320,6 @@ TEST_F(SerialPorts, UnknownOrUnmappedPortsReturnZeroAndTouchNothing) {
   for (int com = 1; com <= kComCount; ++com) EXPECT_EQ(emu().serial.handles[com], -1);
   EXPECT_EQ(ReadOne(line_.master, 50), -1) << "something was sent";
   EXPECT_EQ(ReadOne(line_.slave, 1000), 'q') << "something was read";
-}
-
-TEST_F(SerialPorts, WithoutPorOptionNoPortConnects) {
-  for (int i = 0; i < kGuestPortCount; ++i) emu().opt.com_map[i] = 0;
-  for (int i = 0; i < kGuestPortCount; ++i) {
-    SetPort(PortAddr(i), PortVar{});
-    Call(NativeInitPort, PortAddr(i));
-    EXPECT_EQ(emu().cpu.g[9], 0u);
-    EXPECT_EQ(Field8(PortAddr(i), kPortOpen), 0);
-  }
 }
 
 TEST_F(SerialPorts, PortMapChoosesTheComDevice) {
