@@ -1,5 +1,5 @@
-// Procedure calls, returns, bx, callx service addresses and the rejected control instructions,
-// driven through the instruction handlers on a small machine with TEXT, STCK and HEAP.
+// Frame bounds, transfer targets, empty service entries and the rejected control instructions
+// through the handlers on a small machine, then calls, returns and callx as assembled programs.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -40,7 +40,6 @@ class CallsTest : public ::testing::Test {
   }
   uint32_t R(unsigned n) { return ReadReg(emu.cpu, n); }
   void SetR(unsigned n, uint32_t v) { WriteReg(emu.cpu, n, v); }
-  uint32_t StackWord(uint32_t a) { return GuestRead32(emu.mem, a); }
 
   // Runs a handler as the run loop would for the instruction at ip; true when the run ended.
   bool Exec(void (*handler)(Emulator&), uint32_t length = 4) {
@@ -60,61 +59,6 @@ class CallsTest : public ::testing::Test {
 
   Emulator emu;
 };
-
-TEST_F(CallsTest, CallRoundsSpUpTo16AndStoresRipInCaller) {
-  SetR(1, kStack + 84);  // the caller has 20 bytes of local data
-  SetR(5, 0xAAAA5555);
-  ASSERT_FALSE(Call(kText + 0x100));
-  EXPECT_EQ(emu.cpu.g[15], kStack + 96);
-  EXPECT_EQ(emu.cpu.frame, emu.mem.regions[kRegionStck].host + 96);
-  EXPECT_EQ(R(0), kStack);        // pfp
-  EXPECT_EQ(R(1), kStack + 160);  // sp = FP + 64
-  EXPECT_EQ(StackWord(kStack + 8), kText + 4u);  // caller's rip: after the call
-  EXPECT_EQ(StackWord(kStack + 20), 0xAAAA5555u);  // caller's locals stay in stack memory
-  EXPECT_EQ(emu.cpu.ip, kText + 0x100);
-  EXPECT_EQ(emu.cpu.length, 0u);
-
-  // Already aligned sp: no rounding.
-  emu.cpu.ip = kText + 0x100;
-  ASSERT_FALSE(Call(kText + 0x200));
-  EXPECT_EQ(emu.cpu.g[15], kStack + 160);
-}
-
-TEST_F(CallsTest, CallxWithDisplacementWordReturnsAfterEightBytes) {
-  emu.cpu.ea = kText + 0x40;
-  ASSERT_FALSE(Exec(Op_callx, 8));
-  EXPECT_EQ(StackWord(kStack + 8), kText + 8u);
-  EXPECT_EQ(emu.cpu.ip, kText + 0x40);
-}
-
-TEST_F(CallsTest, CallThenRetRestoresCallerFrameAndIp) {
-  emu.cpu.ip = kText + 0x20;
-  ASSERT_FALSE(Call(kText + 0x100));
-  SetR(3, 77);  // callee local
-  ASSERT_FALSE(Exec(Op_ret));
-  EXPECT_EQ(emu.cpu.g[15], kStack);
-  EXPECT_EQ(emu.cpu.frame, emu.mem.regions[kRegionStck].host);
-  EXPECT_EQ(emu.cpu.ip, kText + 0x24);
-  EXPECT_EQ(emu.cpu.length, 0u);
-  EXPECT_EQ(R(1), kStack + 64);  // the caller's sp was never touched
-}
-
-TEST_F(CallsTest, SixtyTwoNestedCallsFitAndTheNextOverflows) {
-  for (int i = 0; i < 62; ++i) {
-    ASSERT_FALSE(Call(kText + 0x100)) << "call " << i + 1;
-    emu.cpu.ip = kText + 0x100;
-  }
-  EXPECT_EQ(emu.cpu.g[15], kStack + 62 * 64);
-  uint8_t* frame = emu.cpu.frame;
-  EXPECT_TRUE(Call(kText + 0x100));
-  EXPECT_THAT(Log(), HasSubstr("E_STACKO"));
-  EXPECT_EQ(emu.cpu.frame, frame);  // nothing moved
-  EXPECT_EQ(emu.cpu.g[15], kStack + 62 * 64);
-
-  // Unwinding all 62 returns lands in the first frame again.
-  for (int i = 0; i < 62; ++i) ASSERT_FALSE(Exec(Op_ret)) << "ret " << i + 1;
-  EXPECT_EQ(emu.cpu.g[15], kStack);
-}
 
 // Frame pointers that guest code damaged must not move the current frame out of STCK.
 TEST_F(CallsTest, FrameBoundsEndTheRunWithoutLeavingStack) {
@@ -200,55 +144,6 @@ TEST_F(CallsTest, TransferTargetsOutsideTextOrUnalignedAreFatal) {
       }
     }
   }
-}
-
-TEST_F(CallsTest, BxChangesNoFrame) {
-  emu.cpu.ea = kText + 0x80;
-  ASSERT_FALSE(Exec(Op_bx, 8));
-  EXPECT_EQ(emu.cpu.ip, kText + 0x80);
-  EXPECT_EQ(emu.cpu.length, 0u);
-  EXPECT_EQ(emu.cpu.g[15], kStack);
-  EXPECT_EQ(R(2), 0u);
-}
-
-TEST_F(CallsTest, CallxBelow1020IsAServiceNumber) {
-  // 48-51 all select service 12: the low two bits are ignored.
-  for (uint32_t a = 48; a <= 51; ++a) {
-    SetUp();
-    emu.cpu.g[0] = 7;
-    emu.cpu.g[1] = kText + 0x300;
-    emu.cpu.ea = a;
-    ASSERT_FALSE(Exec(Op_callx));
-    EXPECT_EQ(emu.cpu.service_table[7], kText + 0x300) << a;
-    EXPECT_EQ(emu.cpu.ip, kText) << "a service is not a transfer";
-    EXPECT_EQ(emu.cpu.g[15], kStack);
-  }
-  // 1016 is service 254, an empty entry.
-  SetUp();
-  emu.cpu.g[0] = emu.cpu.g[6] = emu.cpu.g[9] = 5;
-  emu.cpu.ea = 1016;
-  ASSERT_FALSE(Exec(Op_callx));
-  EXPECT_EQ(emu.cpu.g[0] | emu.cpu.g[6] | emu.cpu.g[9], 0u);
-  // 1020 is an ordinary call, and 1020 is not in TEXT here.
-  SetUp();
-  emu.cpu.ea = 1020;
-  EXPECT_TRUE(Exec(Op_callx));
-  EXPECT_THAT(Log(), HasSubstr("E_GOTO"));
-}
-
-TEST_F(CallsTest, RegisteredServiceRunsAsProcedureAndReturnsAfterCalls) {
-  emu.cpu.g[0] = 20;
-  emu.cpu.g[1] = kText + 0x400 + 3;  // the low bits of an entry are cleared
-  emu.cpu.src1 = 12;
-  ASSERT_FALSE(Exec(Op_calls));
-  emu.cpu.ip = kText + 0x10;
-  emu.cpu.src1 = 20;
-  ASSERT_FALSE(Exec(Op_calls));
-  EXPECT_EQ(emu.cpu.ip, kText + 0x400);
-  EXPECT_EQ(emu.cpu.g[15], kStack + 64);
-  ASSERT_FALSE(Exec(Op_ret));
-  EXPECT_EQ(emu.cpu.ip, kText + 0x14);
-  EXPECT_EQ(emu.cpu.g[15], kStack);
 }
 
 TEST_F(CallsTest, EmptyServiceEntriesClearResultRegistersOnly) {
@@ -422,15 +317,6 @@ table:
   ASSERT_TRUE(r->assembled);
   ASSERT_FALSE(r->ended_by_exit) << r->LogText();
   EXPECT_EQ(r->G(2), 12u);
-}
-
-TEST(CallSnippet, RejectedInstructions) {
-  auto r = RunSnippet("    sysctl g0, g1, g2\n    mov 3, g5\n    flushreg\n    mov 4, g5\n", 10);
-  ASSERT_TRUE(r->assembled);
-  EXPECT_TRUE(r->ended_by_exit);
-  EXPECT_EQ(r->G(5), 3u);  // sysctl continued, flushreg stopped the run
-  EXPECT_THAT(r->LogText(), HasSubstr(" ERR 6 E_INSTR, Opcode 0659 ?"));
-  EXPECT_THAT(r->LogText(), HasSubstr(" ERR 6 E_INSTR, Opcode 066D ?"));
 }
 
 }  // namespace

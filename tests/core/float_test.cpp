@@ -112,16 +112,6 @@ TEST_F(FloatTest, SingleArithmeticSpecialValues) {
   for (const Row& row : rows) ExpectSameSingle(Single(row.h, F(row.src1), F(row.src2)), row.want, row.why);
 }
 
-TEST_F(FloatTest, SingleLiteralsAreRawBitPatterns) {
-  // Literal 0 is +0.0: adding it leaves src2 unchanged.
-  EXPECT_EQ(Single(Op_addr, 0, F(3.25f)), F(3.25f));
-  // Literal 16 is the denormal 0x00000010, not 16.0.
-  EXPECT_EQ(Single(Op_addr, 16, 0), 0x10u);
-  EXPECT_EQ(Single(Op_addr, 16, 16), 0x20u);
-  // Literal 1 is the smallest denormal: 1 / it overflows to +inf.
-  EXPECT_EQ(Single(Op_divr, 1, F(1.0f)), F(kInf));
-}
-
 TEST_F(FloatTest, LongRealArithmetic) {
   struct Row {
     const char* why;
@@ -146,19 +136,6 @@ TEST_F(FloatTest, LongRealArithmetic) {
   Long(Op_addrl, 0.5, 0.5);
   EXPECT_EQ(emu.cpu.g[4], 0u);
   EXPECT_EQ(emu.cpu.g[5], 0x3FF00000u);
-}
-
-TEST_F(FloatTest, LongRealPairsInLocalRegisters) {
-  // r4/r5 + r6/r7 -> r8/r9: pairs live in the frame (stack memory).
-  SetPair(4, 2.0);
-  SetPair(6, 0.25);
-  emu.cpu.src1_reg = 4;
-  emu.cpu.src2_reg = 6;
-  emu.cpu.src1_lit = emu.cpu.src2_lit = false;
-  emu.cpu.dst = 8;
-  Op_addrl(emu);
-  EXPECT_EQ(Pair(8), 2.25);
-  EXPECT_EQ(GuestRead32(emu.mem, kStack + 36), 0x40020000u);  // high word of 2.25 in r9
 }
 
 TEST_F(FloatTest, BadLongRealOperandsEndTheRun) {
@@ -416,6 +393,8 @@ TEST(FloatSnippet, OperandAndOpcodeFaults) {
   const Row rows[] = {
       {"pair g15/next runs past g15", "    addrl g14, g15, g4\n", " ERR 5 E_OPERAND, Opcode 079F ?"},
       {"pair r15/g0 crosses register sets", "    cmprl r15, g0\n", " ERR 5 E_OPERAND, Opcode 0695 ?"},
+      {"literal where a long real is named", "    addrl 3, g2, g4\n", " ERR 5 E_OPERAND, Opcode 079F ?"},
+      {"cvtilr needs a pair, not a literal", "    cvtilr 1, g4\n", " ERR 5 E_OPERAND, Opcode 0675 ?"},
       {"movr is not provided", "    movr g0, g1\n", " ERR 6 E_INSTR, Opcode 06C9 ?"},
       {"ediv is not provided", "    ediv g0, g2, g4\n", " ERR 6 E_INSTR, Opcode 0671 ?"},
   };

@@ -276,23 +276,6 @@ TEST_F(ServicesTest, NoServiceButTheComparesChangesTheConditionCode) {
   EXPECT_EQ(emu.run.fault_count, 0);
 }
 
-TEST_F(ServicesTest, AllocateSplitsTheFirstFit) {
-  emu.cpu.g[0] = 10;
-  ASSERT_FALSE(Service(43));
-  EXPECT_EQ(emu.cpu.g[6], kHeap + 8);
-  EXPECT_EQ(Heap32(kHeap), 10u);
-  EXPECT_EQ(Heap32(kHeap + 4), kHeapBlockInUse);
-  EXPECT_EQ(Heap32(kHeap + 18), 0x7FFF8u - 18);  // headers need not be aligned
-  EXPECT_EQ(Heap32(kHeap + 22), kHeapBlockFree);
-  ASSERT_FALSE(Service(42));
-  EXPECT_EQ(emu.cpu.g[9], 0x7FFF8u - 18);
-
-  // The next allocation goes after the first block.
-  emu.cpu.g[0] = 4;
-  ASSERT_FALSE(Service(43));
-  EXPECT_EQ(emu.cpu.g[6], kHeap + 26);
-}
-
 TEST_F(ServicesTest, AllocateTakesWholeBlockWhenSpareIsUnder16) {
   // Make a free block of 100 bytes in front of the rest: a(100) b(8), free a.
   emu.cpu.g[0] = 100;
