@@ -200,13 +200,11 @@ TEST(RunLoop, RunningOffTheTextRegionEndsWithIpOutOfRange) {
   auto emu = RunSnippet("\tmov 1, g0\n" + Word(MemWord(0x8C, kG0, 0, 12, 0, 0)), 10, o);
   uint32_t text_end = emu->exe.text_address + static_cast<uint32_t>(emu->exe.text.size());
   EXPECT_TRUE(emu->ended_by_exit);
-  if (text_end == emu->Sym("_start") + 8) {
-    char line[64];
-    std::snprintf(line, sizeof line, "MsgExit: IP out of range, IP=%08X\n",
-                  emu->Sym("_start") + 4);
-    EXPECT_THAT(emu->LogText(), HasSubstr(line));
-    EXPECT_EQ(emu->ExitMessage(), "IP out of range");
-  }
+  ASSERT_EQ(text_end, emu->Sym("_start") + 8) << "the text section was padded";
+  char line[64];
+  std::snprintf(line, sizeof line, "MsgExit: IP out of range, IP=%08X\n", emu->Sym("_start") + 4);
+  EXPECT_THAT(emu->LogText(), HasSubstr(line));
+  EXPECT_EQ(emu->ExitMessage(), "IP out of range");
   // The trace line comes directly before the MsgExit line, on the same line.
   EXPECT_THAT(emu->LogText(), ContainsRegex("\\?       MsgExit: "));
 }
