@@ -30,8 +30,8 @@ bool SeekTo(std::FILE* f, uint64_t offset) {
 }
 
 // Reads like a text-mode fgets with room for `max` characters: stops after a line feed or
-// `max` characters; carriage returns are dropped (files written on Windows). The line feed is
-// not kept. Returns false at the end of the file when nothing was read.
+// `max` characters, so a longer line continues in the next piece; carriage returns are dropped
+// (files written on Windows). The line feed is not kept. Returns false at the end of the file when nothing was read.
 bool ReadExcludePiece(std::FILE* f, int max, std::string& out) {
   out.clear();
   bool any = false;
@@ -42,6 +42,13 @@ bool ReadExcludePiece(std::FILE* f, int max, std::string& out) {
     if (c == '\r') continue;
     if (c == '\n') break;
     out.push_back(static_cast<char>(c));
+  }
+  // A line of exactly `max` characters ends here; its line end must not become an empty
+  // entry of its own, which would end the table and drop every later line.
+  if (static_cast<int>(out.size()) == max) {
+    int c = std::fgetc(f);
+    if (c == '\r') c = std::fgetc(f);
+    if (c != '\n' && c != EOF) std::ungetc(c, f);
   }
   return any;
 }

@@ -1,0 +1,209 @@
+// Tests of korvane-run: exit statuses, limits, dumps, log choice and the project file's
+// folder, by running the built tool; the exit-request statuses run the same code in-process
+// with a key pushed before the start.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "image/coff_builder.h"
+#include "services/keyboard.h"
+
+// The runner's own pieces, compiled into this test so the in-process cases run exactly the
+// code of the tool.
+#include "../../tools/run/runner.cpp"
+
+namespace korvane::test {
+namespace {
+
+using ::testing::HasSubstr;
+
+constexpr uint32_t kBranchToSelf = 0x08000000;
+constexpr uint32_t kRet = 0x0A000000;
+constexpr uint32_t kCallxAbsolute = 0x86003000;  // callx with a 32-bit address word after it
+
+std::vector<uint8_t> Words(const std::vector<uint32_t>& words) {
+  std::vector<uint8_t> b;
+  for (uint32_t w : words)
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(w >> (8 * i)));
+  return b;
+}
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string Slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// Runs korvane-run with `args` in the working directory `cwd`.
+Result RunTool(const std::vector<std::string>& args, const std::string& cwd) {
+  ProjectDir scratch;
+  std::string out = scratch.Path("stdout"), err = scratch.Path("stderr");
+  pid_t child = ::fork();
+  if (child == 0) {
+    if (::chdir(cwd.c_str()) != 0) ::_exit(127);
+    int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(o, 1);
+    ::dup2(e, 2);
+    std::vector<char*> argv{const_cast<char*>(KORVANE_RUN_PATH)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(KORVANE_RUN_PATH, argv.data());
+    ::_exit(127);
+  }
+  Result r;
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = Slurp(out);
+  r.err = Slurp(err);
+  return r;
+}
+
+// A project folder with x.tvx, x.out (the given text), x.xcl and a 4-byte x.mem.
+struct Project {
+  ProjectDir dir;
+  CoffImage image;
+  explicit Project(const std::vector<uint32_t>& text) {
+    image.text = Words(text);
+    image.data = {1, 2, 3, 4, 0xAB, 0xCD, 0xEF, 0x10};
+    image.AddSymbol("table", image.DataStart());
+    image.AddSymbol("x$readkeys", 0x1000C);
+    dir.Write("x.mem", std::vector<uint8_t>{9, 9, 9, 9});
+    dir.WriteProject(image);
+    dir.Write("x.tvx", "korvane -v0 x\nthe second line is not read\n");
+  }
+};
+
+TEST(Runner, HelpDocumentsEveryOption) {
+  ProjectDir cwd;
+  Result r = RunTool({"--help"}, cwd.dir());
+  EXPECT_EQ(r.status, 0);
+  for (const char* name : {"--max-instructions", "--timeout-ms", "--log", "--dump", "-- WORD",
+                           "Exit status"})
+    EXPECT_THAT(r.out, HasSubstr(name));
+}
+
+TEST(Runner, BadUsageIsStatus2) {
+  ProjectDir cwd;
+  const std::vector<std::vector<std::string>> rows = {
+      {},                                       // nothing to run
+      {"--frobnicate", "x.tvx"},                // unknown option
+      {"--max-instructions", "ten", "x.tvx"},   // not a number
+      {"--max-instructions", "-5", "x.tvx"},    // not a count
+      {"--timeout-ms"},                         // value missing
+      {"--dump", "table", "x.tvx"},             // no length
+      {"--dump", "table:0", "x.tvx"},           // empty dump
+      {"a.tvx", "b.tvx"},                       // two project files
+      {"--"},                                   // no words after --
+      {"missing.tvx"},                          // project file not found
+  };
+  for (const auto& args : rows) {
+    Result r = RunTool(args, cwd.dir());
+    EXPECT_EQ(r.status, 2) << testing::PrintToString(args);
+    EXPECT_THAT(r.err, HasSubstr("korvane-run: ")) << testing::PrintToString(args);
+  }
+}
+
+TEST(Runner, LimitsStopWithStatus3WithoutSavingTheMemoryFile) {
+  Project p({kBranchToSelf});
+  ProjectDir elsewhere;  // started from another folder: names resolve next to x.tvx
+  struct Row {
+    const char* why;
+    std::vector<std::string> args;
+  };
+  const Row rows[] = {
+      {"instruction limit", {"--max-instructions", "5000", p.dir.Path("x.tvx")}},
+      {"wall-clock limit", {"--timeout-ms=50", p.dir.Path("x.tvx")}},
+      {"words given directly", {"--max-instructions", "10", "--", "korvane", "-v0", p.dir.Path("x")}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    Result r = RunTool(row.args, elsewhere.dir());
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_EQ(r.err, "");
+    std::string log = Slurp((row.args.back() == p.dir.Path("x") ? elsewhere : p.dir).Path("aaa.txt"));
+    EXPECT_THAT(log, HasSubstr(" EXIT REQUESTED\n"));
+    EXPECT_THAT(log, HasSubstr("Elapsed time: "));
+    EXPECT_EQ(p.dir.Read("x.mem"), (std::vector<uint8_t>{9, 9, 9, 9}));
+  }
+}
+
+TEST(Runner, FatalEndIsStatus1WithTheMessageOnStandardError) {
+  Project p({0x00000000});  // no such instruction
+  ProjectDir elsewhere;
+  Result r = RunTool({p.dir.Path("x.tvx")}, elsewhere.dir());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(r.err.empty());
+  EXPECT_THAT(Slurp(p.dir.Path("aaa.txt")), HasSubstr("MsgExit: "));
+}
+
+TEST(Runner, DumpsAndLogToStandardOutput) {
+  Project p({kBranchToSelf});
+  char data_address[16];
+  std::snprintf(data_address, sizeof data_address, "0x%X", p.image.DataStart() + 4);
+  Result r = RunTool({"--log", "-", "--max-instructions", "100", "--dump", "table:6", "--dump",
+                      std::string(data_address) + ":2", p.dir.Path("x.tvx")},
+                     p.dir.dir());
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("Project Version= 0\n"));  // the log went to standard output
+  EXPECT_THAT(r.out, HasSubstr("\ntable: 01 02 03 04 ab cd\n" + std::string(data_address) +
+                               ": ab cd\n"));
+  EXPECT_FALSE(p.dir.Exists("aaa.txt"));
+
+  Result bad = RunTool({"--max-instructions", "100", "--dump", "nosuch:4", p.dir.Path("x.tvx")},
+                       p.dir.dir());
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_THAT(bad.err, HasSubstr("no symbol nosuch"));
+}
+
+TEST(Runner, LogFileNameIsRelativeToWhereTheToolStarted) {
+  Project p({kBranchToSelf});
+  ProjectDir caller;
+  Result r = RunTool({"--log", "run.log", "--max-instructions", "10", p.dir.Path("x.tvx")},
+                     caller.dir());
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_THAT(Slurp(caller.Path("run.log")), HasSubstr("Project Version="));
+}
+
+// The firmware reads keys in a loop; a key pushed before the start asks for the end.
+TEST(Runner, ExitRequestIsStatus0AndSavesOnlyForCode1) {
+  struct Row {
+    const char* why;
+    int device_key;
+    bool saved;
+  };
+  const Row rows[] = {
+      {"Ctrl+X: stop and save", 0xC5, true},
+      {"Ctrl+Q: stop without saving", 0xCC, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    // callx x$readkeys; b back to the call; ret (x$readkeys itself at 0x1000C).
+    Project p({kCallxAbsolute, 0x1000C, 0x08FFFFF8, kRet});
+    run::RunnerConfig config;
+    config.words = {"korvane", "-v0", p.dir.Path("x")};
+    config.log_path = p.dir.Path("run.log");
+    config.timeout_ms = 20000;  // only a safety net: the key ends the run at once
+    const int key = row.device_key;
+    config.before_run.push_back([key](Emulator& emu) { PushDeviceKey(emu, key); });
+    ProjectDir out;
+    std::FILE* out_file = std::fopen(out.Path("out").c_str(), "w");
+    std::FILE* err_file = std::fopen(out.Path("err").c_str(), "w");
+    int status = run::RunEmulation(config, out_file, err_file);
+    std::fclose(out_file);
+    std::fclose(err_file);
+    EXPECT_EQ(status, 0) << Slurp(out.Path("err"));
+    // The area is the absolute-data section (64 bytes) + 16, all zero after an empty restore.
+    EXPECT_EQ(p.dir.Read("x.mem").size(), row.saved ? 80u : 4u);
+  }
+}
+
+}  // namespace
+}  // namespace korvane::test
