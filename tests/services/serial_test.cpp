@@ -415,6 +415,8 @@ TEST(SerialDevicePath, SettingThenEnvironmentThenDefault) {
   SerialState s;
   EXPECT_EQ(DefaultComDevice(1), "/dev/ttyS0");
   EXPECT_EQ(DefaultComDevice(4), "/dev/ttyS3");
+  const char* outer = getenv("KORVANE_COM3");
+  std::string saved = outer ? outer : "";
   setenv("KORVANE_COM3", "/dev/ttyUSB0", 1);
   EXPECT_EQ(ComDevicePath(s, 3), "/dev/ttyUSB0");
   s.device_path[3] = "pty";
@@ -422,7 +424,11 @@ TEST(SerialDevicePath, SettingThenEnvironmentThenDefault) {
   s.device_path[3].clear();
   s.use_environment = false;
   EXPECT_EQ(ComDevicePath(s, 3), "/dev/ttyS2");
-  unsetenv("KORVANE_COM3");
+  if (outer) {
+    setenv("KORVANE_COM3", saved.c_str(), 1);
+  } else {
+    unsetenv("KORVANE_COM3");
+  }
 }
 
 }  // namespace
