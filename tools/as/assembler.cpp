@@ -18,6 +18,7 @@ constexpr uint32_t kM1 = 1u << 11, kM2 = 1u << 12, kM3 = 1u << 13;  // REG mode 
 constexpr uint32_t kCobrM1 = 1u << 13;  // COBR: src1 is a literal
 constexpr int kMaxErrors = 100;
 constexpr int kMaxAlignPower = 16;
+constexpr int kMaxSetDepth = 1000;
 
 uint32_t AlignUp(uint32_t v, uint32_t a) { return (v + a - 1) / a * a; }
 
@@ -107,17 +108,25 @@ class Pass1 {
   }
 
   // The value of an expression made of numbers and constant .set symbols defined so far.
+  // Values found are remembered (a .set symbol never changes), so that chains like
+  // ".set a2,a1+a1" take linear time.
   std::optional<int64_t> Constant(const Expr& e, int depth = 0) {
-    if (depth > 64) return std::nullopt;
+    if (depth > kMaxSetDepth) return std::nullopt;
     int64_t v = 0;
     for (const Term& t : e.terms) {
       int64_t x = t.number;
       if (!t.symbol.empty()) {
-        auto it = m_.symbols.find(t.symbol);
-        if (it == m_.symbols.end() || !it->second.defined || !it->second.is_set) return std::nullopt;
-        auto c = Constant(it->second.set_expr, depth + 1);
-        if (!c) return std::nullopt;
-        x = *c;
+        auto known = constants_.find(t.symbol);
+        if (known != constants_.end()) {
+          x = known->second;
+        } else {
+          auto it = m_.symbols.find(t.symbol);
+          if (it == m_.symbols.end() || !it->second.defined || !it->second.is_set) return std::nullopt;
+          auto c = Constant(it->second.set_expr, depth + 1);
+          if (!c) return std::nullopt;
+          constants_[t.symbol] = *c;
+          x = *c;
+        }
       }
       v += t.sign * x;
     }
@@ -526,6 +535,7 @@ class Pass1 {
   bool end_ = false;
   std::map<std::string, int> local_counts_;
   std::map<std::string, int> forward_refs_;
+  std::map<std::string, int64_t> constants_;
 };
 
 // ---- second pass ----
@@ -778,7 +788,7 @@ void EncodeModule(const Module& module, const SymbolResolver& resolve, std::vect
   for (const Statement& st : module.statements) {
     if (errors.size() >= 10 * kMaxErrors) return;
     uint32_t addr = module.base[st.section] + st.offset;
-    if (st.section == kBss) continue;  // zeros only, checked in the first pass
+    if (st.section == kBss || st.size == 0) continue;  // bss: zeros only, checked in the first pass
     size_t at = addr - section_base[st.section];
     if (at + st.size > images[st.section].size()) continue;  // cannot happen: the linker sized it
     uint8_t* out = images[st.section].data() + at;

@@ -16,7 +16,10 @@ std::string Diagnostic::ToString() const { return file + ":" + std::to_string(li
 namespace {
 
 constexpr uint64_t kAddressLimit = 0x100000000ull;
-constexpr int kMaxSetDepth = 64;
+constexpr int kMaxSetDepth = 1000;
+// The largest output section; keeps many modules of hostile .space counts from exhausting
+// host memory.
+constexpr uint64_t kMaxOutputSectionBytes = 256u << 20;
 constexpr uint32_t kMinimumDataSize = 8;
 // The .info section holds one zero byte after whatever the modules put there.
 constexpr uint32_t kInfoTrailer = 1;
@@ -125,6 +128,12 @@ class Linker {
     }
     uint64_t absd_end = Place(kAbsd, options_.absd_address);
     uint64_t info_end = Place(kInfo, 0);
+    if (text_end - options_.text_address > kMaxOutputSectionBytes || data_size > kMaxOutputSectionBytes ||
+        bss_end - bss_start > kMaxOutputSectionBytes || absd_end - options_.absd_address > kMaxOutputSectionBytes ||
+        info_end > kMaxOutputSectionBytes) {
+      Error("", 0, "an output section is larger than 256 MiB");
+      return false;
+    }
     if (bss_end >= kAddressLimit || absd_end >= kAddressLimit || info_end >= kAddressLimit) {
       Error("", 0, "sections run past the end of the 32-bit address space");
       return false;
@@ -151,6 +160,10 @@ class Linker {
 
   std::optional<int64_t> SymbolValue(const Module& m, const Symbol& s) {
     if (s.is_set) {
+      // Remembered, so that chains like ".set a2,a1+a1" take linear time.
+      auto key = std::make_pair(&m, s.name);
+      auto known = set_values_.find(key);
+      if (known != set_values_.end()) return known->second;
       if (++depth_ > kMaxSetDepth) {
         --depth_;
         circular_ = true;
@@ -158,6 +171,7 @@ class Linker {
       }
       auto v = Evaluate(m, s.set_expr, resolver_, nullptr);
       --depth_;
+      if (v) set_values_[key] = *v;
       return v;
     }
     if (s.common) {
@@ -375,6 +389,7 @@ class Linker {
   std::vector<uint8_t> images_[kSectionCount];
   SymbolResolver resolver_;
   int depth_ = 0;
+  std::map<std::pair<const Module*, std::string>, int64_t> set_values_;
   bool circular_ = false;
   uint32_t entry_ = 0;
   std::vector<std::array<uint8_t, kSymbolSize>> symtab_;
