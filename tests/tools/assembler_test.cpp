@@ -289,6 +289,32 @@ TEST(AssemblerRobustness, RandomInputNeverCrashes) {
   }
 }
 
+// Inputs that are small but would make a naive tool chain explode in time or memory.
+TEST(AssemblerRobustness, HostileButSmallInputs) {
+  // Each .set doubles the previous one: evaluated naively this is 2^60 lookups.
+  std::string chain = ".set a0,1\n";
+  for (int i = 1; i <= 60; ++i)
+    chain += ".set a" + std::to_string(i) + ",a" + std::to_string(i - 1) + "+a" + std::to_string(i - 1) + "\n";
+  Executable e = Asm(chain + ".data\n.word a30\n.space a3\n ld a10(g1),g0\n");
+  ASSERT_TRUE(e.ok()) << Errors(e);
+  EXPECT_EQ(WordAt(e.data, 0), 1u << 30);
+  EXPECT_EQ(e.data.size(), 16u) << "4 + 8 bytes, padded to 16";
+
+  // Six modules of 48 MiB of bss each: refused before any host memory is taken.
+  std::vector<SourceFile> big(6, {"big.s", ".bss\n.space 0x3000000\n"});
+  Executable huge = AssembleAndLink(big, {});
+  ASSERT_FALSE(huge.ok());
+  EXPECT_THAT(Errors(huge), HasSubstr("larger than 256 MiB"));
+
+  Executable past = Asm(".globl _start\n_start: ret\n.data\n.space 0x100\n", [] {
+    LinkOptions o;
+    o.text_address = 0xFFFFFF00;
+    return o;
+  }());
+  ASSERT_FALSE(past.ok());
+  EXPECT_THAT(Errors(past), HasSubstr("32-bit address space"));
+}
+
 TEST(AssemblerListing, ShowsAddressBytesAndSource) {
   LinkOptions o;
   o.listing = true;
