@@ -250,7 +250,7 @@ bool TakeScriptOptions(std::vector<std::string>& args, ScriptOptions& options,
       std::string value;
       if (has_value) {
         value = a.substr(eq + 1);
-      } else if (i + 1 < args.size()) {
+      } else if (i + 1 < args.size() && args[i + 1] != "--") {
         value = args[++i];
       } else {
         error = name + " needs a value (" + (name == "--keys" ? "SCRIPT" : "FILE") + ")";
@@ -307,7 +307,8 @@ void InstallScriptOptions(const ScriptOptions& options, RunnerConfig& config) {
 }
 
 std::string ScriptHelpText() {
-  return "  --keys SCRIPT         key script, or @FILE to read it from a file: key names\n"
+  return "\nKey scripts, screenshots and virtual time:\n"
+         "  --keys SCRIPT         key script, or @FILE to read it from a file: key names\n"
          "                        F1-F10 UP DOWN LEFT RIGHT ENTER ESC TAB HOME END PGUP PGDN\n"
          "                        BKSP DEL 0-9 A-Z KP0-KP9 KP. KP- KP+ KP* KP/ ( ) . , -, with\n"
          "                        an optional CTRL+, SHIFT+ or ALT+ prefix; #0xCA pushes a\n"
