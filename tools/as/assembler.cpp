@@ -34,7 +34,7 @@ class Pass1 {
     for (size_t i = 0; i < lines.size() && !end_; ++i) {
       line_ = static_cast<int>(i) + 1;
       for (const std::string& stmt : SplitStatements(lines[i])) {
-        Statement(stmt);
+        ParseStatement(stmt);
         if (end_) break;
       }
       if (errors_.size() - first_error >= kMaxErrors) break;
@@ -141,7 +141,7 @@ class Pass1 {
     return v;
   }
 
-  void Statement(std::string text) {
+  void ParseStatement(const std::string& text) {
     std::string_view s = Trim(text);
     // Labels: "name:" or "N:" (any number of them).
     while (!s.empty()) {
@@ -340,7 +340,7 @@ class Pass1 {
   void Data(int width, const std::vector<std::string>& args) {
     if (args.empty()) return (void)Error("missing value");
     if (!CheckDataSection()) return;
-    struct Statement st;
+    Statement st;
     st.kind = Statement::Kind::kData;
     st.width = width;
     for (const std::string& a : args) {
@@ -353,7 +353,7 @@ class Pass1 {
 
   void Bytes(std::vector<uint8_t> bytes) {
     if (!CheckDataSection()) return;
-    struct Statement st;
+    Statement st;
     st.kind = Statement::Kind::kBytes;
     uint32_t size = static_cast<uint32_t>(bytes.size());
     st.bytes = std::move(bytes);
@@ -363,13 +363,13 @@ class Pass1 {
   void Fill(uint32_t count, int64_t fill) {
     if (fill < -128 || fill > 255) return (void)Error("fill value out of range");
     if (section_ == kBss && fill != 0) return (void)Error("initialised data in .bss");
-    struct Statement st;
+    Statement st;
     st.kind = Statement::Kind::kFill;
     st.fill = static_cast<uint8_t>(fill);
     Add(std::move(st), count);
   }
 
-  void Add(struct Statement st, uint32_t size) {
+  void Add(Statement st, uint32_t size) {
     m_.used[section_] = true;
     st.line = line_;
     st.section = section_;
@@ -393,7 +393,7 @@ class Pass1 {
 
   // A REG or COBR source: a register or a literal (an FP literal where the instruction takes
   // real operands).
-  bool Source(std::string_view text, Operand* op, bool real, const std::string& mnemonic) {
+  bool Source(std::string_view text, Operand* op, bool real) {
     if (auto r = ParseRegister(text)) {
       op->kind = OperandKind::kRegister;
       op->reg = *r;
@@ -410,9 +410,7 @@ class Pass1 {
       op->fp_literal = fp;
       return true;
     }
-    if (!Expression(t, op->expr)) return false;
-    (void)mnemonic;
-    return true;
+    return Expression(t, op->expr);
   }
 
   void Instruction(const std::string& word, std::string_view rest) {
@@ -434,7 +432,7 @@ class Pass1 {
     if (section_ == kBss) return (void)Error("instruction in .bss");
     if (Here() % 4 != 0) return (void)Error("unaligned instruction");
 
-    struct Statement st;
+    Statement st;
     st.kind = Statement::Kind::kInstruction;
     st.op = op;
     st.taken_hint = hint;
@@ -451,7 +449,7 @@ class Pass1 {
       Operand o;
       switch (shape[i]) {
         case OperandSlot::kSource:
-          if (!Source(args[i], &o, real, mnemonic)) return;
+          if (!Source(args[i], &o, real)) return;
           break;
         case OperandSlot::kRegister:
           if (!Register(args[i], &o.reg, mnemonic)) return;
@@ -510,7 +508,7 @@ class Pass1 {
                                              std::to_string(args.size()));
     if (section_ == kBss) return (void)Error("instruction in .bss");
     if (Here() % 4 != 0) return (void)Error("unaligned instruction");
-    struct Statement st;
+    Statement st;
     st.kind = Statement::Kind::kInstruction;
     st.op = FindMnemonic("lda");
     Operand mem, reg;
