@@ -52,6 +52,8 @@ TEST(AssemblerEncoding, FormsBeyondTheFixtures) {
       {"1: b 1f\n1: b 1b\nb 1b", {0x08000004, 0x08000000, 0x08fffffc}, "numeric labels: f is the next, b the latest"},
       {"addr 1,g1,g2", {0x78944f96}, "real instructions encode the literal 1 as the constant 1.0"},
       {"addr 0f1.0,g1,g2", {0x78944f96}, "explicit 1.0 literal"},
+      {"addr 0x0,g1,g2", {0x78944f80}, "any other spelling of zero is the raw literal 0"},
+      {"addr 0.0,g1,g2", {0x78944f90}, "0.0 without prefix is the constant too"},
       {"cvtir 0,g1", {0x67881a00}, "cvtir takes an integer: 0 stays 0"},
       {"mov 31,R3", {0x5c181e1f}, "largest literal; register names ignore case"},
       {"MOV pfp,rip", {0x5c101600}, "mnemonics ignore case; pfp and rip are r0 and r2"},

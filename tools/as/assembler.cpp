@@ -606,12 +606,6 @@ class Encoder {
     }
     auto v = Value(st.line, o.expr);
     if (!v) return false;
-    if (TakesRealOperands(*st.op) && (*v == 0 || *v == 1)) {
-      // Real instructions read the literals 0 and 1 as the floating-point constants, as the GNU
-      // tool chain encodes them.
-      *field = *v == 0 ? kFpLiteralZero : kFpLiteralOne;
-      return true;
-    }
     if (*v < 0 || *v > 31) {
       Error(st.line, "literal " + std::to_string(*v) + " outside 0-31");
       return false;

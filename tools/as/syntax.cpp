@@ -332,8 +332,14 @@ int FloatLiteral(std::string_view text, bool real_instruction) {
   if (prefixed) {
     if (!real_instruction) return -2;
     t = t.substr(2);
-  } else if (!real_instruction || t.find('.') == std::string::npos) {
-    return -1;  // plain integers are handled as integer literals
+  } else if (!real_instruction) {
+    return -1;
+  } else if (t == "0" || t == "1") {
+    // Like the GNU assembler, real instructions read exactly these spellings as 0.0 and 1.0;
+    // any other spelling of the number (0x0, 00) stays the raw literal.
+    return t == "0" ? static_cast<int>(kFpLiteralZero) : static_cast<int>(kFpLiteralOne);
+  } else if (t.find('.') == std::string::npos) {
+    return -1;  // an integer literal
   }
   if (t.empty()) return -2;
   char* end = nullptr;

@@ -38,9 +38,9 @@ bool ParseExpression(std::string_view text, Expr& out, const LocalLabelMap& loca
 // r0-r15, g0-g15 and the aliases pfp, sp, rip, fp (case-insensitive).
 std::optional<int> ParseRegister(std::string_view text);
 
-// A floating-point literal ("0f0.0", "0f1.0", and in real instructions also "0.0", "1.0"):
-// returns its literal field value; -1 when the text is not a floating-point literal; -2 when it
-// is one that has no encoding.
+// A floating-point literal: "0f0.0", "0f1.0", and in real instructions also "0.0", "1.0" and
+// the exact texts "0" and "1". Returns its literal field value; -1 when the text is not a
+// floating-point literal; -2 when it is one that has no encoding.
 int FloatLiteral(std::string_view text, bool real_instruction);
 
 using ExprParser = std::function<bool(std::string_view, Expr&)>;
