@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "image/coff_builder.h"
+#include "support/snippet.h"
 #include "services/keyboard.h"
 
 // The runner's own pieces, compiled into this test so the in-process cases run exactly the
@@ -170,6 +171,25 @@ TEST(Runner, LogFileNameIsRelativeToWhereTheToolStarted) {
                      caller.dir());
   EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_THAT(Slurp(caller.Path("run.log")), HasSubstr("Project Version="));
+}
+
+// The reference image made by a real tool chain runs headless with the loader's log lines.
+TEST(Runner, ReferenceSampleRuns) {
+  std::string fixtures = FixturesDir();
+  if (fixtures.empty()) GTEST_SKIP() << "reference fixtures not found";
+  ProjectDir dir;
+  dir.Write("sample.out", Slurp(fixtures + "/sample/sample.out"));
+  dir.Write("sample.xcl", std::string());
+  dir.Write("sample.mem", std::string());
+  dir.Write("sample.tvx", "korvane sample\n");
+  Result r = RunTool({"--max-instructions", "20000", "--dump", "enter_count:4", "sample.tvx"},
+                     dir.dir());
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_EQ(r.out, "enter_count: 00 00 00 00\n");  // no key pressed: ENTER never counted
+  const std::string log = Slurp(dir.Path("aaa.txt"));
+  EXPECT_THAT(log, HasSubstr("\nMODULE keyboard_library: TEXT=0001004C..00010053  "));
+  EXPECT_THAT(log, HasSubstr("\nN_min=00010069, N_max=0001006B\n"));
+  EXPECT_THAT(log, HasSubstr("Project Version= 7\n"));
 }
 
 // The firmware reads keys in a loop; a key pushed before the start asks for the end.
