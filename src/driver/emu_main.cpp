@@ -2,6 +2,8 @@
 #include "driver/emu_main.h"
 
 #include <cstring>
+#include <exception>
+#include <string>
 
 #include "core/emulator.h"
 
@@ -72,6 +74,12 @@ void EmuThreadMain(Emulator& emu) {
   try {
     EmuMain(emu, static_cast<int>(emu.argv.size()), emu.argv.data());
   } catch (const EmuExitSignal&) {
+  } catch (const std::exception& e) {
+    // Host trouble (memory exhausted, ...) ends the run like a fatal condition instead of
+    // taking the whole program down with the thread.
+    std::string text = std::string("internal error: ") + e.what();
+    emu.log.Printf("MsgExit: %s, IP=%08lX\n", text.c_str(), static_cast<unsigned long>(emu.cpu.ip));
+    StoreMessage(emu, text.c_str(), nullptr);
   }
   emu.log.Flush();
   emu.exit.finished.store(1, std::memory_order_release);
