@@ -22,14 +22,21 @@ inline Target Translate(Emulator& emu) {
   return t;
 }
 
+// n is a constant at every call, so the common whole access is a single move.
 inline uint32_t ReadBounded(const Target& t, uint32_t n) {
   uint32_t v = 0;
-  std::memcpy(&v, t.p, n <= t.avail ? n : t.avail);
+  if (__builtin_expect(n <= t.avail, 1))
+    std::memcpy(&v, t.p, n);
+  else
+    std::memcpy(&v, t.p, t.avail);
   return v;
 }
 
 inline void WriteBounded(const Target& t, uint32_t v, uint32_t n) {
-  std::memcpy(t.p, &v, n <= t.avail ? n : t.avail);
+  if (__builtin_expect(n <= t.avail, 1))
+    std::memcpy(t.p, &v, n);
+  else
+    std::memcpy(t.p, &v, t.avail);
 }
 
 // Byte and short forms look at both parts of the access report, so both are cleared first.

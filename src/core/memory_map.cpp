@@ -88,7 +88,7 @@ static void LogUnmapped(MemoryMap& map, uint32_t a) {
   if (n == 100) map.unmapped_log->Printf("EMUMEM: further unmapped accesses logged 1 in 65536\n");
 }
 
-uint8_t* TranslateAddress(MemoryMap& map, uint32_t a, uint32_t* avail) {
+uint8_t* TranslateAddressSlow(MemoryMap& map, uint32_t a, uint32_t* avail) {
   int n = map.buckets[BucketOf(a)];
   const MemRegion* r = nullptr;
   if (n != 0) {

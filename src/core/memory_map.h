@@ -85,10 +85,24 @@ void DefineRegion(Emulator& emu, int n, const char* tag, uint32_t base, uint32_t
                   bool allocate, int32_t delta, uint16_t value, int routine);
 void LinkRegionPage(MemoryMap& map, uint32_t a, int n);
 
+// The full search of TranslateAddress: link slots, fallback list, storage-less regions,
+// the scratch word.
+uint8_t* TranslateAddressSlow(MemoryMap& map, uint32_t a, uint32_t* avail);
+
 // Host location of guest address a: inside a region's storage, or the scratch word.
 // When `avail` is given it receives how many bytes from the returned location on belong to
 // that storage (the rest of the region, or the scratch area), so callers can bound accesses.
-uint8_t* TranslateAddress(MemoryMap& map, uint32_t a, uint32_t* avail = nullptr);
+// The common case - the bucket's own region holds the address and has storage - is one table
+// lookup and one comparison, inline.
+inline uint8_t* TranslateAddress(MemoryMap& map, uint32_t a, uint32_t* avail = nullptr) {
+  const MemRegion& r = map.regions[map.buckets[BucketOf(a)]];  // slot 0 holds no address
+  const uint32_t offset = a - r.base;
+  if (__builtin_expect(offset < r.size && r.host != nullptr, 1)) {
+    if (avail) *avail = r.size - offset;
+    return r.host + offset;
+  }
+  return TranslateAddressSlow(map, a, avail);
+}
 
 // The region holding guest address a, or 0.
 int FindRegion(const MemoryMap& map, uint32_t a);

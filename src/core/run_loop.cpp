@@ -74,9 +74,16 @@ inline void DecodeSource(Emulator& emu, uint32_t field, bool special, bool liter
   }
 }
 
-uint32_t MemDisplacement(Emulator& emu) {
+inline uint32_t MemDisplacement(Emulator& emu) {
   CpuState& cpu = emu.cpu;
   cpu.length = 8;
+  const MemRegion& text = emu.mem.regions[kRegionText];
+  const uint32_t off = cpu.ip + 4 - text.base;
+  if (__builtin_expect(static_cast<uint64_t>(off) + 4 <= text.size && text.host != nullptr, 1)) {
+    uint32_t w;
+    std::memcpy(&w, text.host + off, 4);
+    return w;
+  }
   return FetchTextSlow(emu, cpu.ip + 4);
 }
 
