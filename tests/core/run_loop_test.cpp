@@ -269,8 +269,36 @@ TEST(RunLoop, ExitRequestEndsTheLoopAfterThatInstruction) {
     EXPECT_FALSE(emu->ended_by_exit);
     EXPECT_THAT(emu->LogText(), HasSubstr(" EXIT REQUESTED\n"));
     EXPECT_STREQ(emu->exit.message, "");
+    // Code 1 saves the memory file (the absolute-data area); code 2 leaves it as it was.
+    std::error_code ec;
+    auto size = std::filesystem::file_size(std::filesystem::path(emu->project_dir) / "x.mem", ec);
+    EXPECT_EQ(size > 0, code == 1) << code;
     std::filesystem::remove_all(emu->project_dir);
   }
+}
+
+TEST(RunLoop, HostStopDoesNotSaveTheMemoryFile) {
+  SnippetOptions o;
+  o.keep_project_dir = true;
+  auto emu = RunSnippet("self:\n\tb self\n", 10, o);
+  EXPECT_TRUE(emu->run.stopped_by_host);
+  std::error_code ec;
+  EXPECT_EQ(std::filesystem::file_size(std::filesystem::path(emu->project_dir) / "x.mem", ec), 0u);
+  std::filesystem::remove_all(emu->project_dir);
+}
+
+TEST(RunLoop, DmLogsUnmappedDataAccessesWithTheInstruction) {
+  SnippetOptions o;
+  o.options = "-v1 -dm";
+  auto emu = RunSnippet("\tld 0x100, g0\nbad:\n\tld 0x00700000, g0\n\tst g0, 0x00700004\n", 3, o);
+  char line[80];
+  std::snprintf(line, sizeof line, "EMUMEM: unmapped access 00700000 at IP=%08X", emu->Sym("bad"));
+  EXPECT_THAT(emu->LogText(), HasSubstr(line));
+  EXPECT_THAT(emu->LogText(), HasSubstr("EMUMEM: unmapped access 00700004 at IP="));
+  EXPECT_THAT(emu->LogText(), Not(HasSubstr("unmapped access 00000100")));
+  // Without the option nothing is logged.
+  auto quiet = RunSnippet("\tld 0x00700000, g0\n", 1);
+  EXPECT_THAT(quiet->LogText(), Not(HasSubstr("EMUMEM")));
 }
 
 TEST(RunLoop, TimePerInstructionArithmetic) {
