@@ -104,13 +104,6 @@ TEST(Intercept, HandlersOfClearTextAndClock) {
   EXPECT_EQ(GuestRead8(f.emu.mem, f.bss + 1), 1u);  // rtc_backup_ok
 }
 
-TEST(Intercept, ClockHandlerWithoutItsVariablesTouchesOnlyScratch) {
-  Emulator emu;  // nothing resolved: both names give address 0, the scratch word
-  NativeInitRtc(emu);
-  NativeClearText(emu);  // no guest-variable pointers yet: nothing to write
-  EXPECT_EQ(emu.mem.scratch[0], 1u);
-}
-
 TEST(Intercept, SpyRedirect) {
   {
     SCOPED_TRACE("the firmware has the spy routine: the call goes there, g9 as the handler set it");
