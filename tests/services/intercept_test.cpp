@@ -5,6 +5,7 @@
 
 #include "image/coff_builder.h"
 #include "services/native_handlers.h"
+#include "support/snippet.h"
 
 namespace korvane::test {
 namespace {
@@ -149,6 +150,30 @@ TEST(Intercept, DebugOptionLogsEveryInterceptedCall) {
             "INTERCEPT x$write_port at IP=00010004 target=00010040 (handler) g0=00000000 "
             "g6=00000000 g7=00001234 g9=00000000\n"
             "INTERCEPT x$write_port redirected to x$insert_spy_ports_WRITE at 00010050\n");
+}
+
+// Through the processor: a skipped routine returns at once with 0 in g0, and no frame is
+// built, so FP and the local registers stay as they were.
+TEST(Intercept, FirmwareCallToASkippedRoutine) {
+  auto run = RunSnippet(R"(
+	mov	7,g0
+	mov	3,r5
+	callx	x$read_rtc
+	mov	g15,g2
+	mov	r5,g3
+	b	done
+	.globl	x$read_rtc
+x$read_rtc:
+	mov	5,g0
+	ret
+done:
+)",
+                        40);
+  ASSERT_TRUE(run->assembled);
+  EXPECT_FALSE(run->ended_by_exit) << run->ExitMessage();
+  EXPECT_EQ(run->G(0), 0u);
+  EXPECT_EQ(run->G(2), run->exe.text_address - 4096);
+  EXPECT_EQ(run->G(3), 3u);
 }
 
 }  // namespace
