@@ -108,29 +108,45 @@ TEST(LoadStore, RegisterGroups) {
   for (unsigned k = 0; k < 4; ++k) EXPECT_EQ(scratch->G(4 + k), k + 1) << k;
 }
 
-TEST(LoadStore, AccessesPastARegionEndAreBounded) {
-  // r3 = one past the last byte of ABSD's storage. Words, shorts and groups that start in its
-  // last bytes read zeros beyond it and drop what does not fit.
-  SnippetOptions o;
-  o.before_run = [](Emulator& e) {
-    const MemRegion& absd = e.mem.regions[kRegionAbsd];
-    WriteReg(e.cpu, 3, absd.base + absd.size);
-  };
-  auto emu = RunSnippet(
-      "\tldconst 0xAABBCCDD, g0\n\tmov 1, g4\n\tmov 2, g5\n\tmov 3, g6\n\tmov 4, g7\n"
-      "\tst g0, -2(r3)\n\tld -2(r3), g1\n"
-      "\tstq g4, -5(r3)\n\tldq -5(r3), g8\n"
-      "\tstos g0, -1(r3)\n\tldos -1(r3), g12\n"
-      "\t.section .absd\nabsd_start:\n\t.space 8\n",
-      11, o);
-  EXPECT_FALSE(emu->ended_by_exit);
-  EXPECT_EQ(emu->G(1), 0x0000CCDDu) << "two bytes of the word fit";
-  EXPECT_EQ(emu->G(8), 1u);
-  EXPECT_EQ(emu->G(9), 2u) << "one byte of the second word fits";
-  EXPECT_EQ(emu->G(10), 0u);
-  EXPECT_EQ(emu->G(11), 0u);
-  EXPECT_EQ(emu->G(12), 0xDDu) << "one byte of the short fits";
-  EXPECT_TRUE(ScratchHoldsOnlyTheLoopStart(*emu)) << "the excess reached the scratch area";
+TEST(LoadStore, AccessesPastEveryRegionEndAreBounded) {
+  // For each region with storage, r3 = one past its last byte. Words, shorts and groups that
+  // start in its last bytes read zeros beyond it and drop what does not fit; a region that
+  // follows directly (BSS after DATA) keeps its bytes.
+  for (int n : {kRegionOnch, kRegionSyst, kRegionText, kRegionData, kRegionBss, kRegionAbsd,
+                kRegionHeap, kRegionStck}) {
+    uint32_t next_word = 0;
+    int next = 0;
+    SnippetOptions o;
+    o.before_run = [n, &next, &next_word](Emulator& e) {
+      const MemRegion& r = e.mem.regions[n];
+      uint32_t end = r.base + r.size;
+      WriteReg(e.cpu, 3, end);
+      next = FindRegion(e.mem, end);
+      next_word = GuestRead32(e.mem, end);
+    };
+    o.park_at_end = false;  // the text ends in 16 bytes of padding that never run
+    auto emu = RunSnippet(
+        "\tldconst 0xAABBCCDD, g0\n\tmov 1, g4\n\tmov 2, g5\n\tmov 3, g6\n\tmov 4, g7\n"
+        "\tst g0, -2(r3)\n\tld -2(r3), g1\n"
+        "\tstq g4, -5(r3)\n\tldq -5(r3), g8\n"
+        "\tstos g0, -1(r3)\n\tldos -1(r3), g12\n"
+        "self:\n\tb self\n\t.space 16\n"
+        "\t.data\n\t.space 32\n\t.bss\n\t.space 32\n\t.section .absd\n\t.space 8\n",
+        11, o);
+    const MemRegion& r = emu->mem.regions[n];
+    ASSERT_TRUE(r.host != nullptr) << r.tag;
+    EXPECT_FALSE(emu->ended_by_exit) << r.tag;
+    EXPECT_EQ(emu->G(1), 0x0000CCDDu) << r.tag << ": two bytes of the word fit";
+    EXPECT_EQ(emu->G(8), 1u) << r.tag;
+    EXPECT_EQ(emu->G(9), 2u) << r.tag << ": one byte of the second word fits";
+    EXPECT_EQ(emu->G(10), 0u) << r.tag;
+    EXPECT_EQ(emu->G(11), 0u) << r.tag;
+    EXPECT_EQ(emu->G(12), 0xDDu) << r.tag << ": one byte of the short fits";
+    EXPECT_TRUE(ScratchHoldsOnlyTheLoopStart(*emu)) << r.tag << ": the excess reached scratch";
+    if (next) {
+      EXPECT_EQ(emu->Read32(r.base + r.size), next_word) << r.tag << " spilled over";
+    }
+  }
 }
 
 // Display routines that record their calls.
