@@ -104,10 +104,14 @@ void SaveMemoryFile(Emulator& emu) {
   struct stat old {};
   ::fchmod(fd, ::stat(name.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
 
-  bool ok = true;
   // With a positive offset the bytes before the area read as zeros.
-  if (p.file_offset > 0) ok = ::ftruncate(fd, static_cast<off_t>(p.file_offset)) == 0 &&
-                              ::lseek(fd, static_cast<off_t>(p.file_offset), SEEK_SET) >= 0;
+  if (p.file_offset > 0 && (::ftruncate(fd, static_cast<off_t>(p.file_offset)) != 0 ||
+                            ::lseek(fd, static_cast<off_t>(p.file_offset), SEEK_SET) < 0)) {
+    ::close(fd);
+    ::unlink(temp.c_str());
+    MsgExit(emu, "file_seek MemFile");
+  }
+  bool ok = true;
   for (uint32_t done = 0; ok && done < p.length; done += kPieceBytes) {
     uint32_t piece = p.length - done < kPieceBytes ? p.length - done : kPieceBytes;
     ok = WriteAll(fd, absd.host + p.first + done, piece);
