@@ -119,7 +119,9 @@ struct OptionRule {
 // the prefix "-ic" before the exact "-i", and "-sk" before "-sp".
 const OptionRule kRules[] = {
     {"-bc", Match::kPrefix,
-     [](Emulator& e, const char*, const char* r) { ReadHexRange(r, e.opt.bc_start, e.opt.bc_end); }},
+     [](Emulator& e, const char*, const char* r) {
+       ReadHexRange(r, e.opt.bc_start, e.opt.bc_end);
+     }},
     {"-bd", Match::kPrefix,
      [](Emulator& e, const char*, const char* r) {
        int kind = *r == 'r' ? 0 : *r == 'w' ? 1 : 2;
@@ -127,7 +129,9 @@ const OptionRule kRules[] = {
        ReadHexRange(kind == 2 ? r : r + 1, e.opt.bd_start, e.opt.bd_end);
      }},
     {"-bo", Match::kPrefix,
-     [](Emulator& e, const char*, const char* r) { ReadHexRange(r, e.opt.bo_start, e.opt.bo_end); }},
+     [](Emulator& e, const char*, const char* r) {
+       ReadHexRange(r, e.opt.bo_start, e.opt.bo_end);
+     }},
     {"-dc", Match::kExact, [](Emulator& e, const char*, const char*) { e.opt.dc = true; }},
     {"-di", Match::kExact, [](Emulator& e, const char*, const char*) { e.opt.di = true; }},
     {"-dk", Match::kExact, [](Emulator& e, const char*, const char*) { e.opt.dk = true; }},
@@ -137,14 +141,19 @@ const OptionRule kRules[] = {
      [](Emulator& e, const char*, const char* r) { ReadInt(r, e.opt.soft_keys); }},
     {"-tc", Match::kPrefix, [](Emulator& e, const char*, const char* r) { ReadLong(r, e.opt.tc); }},
     {"-dr", Match::kExact, [](Emulator& e, const char*, const char*) { e.opt.dr = true; }},
-    {"-drv", Match::kPrefix, [](Emulator& e, const char* w, const char* r) { ReadDriveList(e, w, r); }},
-    {"-por", Match::kPrefix, [](Emulator& e, const char*, const char* r) { ReadPorts(r, e.opt.com_map); }},
+    {"-drv", Match::kPrefix,
+     [](Emulator& e, const char* w, const char* r) { ReadDriveList(e, w, r); }},
+    {"-por", Match::kPrefix,
+     [](Emulator& e, const char*, const char* r) { ReadPorts(r, e.opt.com_map); }},
     {"-ic", Match::kPrefix, [](Emulator& e, const char*, const char* r) { ReadLong(r, e.opt.ic); }},
     {"-i", Match::kExact, [](Emulator& e, const char*, const char*) { e.opt.init_key = true; }},
     {"-kk", Match::kPrefix, [](Emulator& e, const char*, const char* r) { ReadLong(r, e.opt.kk); }},
-    {"-mo", Match::kPrefix, [](Emulator& e, const char*, const char* r) { ReadOffset(r, e.opt.mo); }},
-    {"-sp", Match::kPrefix, [](Emulator& e, const char*, const char* r) { e.opt.suspend = *r != '-'; }},
-    {"-v", Match::kPrefix, [](Emulator& e, const char*, const char* r) { ReadVideo(r, e.opt.video); }},
+    {"-mo", Match::kPrefix,
+     [](Emulator& e, const char*, const char* r) { ReadOffset(r, e.opt.mo); }},
+    {"-sp", Match::kPrefix,
+     [](Emulator& e, const char*, const char* r) { e.opt.suspend = *r != '-'; }},
+    {"-v", Match::kPrefix,
+     [](Emulator& e, const char*, const char* r) { ReadVideo(r, e.opt.video); }},
     {"-w", Match::kPrefix, [](Emulator& e, const char*, const char*) { e.opt.wait = true; }},
 };
 

@@ -81,8 +81,7 @@ bool InitEmuExec(Emulator& emu) {
   Define(emu, kRegionBss, "BSS ", o.data_start + o.data_size, o.bss_size, true);
 
   const CoffSectionHeader& absd = im.sections[3];
-  Define(emu, kRegionAbsd, "ABSD", absd.vaddr, static_cast<uint64_t>(absd.size) + kAbsdExtra,
-         true);
+  Define(emu, kRegionAbsd, "ABSD", absd.vaddr, static_cast<uint64_t>(absd.size) + kAbsdExtra, true);
   RestoreMemoryFile(emu);
 
   // One free block over the whole heap.

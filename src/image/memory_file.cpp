@@ -90,9 +90,10 @@ void SaveMemoryFile(Emulator& emu) {
   const MemRegion& absd = emu.mem.regions[kRegionAbsd];
   Placement p = Place(emu.opt.mo, absd.host ? absd.size : 0);
   if (p.length == 0 && emu.opt.mo < 0) {
-    emu.log.Printf("EMUEXEC: memory-file offset %ld leaves no part of the area in the file, "
-                   "%s is left as it was\n",
-                   emu.opt.mo, name.c_str());
+    emu.log.Printf(
+        "EMUEXEC: memory-file offset %ld leaves no part of the area in the file, "
+        "%s is left as it was\n",
+        emu.opt.mo, name.c_str());
     return;
   }
 

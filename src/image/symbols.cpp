@@ -31,7 +31,8 @@ bool SeekTo(std::FILE* f, uint64_t offset) {
 
 // Reads like a text-mode fgets with room for `max` characters: stops after a line feed or
 // `max` characters, so a longer line continues in the next piece; carriage returns are dropped
-// (files written on Windows). The line feed is not kept. Returns false at the end of the file when nothing was read.
+// (files written on Windows). The line feed is not kept. Returns false at the end of the file when
+// nothing was read.
 bool ReadExcludePiece(std::FILE* f, int max, std::string& out) {
   out.clear();
   bool any = false;
@@ -156,18 +157,19 @@ struct Walk {
     while (i < count) {
       uint8_t sym[kSymbolBytes];
       if (std::fread(sym, 1, sizeof sym, f) != sizeof sym) {
-        emu.log.Printf("EMUIDE: symbol table ends at entry %llu of %lu (end of file), walk "
-                       "stopped\n",
-                       static_cast<unsigned long long>(i), static_cast<unsigned long>(count));
+        emu.log.Printf(
+            "EMUIDE: symbol table ends at entry %llu of %lu (end of file), walk "
+            "stopped\n",
+            static_cast<unsigned long long>(i), static_cast<unsigned long>(count));
         return;
       }
       std::string name;
       if (Le32(sym) == 0) {
         if (!StringName(Le32(sym + 4), name)) {
-          emu.log.Printf("EMUIDE: symbol %llu names string-table offset %lu outside the table, "
-                         "walk stopped\n",
-                         static_cast<unsigned long long>(i),
-                         static_cast<unsigned long>(Le32(sym + 4)));
+          emu.log.Printf(
+              "EMUIDE: symbol %llu names string-table offset %lu outside the table, "
+              "walk stopped\n",
+              static_cast<unsigned long long>(i), static_cast<unsigned long>(Le32(sym + 4)));
           return;
         }
       } else {
@@ -179,17 +181,18 @@ struct Walk {
       bool has_aux = false;
       if (aux_count > 0) {
         if (std::fread(aux, 1, sizeof aux, f) != sizeof aux) {
-          emu.log.Printf("EMUIDE: auxiliary entry of symbol %llu past the end of the file, "
-                         "walk stopped\n",
-                         static_cast<unsigned long long>(i));
+          emu.log.Printf(
+              "EMUIDE: auxiliary entry of symbol %llu past the end of the file, "
+              "walk stopped\n",
+              static_cast<unsigned long long>(i));
           return;
         }
         has_aux = true;
       }
       Symbol(name, value, has_aux ? aux : nullptr);
       // The remaining auxiliary entries are passed over.
-      if (aux_count > 1 && fseeko(f, static_cast<off_t>(aux_count - 1) * kSymbolBytes,
-                                  SEEK_CUR) != 0) {
+      if (aux_count > 1 &&
+          fseeko(f, static_cast<off_t>(aux_count - 1) * kSymbolBytes, SEEK_CUR) != 0) {
         return;
       }
       i += 1 + static_cast<uint64_t>(aux_count);
@@ -206,7 +209,8 @@ struct Walk {
         if (Le32(aux) == 0) {
           if (!StringName(Le32(aux + 4), file)) file.clear();
         } else {
-          file.assign(reinterpret_cast<const char*>(aux), strnlen(reinterpret_cast<const char*>(aux), 8));
+          file.assign(reinterpret_cast<const char*>(aux),
+                      strnlen(reinterpret_cast<const char*>(aux), 8));
         }
       }
       emu.log.Printf("\nMODULE %16.16s: ", file.c_str());
@@ -247,9 +251,10 @@ void LoadStringTable(Emulator& emu, Walk& walk) {
   if (length <= 4) return;  // no body: every name offset is out of range
   const uint32_t body = length - 4;
   if (body > kNamePoolSize - kPoolReserve) {
-    emu.log.Printf("EMUIDE: string table of %lu bytes does not fit the name pool, its names "
-                   "stay unresolved\n",
-                   static_cast<unsigned long>(body));
+    emu.log.Printf(
+        "EMUIDE: string table of %lu bytes does not fit the name pool, its names "
+        "stay unresolved\n",
+        static_cast<unsigned long>(body));
     return;
   }
   size_t got = std::fread(im.name_pool.get(), 1, body, walk.f);

@@ -32,15 +32,16 @@ const IdentEntry* FindIntercept(const ImageState& im, uint32_t t) {
 
 // -di: one line per intercepted call, with the registers handlers read their arguments from.
 void LogIntercept(Emulator& emu, const IdentEntry& e, uint32_t t) {
-  const char* action = e.handler == nullptr         ? "skipped"
+  const char* action = e.handler == nullptr       ? "skipped"
                        : e.flags == kRunsGuestToo ? "handler, then guest"
-                                                    : "handler";
+                                                  : "handler";
   const uint32_t* g = emu.cpu.g;
-  emu.log.Printf("INTERCEPT %s at IP=%08lX target=%08lX (%s) g0=%08lX g6=%08lX g7=%08lX "
-                 "g9=%08lX\n",
-                 e.name, static_cast<unsigned long>(emu.cpu.ip), static_cast<unsigned long>(t),
-                 action, static_cast<unsigned long>(g[0]), static_cast<unsigned long>(g[6]),
-                 static_cast<unsigned long>(g[7]), static_cast<unsigned long>(g[9]));
+  emu.log.Printf(
+      "INTERCEPT %s at IP=%08lX target=%08lX (%s) g0=%08lX g6=%08lX g7=%08lX "
+      "g9=%08lX\n",
+      e.name, static_cast<unsigned long>(emu.cpu.ip), static_cast<unsigned long>(t), action,
+      static_cast<unsigned long>(g[0]), static_cast<unsigned long>(g[6]),
+      static_cast<unsigned long>(g[7]), static_cast<unsigned long>(g[9]));
 }
 
 }  // namespace

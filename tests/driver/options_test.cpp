@@ -32,15 +32,24 @@ TEST(ParseOpt, EveryOptionWord) {
       {"-bc10:2f", true, [](const Options& o) { return o.bc_start == 0x10 && o.bc_end == 0x2F; }},
       {"-bc10", true, [&](const Options& o) { return o.bc_start == d.bc_start; }},  // half a range
       // Port lists: digits 0-4 in order; anything else unmaps this port and the rest.
-      {"-por20", true, [](const Options& o) { return o.com_map[0] == 2 && o.com_map[1] == 0 && o.com_map[3] == 0; }},
+      {"-por20", true,
+       [](const Options& o) {
+         return o.com_map[0] == 2 && o.com_map[1] == 0 && o.com_map[3] == 0;
+       }},
       {"-porx1", true, [](const Options& o) { return o.com_map[0] == 0 && o.com_map[1] == 0; }},
-      {"-por152", true, [](const Options& o) { return o.com_map[0] == 1 && o.com_map[1] == 0 && o.com_map[2] == 0; }},
+      {"-por152", true,
+       [](const Options& o) {
+         return o.com_map[0] == 1 && o.com_map[1] == 0 && o.com_map[2] == 0;
+       }},
       {"-sp-", true, [](const Options& o) { return !o.suspend; }},
       {"-spx", true, [](const Options& o) { return o.suspend; }},
       // -dr exactly, then -drv as a prefix.
-      {"-dr", true, [](const Options& o) { return o.dr && std::string(o.drive_list) == "ABCD??????"; }},
-      {"-drvCDEF", true, [](const Options& o) { return !o.dr && std::string(o.drive_list) == "CDEF"; }},
-      {"-drvABCDEFGHIJKLMNO", true, [](const Options& o) { return std::string(o.drive_list) == "ABCDEFGHIJKLMNO"; }},
+      {"-dr", true,
+       [](const Options& o) { return o.dr && std::string(o.drive_list) == "ABCD??????"; }},
+      {"-drvCDEF", true,
+       [](const Options& o) { return !o.dr && std::string(o.drive_list) == "CDEF"; }},
+      {"-drvABCDEFGHIJKLMNO", true,
+       [](const Options& o) { return std::string(o.drive_list) == "ABCDEFGHIJKLMNO"; }},
       // -ic as a prefix before the exact -i.
       {"-ic5", true, [](const Options& o) { return o.ic == 5 && !o.init_key; }},
       {"-i", true, [](const Options& o) { return o.init_key && o.ic == 0; }},
@@ -51,7 +60,7 @@ TEST(ParseOpt, EveryOptionWord) {
       // Values that do not read leave the variable as it was; the word is still an option.
       {"-moabc", true, [](const Options& o) { return o.mo == 0; }},
       {"-mo99999999999", true, [](const Options& o) { return o.mo == 0; }},  // not 32-bit
-      {"-v9", true, [](const Options& o) { return o.video == 1; }},           // no such display
+      {"-v9", true, [](const Options& o) { return o.video == 1; }},          // no such display
       {"-v", true, [](const Options& o) { return o.video == 1; }},
       {"-dk", true, [](const Options& o) { return o.dk; }},
       {"-wait", true, [](const Options& o) { return o.wait; }},  // -w is a prefix
@@ -168,12 +177,15 @@ TEST(ProjectLine, SplitsTheFirstLineAsTheWindowDoes) {
   };
   const std::string line200 = "prog " + std::string(200, 'x');
   const Row rows[] = {
-      {"the line end stays on the last word", "prog -v3 demo\nsecond line\n",
+      {"the line end stays on the last word",
+       "prog -v3 demo\nsecond line\n",
        {"prog", "-v3", "demo\n"}},
-      {"runs of blanks separate like one; tabs do not", "  prog   -v3\tdemo  x\n",
+      {"runs of blanks separate like one; tabs do not",
+       "  prog   -v3\tdemo  x\n",
        {"prog", "-v3\tdemo", "x\n"}},
       {"a blank before the line end leaves no word of its own", "prog demo \r\n", {"prog", "demo"}},
-      {"at most ten words", "1 2 3 4 5 6 7 8 9 10 11 12\n",
+      {"at most ten words",
+       "1 2 3 4 5 6 7 8 9 10 11 12\n",
        {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}},
       {"at most 127 characters", line200, {"prog", std::string(122, 'x')}},
       {"an empty file", "", {}},
@@ -193,9 +205,11 @@ TEST(EmuThread, UnusableLineEndsWithTheUsageText) {
     EmuThreadMain(emu);
     EXPECT_EQ(emu.exit.finished.load(), 1);
     std::string message = emu.exit.message;
-    EXPECT_THAT(message, StartsWith("\nUSAGE> Korvane [options] project\n\n\tThe options are ...\n"));
+    EXPECT_THAT(message,
+                StartsWith("\nUSAGE> Korvane [options] project\n\n\tThe options are ...\n"));
     EXPECT_EQ(message.size(), static_cast<size_t>(kExitMessageSize - 1));  // cut to fit
-    EXPECT_THAT(emu.log.captured(), HasSubstr(std::string("MsgExit: ") + UsageText() + ", IP=00000000\n"));
+    EXPECT_THAT(emu.log.captured(),
+                HasSubstr(std::string("MsgExit: ") + UsageText() + ", IP=00000000\n"));
   }
   {
     SCOPED_TRACE("an unknown word before the last: EmuAbort logs the whole usage text");
@@ -218,9 +232,8 @@ TEST(EmuThread, FailedPhaseNamesItself) {
   EmuThreadMain(emu);
   EXPECT_EQ(emu.exit.finished.load(), 1);
   EXPECT_EQ(std::string(emu.exit.message), "EMUIDE: exclude file not found - " + dir.Path("x.xcl"));
-  EXPECT_THAT(emu.log.captured(),
-              HasSubstr("MsgExit: EMUIDE: exclude file not found -  " + dir.Path("x.xcl") +
-                        ", IP=00000000\n"));
+  EXPECT_THAT(emu.log.captured(), HasSubstr("MsgExit: EMUIDE: exclude file not found -  " +
+                                            dir.Path("x.xcl") + ", IP=00000000\n"));
 }
 
 }  // namespace

@@ -1,17 +1,16 @@
-// Test support (header-only): hand-made i960 COFF executables (headers, sections, symbols, string table)
-// and throw-away project folders, so loader and symbol cases need no tool chain.
+// Test support (header-only): hand-made i960 COFF executables (headers, sections, symbols, string
+// table) and throw-away project folders, so loader and symbol cases need no tool chain.
 #pragma once
-
-#include <array>
-#include <cstdint>
-#include <string>
-#include <vector>
 
 #include <stdlib.h>
 
+#include <array>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
+#include <vector>
 
 #include "core/emulator.h"
 
@@ -26,18 +25,18 @@ struct CoffSymbol {
 
 struct CoffImage {
   uint16_t flags = 0x0002;
-  uint16_t optional_size = 32;      // extra declared bytes are written as zeros
+  uint16_t optional_size = 32;  // extra declared bytes are written as zeros
   uint32_t entry = 0x10000;
   uint32_t text_start = 0x10000;
   std::vector<uint8_t> text = std::vector<uint8_t>(16, 0);
-  uint32_t data_start = 0;          // 0: right after the text, 8-aligned
+  uint32_t data_start = 0;  // 0: right after the text, 8-aligned
   std::vector<uint8_t> data = std::vector<uint8_t>(8, 0);
   uint32_t bss_size = 16;
   uint32_t absd_address = 0x200000;
   uint32_t absd_size = 64;
   std::vector<CoffSymbol> symbols;
-  int64_t symbol_count_override = -1;       // >= 0: the header declares this count
-  int64_t string_length_override = -1;      // >= 0: the string table's length word
+  int64_t symbol_count_override = -1;   // >= 0: the header declares this count
+  int64_t string_length_override = -1;  // >= 0: the string table's length word
 
   uint32_t DataStart() const;
   uint32_t BssStart() const { return DataStart() + static_cast<uint32_t>(data.size()); }
@@ -78,7 +77,6 @@ bool LoadProject(Emulator& emu, const std::vector<std::string>& words);
 
 // ---- implementation (header-only: every test program that needs it includes it) ----
 
-
 namespace coff_detail {
 
 inline void Put16(std::vector<uint8_t>& b, uint16_t v) {
@@ -93,7 +91,7 @@ inline void Set32(uint8_t* p, uint32_t v) {
 }
 
 inline void PutSection(std::vector<uint8_t>& b, const char* name, uint32_t vaddr, uint32_t size,
-                uint32_t offset) {
+                       uint32_t offset) {
   char n[8] = {};
   for (int i = 0; i < 8 && name[i]; ++i) n[i] = name[i];
   b.insert(b.end(), n, n + 8);
@@ -118,7 +116,8 @@ inline uint32_t CoffImage::DataStart() const {
   return (text_start + static_cast<uint32_t>(text.size()) + 7) & ~7u;
 }
 
-inline void CoffImage::AddModule(const std::string& file, uint32_t text_value, uint32_t text_length) {
+inline void CoffImage::AddModule(const std::string& file, uint32_t text_value,
+                                 uint32_t text_length) {
   CoffSymbol f{".file", 0, 103, {}};
   std::array<uint8_t, 24> aux{};
   // Long file names are marked for the string table (filled in by Build).

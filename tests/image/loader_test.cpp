@@ -98,9 +98,8 @@ TEST(Loader, RegionsOfEveryVideoMode) {
       {"-v0", false, false, 0},          // no display: none of the four
       {"-v1", true, true, 0x900A0000},   // the default colour mode: all ten regions
       {"-v2", false, true, 0x030A0000},  // mono: display high in the map, no ONCH/SYST
-      {"-v3", true, true, 0x900A0000},
-      {"-v4", false, true, 0x030A0000},
-      {"-v5", false, false, 0},          // LCD: served by the window, no regions
+      {"-v3", true, true, 0x900A0000},  {"-v4", false, true, 0x030A0000},
+      {"-v5", false, false, 0},  // LCD: served by the window, no regions
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.option);

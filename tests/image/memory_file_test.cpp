@@ -1,5 +1,7 @@
 // Tests of the memory file: restore and save with both signs of -mo, pieces of a large area,
 // and a save killed half-way that must leave a whole old or new file.
+#include "image/memory_file.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,7 +11,6 @@
 #include <filesystem>
 
 #include "image/coff_builder.h"
-#include "image/memory_file.h"
 
 namespace korvane::test {
 namespace {
@@ -58,8 +59,8 @@ TEST(MemoryFile, RestoreAndSaveWithEveryKindOfOffset) {
     std::function<std::vector<uint8_t>(const std::vector<uint8_t>& saved)> written;
   };
   const Row rows[] = {
-      {"no offset: area byte k is file byte k", "", 64, 64,
-       [](auto& f) { return f; }, [](auto& s) { return s; }},
+      {"no offset: area byte k is file byte k", "", 64, 64, [](auto& f) { return f; },
+       [](auto& s) { return s; }},
       {"an empty file leaves the area zero and receives the whole area", "", 64, 0,
        [](auto&) { return std::vector<uint8_t>(64, 0); }, [](auto& s) { return s; }},
       {"a short file fills the area's start and leaves the rest zero", "", 64, 10,
@@ -68,12 +69,14 @@ TEST(MemoryFile, RestoreAndSaveWithEveryKindOfOffset) {
        [](auto& f) { return std::vector<uint8_t>(f.begin() + 100, f.begin() + 164); },
        [](auto& s) { return Cat(std::vector<uint8_t>(100, 0), s); }},
       {"-mo-16: area bytes 0-15 are neither read nor written", "-mo-16", 64, 64,
-       [](auto& f) { return Cat(std::vector<uint8_t>(16, 0), {f.begin(), f.begin() + 48}); },
+       [](auto& f) {
+         return Cat(std::vector<uint8_t>(16, 0), {f.begin(), f.begin() + 48});
+       },
        [](auto& s) { return std::vector<uint8_t>(s.begin() + 16, s.end()); }},
       {"an area of several 0x7FF0-byte pieces", "", 0x7FF0 * 3 + 100, 0x7FF0 * 3 + 100,
        [](auto& f) { return f; }, [](auto& s) { return s; }},
-      {"-mo-64 with a 64-byte area: nothing to transfer, the file is left as it was", "-mo-64",
-       64, 64, [](auto&) { return std::vector<uint8_t>(64, 0); }, nullptr},
+      {"-mo-64 with a 64-byte area: nothing to transfer, the file is left as it was", "-mo-64", 64,
+       64, [](auto&) { return std::vector<uint8_t>(64, 0); }, nullptr},
       {"-mo-1000 with a 64-byte area: the same", "-mo-1000", 64, 30,
        [](auto&) { return std::vector<uint8_t>(64, 0); }, nullptr},
   };
@@ -98,8 +101,8 @@ TEST(MemoryFile, SaveIntoAFolderThatCannotBeWrittenEndsTheRunAndKeepsTheOldFile)
   Emulator emu;
   const std::vector<uint8_t> old = Pattern(64, 5);
   ASSERT_TRUE(LoadWithArea(emu, dir, 64, old, "")) << emu.exit.message;
-  std::filesystem::permissions(dir.dir(), std::filesystem::perms::owner_read |
-                                              std::filesystem::perms::owner_exec);
+  std::filesystem::permissions(
+      dir.dir(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   FillArea(emu, Pattern(64, 9));
   EXPECT_THROW(SaveMemoryFile(emu), EmuExitSignal);
   std::filesystem::permissions(dir.dir(), std::filesystem::perms::owner_all);

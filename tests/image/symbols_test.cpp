@@ -17,7 +17,8 @@ const IdentEntry* Find(const Emulator& emu, const std::string& name) {
   return nullptr;
 }
 
-bool Load(Emulator& emu, const ProjectDir& dir, const CoffImage& image, const std::string& xcl = "") {
+bool Load(Emulator& emu, const ProjectDir& dir, const CoffImage& image,
+          const std::string& xcl = "") {
   dir.WriteProject(image, xcl);
   return LoadProject(emu, {"korvane", dir.Path("x")});
 }
@@ -32,7 +33,8 @@ TEST(ExcludeList, LinesBecomeEntriesBehindTheFixedOnes) {
   const Row rows[] = {
       {"one name per line", "one\ntwo\n", {"one", "two"}},
       {"no line end after the last line", "one\ntwo", {"one", "two"}},
-      {"a line longer than 29 characters is read as two entries", c35 + "\nz\n",
+      {"a line longer than 29 characters is read as two entries",
+       c35 + "\nz\n",
        {std::string(29, 'b'), "cdefgh", "z"}},
       {"a line of exactly 29 characters stays one entry", c29 + "\nz\n", {c29, "z"}},
       {"an empty line ends the table: later lines are not used", "one\n\ntwo\n", {"one"}},
@@ -78,10 +80,10 @@ TEST(Symbols, ResolutionRules) {
   image.text.assign(0x40, 0);
   const uint32_t bss = image.BssStart();
   image.AddModule("a.s", 0x10000, 0x40);
-  image.AddSymbol("onkey", bss + 1, 6);      // a static in one module ...
-  image.AddSymbol("onkey", bss + 2, 6);      // ... and in the next: the later one wins
+  image.AddSymbol("onkey", bss + 1, 6);        // a static in one module ...
+  image.AddSymbol("onkey", bss + 2, 6);        // ... and in the next: the later one wins
   image.AddSymbol("N_UP", image.DataStart());  // initialised key flag: outside the bss
-  image.AddSymbol("N_NOKEY", bss + 0);       // never part of the range
+  image.AddSymbol("N_NOKEY", bss + 0);         // never part of the range
   image.AddSymbol("N_ENTER", bss + 9);
   image.AddSymbol("N_" + std::string(40, 'Q'), bss + 12);  // cut to 31 characters in s_max
   image.AddSymbol("N_EXIT", bss + 4);
@@ -119,8 +121,8 @@ TEST(Symbols, DamagedTablesStopTheWalkCleanly) {
   };
   const Row rows[] = {
       {"string table longer than the 1 MiB name pool",
-       [](CoffImage& i) { i.string_length_override = 0x100000 + 64; },
-       "does not fit the name pool", false},
+       [](CoffImage& i) { i.string_length_override = 0x100000 + 64; }, "does not fit the name pool",
+       false},
       {"string table length larger than the rest of the file",
        [](CoffImage& i) { i.string_length_override = 5000; }, "string table cut short", true},
       {"symbol count past the end of the file (in-place names only, so the misplaced string "
@@ -131,7 +133,10 @@ TEST(Symbols, DamagedTablesStopTheWalkCleanly) {
        },
        "symbol table ends at entry 2 of 100000", true},
       {"name offset outside the string table",
-       [](CoffImage& i) { i.symbols[0].name = std::string(12, 'z'); i.string_length_override = 6; },
+       [](CoffImage& i) {
+         i.symbols[0].name = std::string(12, 'z');
+         i.string_length_override = 6;
+       },
        "outside the table, walk stopped", false},
   };
   for (const Row& row : rows) {
@@ -139,8 +144,8 @@ TEST(Symbols, DamagedTablesStopTheWalkCleanly) {
     CoffImage image;
     image.text.assign(0x40, 0);
     image.AddSymbol("long_symbol_name", 0x10004);  // through the string table
-    image.AddSymbol("x$read_rtc", 0x10008);       // ten characters: string table too
-    image.AddSymbol("onkey", image.BssStart());   // in place, after them
+    image.AddSymbol("x$read_rtc", 0x10008);        // ten characters: string table too
+    image.AddSymbol("onkey", image.BssStart());    // in place, after them
     image.AddSymbol("port1", 0x10010);
     row.damage(image);
     ProjectDir dir;

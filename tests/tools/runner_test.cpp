@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include "image/coff_builder.h"
-#include "support/snippet.h"
 #include "services/keyboard.h"
+#include "support/snippet.h"
 
 // The runner's own pieces, compiled into this test so the in-process cases run exactly the
 // code of the tool.
@@ -85,17 +85,17 @@ struct Project {
 TEST(Runner, BadUsageIsStatus2) {
   ProjectDir cwd;
   const std::vector<std::vector<std::string>> rows = {
-      {},                                       // nothing to run
-      {"--frobnicate", "x.tvx"},                // unknown option
-      {"--max-instructions", "ten", "x.tvx"},   // not a number
-      {"--max-instructions", "-5", "x.tvx"},    // not a count
-      {"--timeout-ms"},                         // value missing
-      {"--dump", "table", "x.tvx"},             // no length
-      {"--dump", "table:0", "x.tvx"},           // empty dump
-      {"a.tvx", "b.tvx"},                       // two project files
-      {"--"},                                   // no words after --
-      {"missing.tvx"},                          // project file not found
-      {"--help=yes"},                           // --help takes no value
+      {},                                      // nothing to run
+      {"--frobnicate", "x.tvx"},               // unknown option
+      {"--max-instructions", "ten", "x.tvx"},  // not a number
+      {"--max-instructions", "-5", "x.tvx"},   // not a count
+      {"--timeout-ms"},                        // value missing
+      {"--dump", "table", "x.tvx"},            // no length
+      {"--dump", "table:0", "x.tvx"},          // empty dump
+      {"a.tvx", "b.tvx"},                      // two project files
+      {"--"},                                  // no words after --
+      {"missing.tvx"},                         // project file not found
+      {"--help=yes"},                          // --help takes no value
   };
   for (const auto& args : rows) {
     Result r = RunTool(args, cwd.dir());
@@ -114,14 +114,16 @@ TEST(Runner, LimitsStopWithStatus3WithoutSavingTheMemoryFile) {
   const Row rows[] = {
       {"instruction limit", {"--max-instructions", "5000", p.dir.Path("x.tvx")}},
       {"wall-clock limit", {"--timeout-ms=50", p.dir.Path("x.tvx")}},
-      {"words given directly", {"--max-instructions", "10", "--", "korvane", "-v0", p.dir.Path("x")}},
+      {"words given directly",
+       {"--max-instructions", "10", "--", "korvane", "-v0", p.dir.Path("x")}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
     Result r = RunTool(row.args, elsewhere.dir());
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_EQ(r.err, "");
-    std::string log = Slurp((row.args.back() == p.dir.Path("x") ? elsewhere : p.dir).Path("aaa.txt"));
+    std::string log =
+        Slurp((row.args.back() == p.dir.Path("x") ? elsewhere : p.dir).Path("aaa.txt"));
     EXPECT_THAT(log, HasSubstr(" EXIT REQUESTED\n"));
     EXPECT_THAT(log, HasSubstr("Elapsed time: "));
     EXPECT_EQ(p.dir.Read("x.mem"), (std::vector<uint8_t>{9, 9, 9, 9}));
@@ -146,8 +148,8 @@ TEST(Runner, DumpsAndLogToStandardOutput) {
                      p.dir.dir());
   EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_THAT(r.out, HasSubstr("Project Version= 0\n"));  // the log went to standard output
-  EXPECT_THAT(r.out, HasSubstr("\ntable: 01 02 03 04 ab cd\n" + std::string(data_address) +
-                               ": ab cd\n"));
+  EXPECT_THAT(r.out,
+              HasSubstr("\ntable: 01 02 03 04 ab cd\n" + std::string(data_address) + ": ab cd\n"));
   EXPECT_FALSE(p.dir.Exists("aaa.txt"));
 
   Result bad = RunTool({"--max-instructions", "100", "--dump", "nosuch:4", p.dir.Path("x.tvx")},
@@ -159,8 +161,8 @@ TEST(Runner, DumpsAndLogToStandardOutput) {
 TEST(Runner, LogFileNameIsRelativeToWhereTheToolStarted) {
   Project p({kBranchToSelf});
   ProjectDir caller;
-  Result r = RunTool({"--log", "run.log", "--max-instructions", "10", p.dir.Path("x.tvx")},
-                     caller.dir());
+  Result r =
+      RunTool({"--log", "run.log", "--max-instructions", "10", p.dir.Path("x.tvx")}, caller.dir());
   EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_THAT(Slurp(caller.Path("run.log")), HasSubstr("Project Version="));
 }
@@ -174,8 +176,8 @@ TEST(Runner, ReferenceSampleRuns) {
   dir.Write("sample.xcl", std::string());
   dir.Write("sample.mem", std::string());
   dir.Write("sample.tvx", "korvane sample\n");
-  Result r = RunTool({"--max-instructions", "20000", "--dump", "enter_count:4", "sample.tvx"},
-                     dir.dir());
+  Result r =
+      RunTool({"--max-instructions", "20000", "--dump", "enter_count:4", "sample.tvx"}, dir.dir());
   EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_EQ(r.out, "enter_count: 00 00 00 00\n");  // no key pressed: ENTER never counted
   const std::string log = Slurp(dir.Path("aaa.txt"));

@@ -102,8 +102,8 @@ const std::vector<RunnerOption>& RunnerOptions() {
   static const std::vector<RunnerOption> kOptions = {
       {"--max-instructions", "N", "stop after N instructions", ApplyMaxInstructions},
       {"--timeout-ms", "N", "stop after N ms of wall-clock time", ApplyTimeout},
-      {"--log", "FILE",
-       "log to FILE instead of aaa.txt in the working directory; '-' = stdout", ApplyLog},
+      {"--log", "FILE", "log to FILE instead of aaa.txt in the working directory; '-' = stdout",
+       ApplyLog},
       {"--dump", "NAME:LEN",
        "at the end print \"NAME: \" and LEN bytes at symbol NAME (or a hex address 0x...) as "
        "lower-case hex pairs separated by blanks; repeatable",
@@ -187,24 +187,26 @@ std::string HelpText() {
       "\n"
       "Options:\n";
   for (const auto& o : RunnerOptions()) {
-    std::string head = std::string("  ") + o.name + (o.value_name ? std::string(" ") + o.value_name : "");
-    if (head.size() < 24) head.resize(24, ' ');
-    else head += "\n" + std::string(24, ' ');
+    std::string head =
+        std::string("  ") + o.name + (o.value_name ? std::string(" ") + o.value_name : "");
+    if (head.size() < 24)
+      head.resize(24, ' ');
+    else
+      head += "\n" + std::string(24, ' ');
     t += head + o.help + "\n";
   }
-  t +=
-      "\n"
-      "Exit status:\n"
-      "  0  the run ended through an exit request (a key that ends the run)\n"
-      "  1  the run ended with an exit message (also written to standard error)\n"
-      "  2  bad usage\n"
-      "  3  stopped by --max-instructions or --timeout-ms (the end report and statistics are\n"
-      "     written to the log; the memory file is not written)\n"
-      "\n"
-      "Emulator debug options that help in scripts: -di logs every intercepted call with the\n"
-      "registers its handler reads (\"INTERCEPT name at IP=... target=... g0=... g6=... g7=...\n"
-      "g9=...\"); -dk logs every key that reaches the firmware; -dr adds a register dump to\n"
-      "fault reports.\n";
+  t += "\n"
+       "Exit status:\n"
+       "  0  the run ended through an exit request (a key that ends the run)\n"
+       "  1  the run ended with an exit message (also written to standard error)\n"
+       "  2  bad usage\n"
+       "  3  stopped by --max-instructions or --timeout-ms (the end report and statistics are\n"
+       "     written to the log; the memory file is not written)\n"
+       "\n"
+       "Emulator debug options that help in scripts: -di logs every intercepted call with the\n"
+       "registers its handler reads (\"INTERCEPT name at IP=... target=... g0=... g6=... g7=...\n"
+       "g9=...\"); -dk logs every key that reaches the firmware; -dr adds a register dump to\n"
+       "fault reports.\n";
   return t;
 }
 
@@ -280,9 +282,9 @@ int RunEmulation(RunnerConfig& config, std::FILE* out, std::FILE* err) {
   {
     std::unique_lock<std::mutex> lock(m);
     if (config.timeout_ms >= 0) {
-      auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(config.timeout_ms);
-      if (!cv.wait_until(lock, deadline, [&] { return done; }))
-        emu->run.stop_requested.store(true);
+      auto deadline =
+          std::chrono::steady_clock::now() + std::chrono::milliseconds(config.timeout_ms);
+      if (!cv.wait_until(lock, deadline, [&] { return done; })) emu->run.stop_requested.store(true);
     }
     cv.wait(lock, [&] { return done; });
   }

@@ -28,11 +28,11 @@ struct DumpRequest {
 };
 
 struct RunnerConfig {
-  std::string project_file;         // PROJECT.tvx, or empty with `words`
-  std::vector<std::string> words;   // the project line's words (after "--", or from the file)
-  uint64_t max_instructions = 0;    // 0: no limit
-  int64_t timeout_ms = -1;          // -1: no limit
-  std::string log_path;             // empty: aaa.txt in the working directory; "-": stdout
+  std::string project_file;        // PROJECT.tvx, or empty with `words`
+  std::vector<std::string> words;  // the project line's words (after "--", or from the file)
+  uint64_t max_instructions = 0;   // 0: no limit
+  int64_t timeout_ms = -1;         // -1: no limit
+  std::string log_path;            // empty: aaa.txt in the working directory; "-": stdout
   std::vector<DumpRequest> dumps;
   bool help = false;
   // Hooks for options that act on the emulator: before the thread starts (after the
