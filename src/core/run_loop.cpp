@@ -87,7 +87,7 @@ inline uint32_t MemDisplacement(Emulator& emu) {
   return FetchTextSlow(emu, cpu.ip + 4);
 }
 
-void DecodeMem(Emulator& emu, const OpcodeEntry& e, uint32_t w) {
+void DecodeMem(Emulator& emu, uint8_t size, uint32_t w) {
   CpuState& cpu = emu.cpu;
   const uint32_t mode = (w >> 10) & 0xF;
   const uint32_t abase = (w >> 14) & 31;
@@ -107,40 +107,98 @@ void DecodeMem(Emulator& emu, const OpcodeEntry& e, uint32_t w) {
     default: ReportFault(emu, E_AMODE, true);  // mode 6 is reserved
   }
   cpu.ea = ea;
-  cpu.opsize = e.size;
+  cpu.opsize = size;
   cpu.dst = static_cast<uint8_t>((w >> 19) & 31);
 }
 
-inline void DecodeOperands(Emulator& emu, const OpcodeEntry& e, uint32_t w) {
+// Decoder kinds: the REG forms by their operands, then the other formats.
+enum DecodeKind : uint8_t {
+  kDecodeUndefined = 0,
+  kDecodeRegSrc1Src2Dst,  // the common REG form with word operands
+  kDecodeRegOther,        // any other operand combination or size
+  kDecodeCobrTest,
+  kDecodeCobrCompare,
+  kDecodeCtrl,
+  kDecodeMem,
+};
+
+void BuildDecodeInfo(RunState& run) {
+  const OpcodeEntry* table = OpcodeTable();
+  for (int op = 0; op < kOpcodeIndexSize; ++op) {
+    const OpcodeEntry& e = table[run.opcode_index[op]];
+    DecodeInfo& d = run.decode[op];
+    d = DecodeInfo{};
+    if (op == 0 || e.opcode != op || !e.handler) continue;  // undefined: E_OPCODE
+    d.handler = e.handler;
+    d.size = e.size;
+    switch (e.format) {
+      case kFormatReg:
+        d.kind = (e.has_src1 && e.has_src2 && e.has_dst && e.size <= 4) ? kDecodeRegSrc1Src2Dst
+                                                                        : kDecodeRegOther;
+        break;
+      case kFormatCobr: d.kind = op <= 0x27 ? kDecodeCobrTest : kDecodeCobrCompare; break;
+      case kFormatCtrl: d.kind = kDecodeCtrl; break;
+      case kFormatMem: d.kind = kDecodeMem; break;
+    }
+  }
+}
+
+// Operands of any REG form, following the entry's operand flags.
+void DecodeRegOther(Emulator& emu, const OpcodeEntry& e, uint32_t w) {
   CpuState& cpu = emu.cpu;
-  cpu.opsize = 4;
-  switch (e.format) {
-    case kFormatReg:
-      cpu.opsize = e.size;
-      if (e.has_src1)
-        DecodeSource(emu, w & 31, w & kS1, w & kM1, cpu.src1, cpu.src1_reg, cpu.src1_lit);
-      if (e.has_src2)
-        DecodeSource(emu, (w >> 14) & 31, w & kS2, w & kM2, cpu.src2, cpu.src2_reg,
-                     cpu.src2_lit);
-      if (e.has_dst) cpu.dst = static_cast<uint8_t>((w >> 19) & 31);
+  cpu.opsize = e.size;
+  if (e.has_src1)
+    DecodeSource(emu, w & 31, w & kS1, w & kM1, cpu.src1, cpu.src1_reg, cpu.src1_lit);
+  if (e.has_src2)
+    DecodeSource(emu, (w >> 14) & 31, w & kS2, w & kM2, cpu.src2, cpu.src2_reg, cpu.src2_lit);
+  if (e.has_dst) cpu.dst = static_cast<uint8_t>((w >> 19) & 31);
+}
+
+// Decodes the operands of an instruction whose opcode is defined, then runs its handler.
+inline void DecodeAndExecute(Emulator& emu, const OpcodeEntry* table, const DecodeInfo& d,
+                             uint32_t w) {
+  CpuState& cpu = emu.cpu;
+  switch (d.kind) {
+    case kDecodeRegSrc1Src2Dst: {
+      cpu.opsize = d.size;
+      if (w & (kS1 | kS2)) ReportFault(emu, E_OPERAND, true);
+      const uint32_t f1 = w & 31, f2 = (w >> 14) & 31;
+      cpu.src1_reg = static_cast<uint8_t>(f1);
+      cpu.src2_reg = static_cast<uint8_t>(f2);
+      cpu.src1_lit = (w & kM1) != 0;
+      cpu.src2_lit = (w & kM2) != 0;
+      cpu.src1 = cpu.src1_lit ? f1 : ReadReg(cpu, f1);
+      cpu.src2 = cpu.src2_lit ? f2 : ReadReg(cpu, f2);
+      cpu.dst = static_cast<uint8_t>((w >> 19) & 31);
       break;
-    case kFormatCobr:
+    }
+    case kDecodeRegOther:
+      DecodeRegOther(emu, table[emu.run.opcode_index[cpu.opcode]], w);
+      break;
+    case kDecodeCobrTest:
+      cpu.opsize = 4;
       cpu.ea = Sext(w & 0x1FFC, 13);
-      if (cpu.opcode <= 0x27) {
-        cpu.dst = static_cast<uint8_t>((w >> 19) & 31);
-      } else {
-        DecodeSource(emu, (w >> 19) & 31, false, w & (1u << 13), cpu.src1, cpu.src1_reg,
-                     cpu.src1_lit);
-      }
+      cpu.dst = static_cast<uint8_t>((w >> 19) & 31);
       DecodeSource(emu, (w >> 14) & 31, w & 1, false, cpu.src2, cpu.src2_reg, cpu.src2_lit);
       break;
-    case kFormatCtrl:
+    case kDecodeCobrCompare:
+      cpu.opsize = 4;
+      cpu.ea = Sext(w & 0x1FFC, 13);
+      DecodeSource(emu, (w >> 19) & 31, false, w & (1u << 13), cpu.src1, cpu.src1_reg,
+                   cpu.src1_lit);
+      DecodeSource(emu, (w >> 14) & 31, w & 1, false, cpu.src2, cpu.src2_reg, cpu.src2_lit);
+      break;
+    case kDecodeCtrl:
+      cpu.opsize = 4;
       cpu.ea = Sext(w & 0xFFFFFC, 24);
       break;
-    case kFormatMem:
-      DecodeMem(emu, e, w);
+    case kDecodeMem:
+      DecodeMem(emu, d.size, w);
       break;
+    default:
+      ReportFault(emu, E_OPCODE, true);
   }
+  d.handler(emu);
 }
 
 void PrintStatistics(Emulator& emu, int64_t ms) {
@@ -206,6 +264,7 @@ void RunLoop(Emulator& emu) {
 
   // The image phase builds the index; a caller that skipped it still gets a working loop.
   if (run.opcode_index[0x08] == 0) BuildOpcodeIndex(run.opcode_index);
+  BuildDecodeInfo(run);
   const OpcodeEntry* const table = OpcodeTable();
 
   run.system_timer = TranslateAddress(mem, LookupIdent(emu, "system_timer"),
@@ -265,10 +324,7 @@ void RunLoop(Emulator& emu) {
       cpu.opcode = opcode;
       if (opcode == 0x591) ++cpu.addi_count;
       if (opcode == 0x590) ++cpu.addo_count;
-      const OpcodeEntry& e = table[run.opcode_index[opcode]];
-      if (__builtin_expect(e.opcode != opcode || opcode == 0, 0)) ReportFault(emu, E_OPCODE, true);
-      DecodeOperands(emu, e, w);
-      e.handler(emu);
+      DecodeAndExecute(emu, table, run.decode[opcode], w);
     }
 
     ++count;

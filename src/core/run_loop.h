@@ -10,8 +10,17 @@ namespace korvane {
 
 struct Emulator;
 
+// What the decoder needs of an opcode, looked up in one step: derived at loop start from the
+// opcode index and the table, so the hot path reads one small record per instruction.
+struct DecodeInfo {
+  InstructionHandler handler = nullptr;
+  uint8_t kind = 0;  // see kDecode* in run_loop.cpp; 0 = undefined opcode
+  uint8_t size = 4;  // operand size of the entry
+};
+
 struct RunState {
   uint8_t opcode_index[kOpcodeIndexSize] = {};
+  DecodeInfo decode[kOpcodeIndexSize];
   uint8_t* system_timer = nullptr;  // host location of the guest variable
   uint32_t system_timer_avail = 0;  // bytes of storage from that location (at most 4 are used)
   int64_t wall_start_ms = 0;
