@@ -1,6 +1,9 @@
 // Tests of korvane-run's key scripts, key feeder, screenshots and virtual time, down to
 // firmware that echoes keys and draws pictures in three video modes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -517,23 +520,76 @@ park:
   ExpectColour(s, 79, 110, kBlack, "frame gap");
 }
 
-TEST(ScriptFirmware, VirtualTimeRunsGiveIdenticalScreenshots) {
-  // A marker moves with system_timer; the picture depends on time, yet twice the same.
-  const std::string body = R"(
+// ---- The options on korvane-run's command line, by running the built tool.
+
+std::string Slurp(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+// A temporary project folder holding x.out assembled from a snippet body, x.xcl and x.mem.
+struct ToolProject {
+  std::filesystem::path dir;
+  explicit ToolProject(const std::string& body) {
+    std::string tmpl = ::testing::TempDir() + "korvane_script_XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    dir = ::mkdtemp(buf.data());
+    as::Executable exe =
+        as::AssembleAndLink({{"x.s", test::SnippetSource(body, true)}}, as::LinkOptions{});
+    EXPECT_TRUE(exe.ok()) << (exe.ok() ? "" : exe.errors[0].ToString());
+    std::ofstream(dir / "x.out", std::ios::binary)
+        .write(reinterpret_cast<const char*>(exe.file.data()),
+               static_cast<std::streamsize>(exe.file.size()));
+    std::ofstream(dir / "x.xcl");
+    std::ofstream(dir / "x.mem");
+  }
+  ~ToolProject() { std::filesystem::remove_all(dir); }
+  std::string Path(const char* name) const { return (dir / name).string(); }
+};
+
+struct ToolResult {
+  int status = -1;
+  std::string out, err;
+};
+
+ToolResult RunTool(const ToolProject& p, std::vector<std::string> args, const char* video) {
+  const std::string out = p.Path("stdout"), err = p.Path("stderr");
+  args.insert(args.begin(), {"--log", p.Path("aaa.txt")});
+  args.insert(args.end(), {"--", "korvane", video, p.Path("x")});
+  pid_t child = ::fork();
+  if (child == 0) {
+    int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(o, 1);
+    ::dup2(e, 2);
+    std::vector<char*> argv{const_cast<char*>(KORVANE_RUN_PATH)};
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(KORVANE_RUN_PATH, argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ToolResult r;
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = Slurp(out);
+  r.err = Slurp(err);
+  return r;
+}
+
+constexpr const char* kMarkerFirmware = R"(
 	ldconst	0x800003c4,r4
 	ldconst	0x0f02,r5
 	stos	r5,(r4)
 	ldconst	0x900a0000,r6
-	mov	0,r10
 1:	ld	system_timer,r7
 	ldconst	80,r8
 	remo	r8,r7,r7
 	addo	r6,r7,r9
-	ldconst	255,r11
+	ldconst	224,r11
 	stob	r11,(r9)
-	addo	1,r10,r10
-	ldconst	5000,r12
-	cmpobl	r10,r12,1b
+	b	1b
 	.bss
 	.globl	system_timer
 	.align	2
@@ -541,13 +597,61 @@ system_timer:
 	.space	4
 	.text
 )";
-  const Shot a = Screenshot(body, "-v1", 300000);
-  const Shot b = Screenshot(body, "-v1", 300000);
-  ASSERT_TRUE(a.ok && b.ok);
-  EXPECT_TRUE(a.png == b.png);
-  int marked = 0;
-  for (int x = 0; x < kPageWidth; x += 8) marked += a.At(x, 0).r == 255;
-  EXPECT_GT(marked, 1) << "the marker moved: time advanced during the run";
+
+TEST(RunnerScriptOptions, UsageErrorsNameTheirCause) {
+  ToolProject p("");
+  struct Row { std::vector<std::string> args; const char* needle; const char* why; };
+  const Row rows[] = {
+      {{"--keys", "ENTER NOPE"}, "'NOPE'", "an unknown token is named"},
+      {{"--keys", "@" + p.Path("missing.keys")}, "missing.keys", "a missing script file"},
+      {{"--keys"}, "--keys needs a value", "no script"},
+      {{"--virtual-time=0"}, "--virtual-time", "zero instructions per millisecond"},
+  };
+  for (const Row& r : rows) {
+    ToolResult t = RunTool(p, r.args, "-v1");
+    EXPECT_EQ(t.status, 2) << r.why;
+    EXPECT_NE(t.err.find(r.needle), std::string::npos) << r.why << ": " << t.err;
+  }
+}
+
+TEST(RunnerScriptOptions, VirtualTimeScreenshotsAreIdentical) {
+  ToolProject p(kMarkerFirmware);
+  std::vector<uint8_t> first;
+  for (int run = 0; run < 2; ++run) {
+    const std::string png = p.Path(run ? "b.png" : "a.png");
+    ToolResult t = RunTool(p, {"--virtual-time=20", "--max-instructions", "400000",
+                               "--screenshot", png}, "-v1");
+    EXPECT_EQ(t.status, 3) << t.err;
+    const std::string bytes = Slurp(png);
+    std::vector<uint8_t> data(bytes.begin(), bytes.end());
+    int w = 0, h = 0;
+    std::vector<uint8_t> rgb;
+    std::string error;
+    ASSERT_TRUE(DecodeStoredPngRgb(data, &w, &h, &rgb, &error)) << error;
+    int red_groups = 0;
+    for (int x = 0; x < kPageWidth; x += 8) red_groups += rgb[3 * x] == 255 && rgb[3 * x + 1] == 0;
+    EXPECT_GT(red_groups, 1) << "the marker moved with virtual time";
+    if (run == 0) first = data;
+    else EXPECT_TRUE(data == first) << "the same run twice gives the same picture";
+  }
+}
+
+TEST(RunnerScriptOptions, KeysFromAFileReachTheFirmware) {
+  ToolProject p(EchoFirmware());
+  std::ofstream(p.Path("x.keys")) << "F1\n9 wait:500\nENTER\nCTRL+Q\n";
+  ToolResult t = RunTool(p, {"--virtual-time=100", "--keys", "@" + p.Path("x.keys"),
+                             "--max-instructions", "20000000", "--dump", "event_count:4"},
+                         "-v1");
+  EXPECT_EQ(t.status, 0) << "Ctrl+Q ends the run by an exit request: " << t.err;
+  EXPECT_NE(t.out.find("event_count: 03 00 00 00"), std::string::npos) << t.out;
+}
+
+TEST(RunnerScriptOptions, UnwritableScreenshotIsReported) {
+  ToolProject p("");
+  ToolResult t = RunTool(p, {"--max-instructions", "100", "--screenshot",
+                             p.Path("no-such-folder/x.png")}, "-v1");
+  EXPECT_EQ(t.status, 2);
+  EXPECT_NE(t.err.find("no-such-folder/x.png"), std::string::npos) << t.err;
 }
 
 }  // namespace
