@@ -100,7 +100,8 @@ TEST(KeyScriptParse, BlanksAndFiles) {
   ASSERT_TRUE(ParseKeyScript("", steps, error));
   EXPECT_TRUE(steps.empty());
 
-  const std::string path = ::testing::TempDir() + "keys_script_test.txt";
+  const std::string path =
+      ::testing::TempDir() + "keys_script_test_" + std::to_string(::getpid()) + ".txt";
   {
     std::ofstream f(path);
     f << "F1 F2\nwait:100 #0xCA\n";
@@ -380,7 +381,10 @@ Shot Screenshot(const std::string& body, const std::string& video, uint64_t max)
   auto run = RunSnippet(body, max, options);
   Shot shot;
   if (!run->assembled) return shot;
-  const std::string path = ::testing::TempDir() + "korvane_screenshot_test.png";
+  // Tests may run in parallel processes: each writes its own file.
+  const std::string path = ::testing::TempDir() + "korvane_screenshot_" +
+                           ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+                           "_" + std::to_string(::getpid()) + ".png";
   std::string error;
   EXPECT_TRUE(WriteScreenshot(*run, path, error)) << error;
   std::ifstream f(path, std::ios::binary);
