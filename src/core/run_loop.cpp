@@ -8,6 +8,7 @@
 
 #include "core/emulator.h"
 #include "image/memory_file.h"
+#include "services/display.h"
 #include "services/native_handlers.h"
 
 namespace korvane {
@@ -224,6 +225,16 @@ bool HostWantsStop(Emulator& emu) {
   return run.stop_requested.load(std::memory_order_relaxed);
 }
 
+// Mode 5: copies the LCD for the window when it goes out of scope, so the last picture the
+// firmware drew is shown however the loop ends (a fatal condition leaves by an exception).
+struct FinalLcdCopy {
+  Emulator& emu;
+  bool lcd;
+  ~FinalLcdCopy() {
+    if (lcd) DisplaySnapshotLcd(emu);
+  }
+};
+
 // Instruction count at which the loop must next look beyond the exit request: the next
 // system_timer point, or the end of the instruction budget if that comes first.
 uint32_t NextCheckPoint(const Emulator& emu, uint32_t count) {
@@ -282,6 +293,12 @@ void RunLoop(Emulator& emu) {
     mem.unmapped_ip = &cpu.ip;
   }
 
+  // In mode 5 the window renders the LCD from a copy that this thread refreshes at the check
+  // points every 32768 instructions, at the start and at the end of the loop.
+  const bool lcd = emu.display.mode == 5;
+  if (lcd) DisplaySnapshotLcd(emu);
+  FinalLcdCopy final_lcd_copy{emu, lcd};
+
   // Regions never change once the loop runs, so the text window is cached.
   const MemRegion& text = mem.regions[kRegionText];
   const uint8_t* const text_host = text.host;
@@ -338,6 +355,7 @@ void RunLoop(Emulator& emu) {
         bool stop = false;
         if ((count & (kTimerInterval - 1)) == 0) {
           WriteSystemTimer(emu, TimerValue(emu));
+          if (lcd) DisplaySnapshotLcd(emu);  // before a pause, so a paused window is current
           stop = HostWantsStop(emu);
         }
         if (run.max_instructions > 0 && run.executed >= run.max_instructions) stop = true;

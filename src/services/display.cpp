@@ -386,13 +386,17 @@ const uint8_t* ResolveLcdArray(Emulator& emu, const char* name, uint32_t want, u
 }
 
 void RenderLcd(DisplayState& d, uint8_t* page, int source) {
-  const uint8_t* src = d.lcd.ram[source];
-  const uint32_t have = d.lcd.ram_bytes[source];
+  // One quick pass over the shared copy, then the drawing works on a private one.
+  uint8_t src[kLcdBytes];
+  for (int i = 0; i < LcdSnapshot::kWords; ++i) {
+    const uint64_t w = std::atomic_ref<uint64_t>(d.lcd_snapshot.ram[source][i])
+                           .load(std::memory_order_relaxed);
+    std::memcpy(src + 8 * i, &w, 8);
+  }
   for (int sy = 0; sy < kLcdHeight; ++sy) {
     for (int sx = 0; sx < kLcdWidth; ++sx) {
-      const uint32_t at = static_cast<uint32_t>(sy * kLcdRowBytes + sx / 8);
-      // Bytes beyond the array's region count as clear pixels.
-      const bool set = at < have && ((Load(src + at) >> (7 - sx % 8)) & 1);
+      const int at = sy * kLcdRowBytes + sx / 8;
+      const bool set = (src[at] >> (7 - sx % 8)) & 1;
       const uint8_t v = set ? 255 : 0;
       for (int dy = 0; dy < 2; ++dy)
         for (int dx = 0; dx < 2; ++dx)
@@ -436,7 +440,25 @@ void DisplayResolveLcd(Emulator& emu) {
   d.lcd.ram[1] = ResolveLcdArray(emu, "display_ram1", kLcdBytes, &d.lcd.ram_bytes[1]);
   uint32_t visual_bytes = 0;
   d.lcd.visual = ResolveLcdArray(emu, "v.visual", 1, &visual_bytes);
+  DisplaySnapshotLcd(emu);
   d.lcd_ready.store(true, std::memory_order_release);
+}
+
+void DisplaySnapshotLcd(Emulator& emu) noexcept {
+  DisplayState& d = emu.display;
+  if (d.mode != 5) return;
+  for (int source = 0; source < 2; ++source) {
+    // Bytes beyond the array's region count as clear pixels.
+    uint8_t bytes[kLcdBytes] = {};
+    const uint32_t have = d.lcd.ram[source] ? d.lcd.ram_bytes[source] : 0;
+    if (have > 0) std::memcpy(bytes, d.lcd.ram[source], have <= kLcdBytes ? have : kLcdBytes);
+    for (int i = 0; i < LcdSnapshot::kWords; ++i) {
+      uint64_t w;
+      std::memcpy(&w, bytes + 8 * i, 8);
+      std::atomic_ref<uint64_t>(d.lcd_snapshot.ram[source][i]).store(w, std::memory_order_relaxed);
+    }
+  }
+  d.lcd_snapshot.visual.store(d.lcd.visual ? *d.lcd.visual : 0, std::memory_order_relaxed);
 }
 
 void DisplayInit(Emulator& emu, uint8_t* page_a, uint8_t* page_b) {
@@ -458,7 +480,7 @@ int DisplayRefresh(Emulator& emu) {
     return d.shown.load();
   }
   EnsurePages(d);
-  const int shown = (d.lcd.visual && Load(d.lcd.visual) != 0) ? 1 : 0;
+  const int shown = d.lcd_snapshot.visual.load(std::memory_order_relaxed) != 0 ? 1 : 0;
   d.shown.store(shown);
   RenderLcd(d, shown ? d.page_b : d.page_a, shown);
   return shown;

@@ -40,6 +40,17 @@ struct LcdSource {
   const uint8_t* visual = nullptr;             // v.visual
 };
 
+// The LCD as the emulation thread last copied it from guest memory. The refreshing thread
+// renders from this copy only, so it never reads guest memory that the firmware is storing to.
+// The words are touched only through relaxed atomic accesses; a render that overlaps a copy may
+// mix old and new words, which the next refresh repairs.
+struct LcdSnapshot {
+  static constexpr int kWords = kLcdBytes / 8;
+  uint64_t ram[2][kWords] = {};  // display_ram0, display_ram1 in guest byte order
+  std::atomic<uint8_t> visual{0};  // v.visual
+};
+static_assert(kLcdBytes % 8 == 0, "the LCD copy is made of whole words");
+
 struct DisplayState {
   DisplayRoutines routines;  // valid from construction (routines that do nothing)
   uint8_t* page_a = nullptr; // picture pages of kPageBytes, bottom-up rows
@@ -73,8 +84,10 @@ struct DisplayState {
   uint8_t colour_map[16] = {0, 1, 12, 13, 96, 97, 108, 109, 146, 3, 28, 31, 224, 227, 252, 255};
   bool eight_pixel = false;
 
-  // Mode 5: published by the emulation thread (release), read by the refreshing thread.
+  // Mode 5: the arrays' location (emulation thread only) and the copy rendered from, published
+  // with its first contents by the emulation thread (release) for the refreshing thread.
   LcdSource lcd;
+  LcdSnapshot lcd_snapshot;
   std::atomic<bool> lcd_ready{false};
   int lcd_countdown = kLcdRefreshDelay;  // refreshing thread only
 };
@@ -84,8 +97,14 @@ void DisplayInstall(Emulator& emu);
 // Hands the shell's two picture pages to the display; both drawing and shown page become A.
 // Call it before the emulation thread starts.
 void DisplayInit(Emulator& emu, uint8_t* page_a, uint8_t* page_b);
-// Called on every refresh tick: renders the LCD in mode 5; returns 1 when page B is shown.
+// Called on every refresh tick: renders the LCD's latest copy in mode 5 (see
+// DisplaySnapshotLcd); returns 1 when page B is shown.
 int DisplayRefresh(Emulator& emu);
+// Mode 5, emulation thread: copies display_ram0, display_ram1 and v.visual from guest memory into
+// the copy that DisplayRefresh renders. The run loop calls it when it starts, every 32768
+// instructions and when it ends; DisplayResolveLcd makes the first copy. Does nothing in other
+// modes.
+void DisplaySnapshotLcd(Emulator& emu) noexcept;
 // Copies the shown page's top 480 rows, row 0 first, as 640 x 480 palette indices. Safe to call
 // from the window thread while the emulation runs.
 void CopyShownPicture(Emulator& emu, uint8_t* out);

@@ -368,6 +368,7 @@ TEST(NimbalLcd, RendersFromTheEleventhRefresh) {
   LcdRig lcd;
   GuestWrite8(lcd.emu.mem, LcdRig::kRam0, 0x80);       // source pixel (0, 0)
   GuestWrite8(lcd.emu.mem, LcdRig::kRam0 + 30 * 127 + 29, 0x01);  // (239, 127)
+  DisplaySnapshotLcd(lcd.emu);
   for (int i = 0; i < 10; ++i) EXPECT_EQ(DisplayRefresh(lcd.emu), 0);
   const uint8_t* a = lcd.emu.display.page_a;
   EXPECT_TRUE(std::all_of(a, a + kPageBytes, [](uint8_t v) { return v == 0; }))
@@ -391,6 +392,7 @@ TEST(NimbalLcd, RendersFromTheEleventhRefresh) {
   // v.visual selects page B and display_ram1.
   GuestWrite8(lcd.emu.mem, LcdRig::kVisual, 1);
   GuestWrite8(lcd.emu.mem, LcdRig::kRam1 + 1, 0x80);  // source pixel (8, 0)
+  DisplaySnapshotLcd(lcd.emu);
   EXPECT_EQ(DisplayRefresh(lcd.emu), 1);
   EXPECT_EQ(lcd.Pixel(96, 112, true), 255);
   EXPECT_EQ(lcd.Pixel(80, 112, true), 0);
@@ -402,6 +404,7 @@ TEST(NimbalLcd, ArrayCutAtItsRegionEndReadsClear) {
   EXPECT_EQ(lcd.emu.display.lcd.ram_bytes[1], 16u);
   GuestWrite8(lcd.emu.mem, LcdRig::kVisual, 1);
   GuestWrite8(lcd.emu.mem, LcdRig::kData + LcdRig::kDataSize - 1, 0x01);  // source (127, 0)
+  DisplaySnapshotLcd(lcd.emu);
   for (int i = 0; i < 11; ++i) DisplayRefresh(lcd.emu);
   EXPECT_EQ(lcd.Pixel(80 + 2 * 127, 112, true), 255);
   EXPECT_EQ(lcd.Pixel(80 + 2 * 128, 112, true), 0);
@@ -416,6 +419,34 @@ TEST(NimbalLcd, MissingArraysShowBlank) {
   CopyShownPicture(emu, out.data());
   EXPECT_EQ(out[112 * kPageWidth + 80], 0);
   EXPECT_EQ(out[110 * kPageWidth + 78], 255) << "the frame is still drawn";
+}
+
+// The refresh renders the copy the emulation thread made, never the guest arrays themselves.
+TEST(NimbalLcd, RefreshShowsTheLastCopyNotGuestMemory) {
+  LcdRig lcd;
+  GuestWrite8(lcd.emu.mem, LcdRig::kRam0, 0x80);  // source pixel (0, 0)
+  DisplaySnapshotLcd(lcd.emu);
+  // Stores after the copy: a new pixel in display_ram0, and v.visual switching to page B.
+  GuestWrite8(lcd.emu.mem, LcdRig::kRam0, 0x40);  // source pixel (1, 0) instead
+  GuestWrite8(lcd.emu.mem, LcdRig::kVisual, 1);
+  for (int i = 0; i < 10; ++i) DisplayRefresh(lcd.emu);
+  EXPECT_EQ(DisplayRefresh(lcd.emu), 0) << "v.visual of the copy still selects page A";
+  EXPECT_EQ(lcd.Pixel(80, 112, false), 255) << "pixel (0, 0) as copied";
+  EXPECT_EQ(lcd.Pixel(82, 112, false), 0) << "pixel (1, 0) was stored after the copy";
+
+  // The next copy brings both stores; display_ram1 is still clear.
+  GuestWrite8(lcd.emu.mem, LcdRig::kRam1 + 29, 0x01);  // source pixel (239, 0)
+  DisplaySnapshotLcd(lcd.emu);
+  EXPECT_EQ(DisplayRefresh(lcd.emu), 1);
+  EXPECT_EQ(lcd.Pixel(80 + 2 * 239, 112, true), 255) << "page B renders display_ram1";
+  EXPECT_EQ(lcd.Pixel(82, 112, true), 0) << "display_ram0 is not what page B shows";
+
+  // Back to page A: the pixel stored after the first copy now shows.
+  GuestWrite8(lcd.emu.mem, LcdRig::kVisual, 0);
+  DisplaySnapshotLcd(lcd.emu);
+  EXPECT_EQ(DisplayRefresh(lcd.emu), 0);
+  EXPECT_EQ(lcd.Pixel(80, 112, false), 0);
+  EXPECT_EQ(lcd.Pixel(82, 112, false), 255);
 }
 
 }  // namespace
