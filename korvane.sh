@@ -33,16 +33,16 @@ case "${1:-}" in
   demo)
     install_missing
     build
-    if [ -x build/src/shell/korvane ] && [ -f examples/demo/demo.tvx ]; then
-      if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-        exec build/src/shell/korvane "$PWD/examples/demo/demo.tvx"
-      fi
-      echo "No display: running the demo headless."
-      exec build/korvane-run --virtual-time --max-instructions 20000000 \
-        --screenshot "$PWD/build/demo.png" examples/demo/demo.tvx
+    project="$PWD/build/examples/demo/demo.tvx"
+    if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+      exec build/src/shell/korvane "$project"
     fi
-    echo "Built build/korvane-as and build/korvane-run; the bundled demo is not there yet."
-    build/korvane-as --help || true
+    shot="$PWD/build/demo.png"
+    echo "No display found: running the demo headless with a short key script instead."
+    build/korvane-run --virtual-time --max-instructions 400000000 \
+      --keys "RIGHT RIGHT DOWN 4 2 ENTER F2 F3 wait:500 CTRL+Q" \
+      --screenshot "$shot" --log "$PWD/build/demo.log" "$project"
+    echo "Screenshot of the demo's display: $shot (log: $PWD/build/demo.log)"
     ;;
   *)
     echo "usage: $0 demo|test" >&2

@@ -169,7 +169,7 @@ add_digit:
 	ret
 
 draw_counter:
-	ldconst	14,g0
+	ldconst	15,g0
 	ldconst	56,g1
 	ld	enter_count,g2
 	mov	10,g3
