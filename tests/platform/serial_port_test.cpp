@@ -12,8 +12,12 @@
 
 #include <string>
 
+#include "support/host_io.h"
+
 namespace korvane {
 namespace {
+
+using test::ReadOne;
 
 // A pseudo-terminal pair made by the test; the code under test opens `slave_path`.
 struct PtyPair {
@@ -28,14 +32,6 @@ struct PtyPair {
     if (master >= 0) close(master);
   }
 };
-
-// Reads one byte from fd, waiting up to `wait_ms`; -1 when none came.
-int ReadOne(int fd, int wait_ms) {
-  pollfd p{fd, POLLIN, 0};
-  if (poll(&p, 1, wait_ms) <= 0) return -1;
-  unsigned char c;
-  return read(fd, &c, 1) == 1 ? c : -1;
-}
 
 TEST(SerialSpeed, OnlyRatesTheHostCanNameAreAccepted) {
   struct Row {

@@ -18,9 +18,12 @@
 
 #include "core/emulator.h"
 #include "services/native_handlers.h"
+#include "support/host_io.h"
 
 namespace korvane {
 namespace {
+
+using test::ReadOne;
 
 constexpr uint32_t kDataBase = 0x8000;
 constexpr uint32_t kDataSize = 0x1000;
@@ -51,13 +54,6 @@ struct PtyPair {
     if (master >= 0) close(master);
   }
 };
-
-int ReadOne(int fd, int wait_ms) {
-  pollfd p{fd, POLLIN, 0};
-  if (poll(&p, 1, wait_ms) <= 0) return -1;
-  unsigned char c;
-  return read(fd, &c, 1) == 1 ? c : -1;
-}
 
 // How many of this process's descriptors refer to `path`.
 int OpenCount(const std::string& path) {

@@ -1,14 +1,12 @@
 // Tests of korvane-run: exit statuses, limits, dumps, log choice and the project file's
 // folder, by running the built tool; the exit-request statuses run the same code in-process
 // with a key pushed before the start.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "image/coff_builder.h"
 #include "services/keyboard.h"
+#include "support/firmware_project.h"
 #include "support/snippet.h"
 
 // The runner's own pieces, compiled into this test so the in-process cases run exactly the
@@ -29,42 +27,6 @@ std::vector<uint8_t> Words(const std::vector<uint32_t>& words) {
   for (uint32_t w : words)
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(w >> (8 * i)));
   return b;
-}
-
-struct Result {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string Slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-// Runs korvane-run with `args` in the working directory `cwd`.
-Result RunTool(const std::vector<std::string>& args, const std::string& cwd) {
-  ProjectDir scratch;
-  std::string out = scratch.Path("stdout"), err = scratch.Path("stderr");
-  pid_t child = ::fork();
-  if (child == 0) {
-    if (::chdir(cwd.c_str()) != 0) ::_exit(127);
-    int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(o, 1);
-    ::dup2(e, 2);
-    std::vector<char*> argv{const_cast<char*>(KORVANE_RUN_PATH)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(KORVANE_RUN_PATH, argv.data());
-    ::_exit(127);
-  }
-  Result r;
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = Slurp(out);
-  r.err = Slurp(err);
-  return r;
 }
 
 // A project folder with x.tvx, x.out (the given text), x.xcl and a 4-byte x.mem.
@@ -98,7 +60,7 @@ TEST(Runner, BadUsageIsStatus2) {
       {"--help=yes"},                          // --help takes no value
   };
   for (const auto& args : rows) {
-    Result r = RunTool(args, cwd.dir());
+    ToolRun r = RunKorvaneRun(args, cwd.dir());
     EXPECT_EQ(r.status, 2) << testing::PrintToString(args);
     EXPECT_THAT(r.err, HasSubstr("korvane-run: ")) << testing::PrintToString(args);
   }
@@ -119,11 +81,11 @@ TEST(Runner, LimitsStopWithStatus3WithoutSavingTheMemoryFile) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
-    Result r = RunTool(row.args, elsewhere.dir());
+    ToolRun r = RunKorvaneRun(row.args, elsewhere.dir());
     EXPECT_EQ(r.status, 3) << r.err;
     EXPECT_EQ(r.err, "");
     std::string log =
-        Slurp((row.args.back() == p.dir.Path("x") ? elsewhere : p.dir).Path("aaa.txt"));
+        ReadHostFile((row.args.back() == p.dir.Path("x") ? elsewhere : p.dir).Path("aaa.txt"));
     EXPECT_THAT(log, HasSubstr(" EXIT REQUESTED\n"));
     EXPECT_THAT(log, HasSubstr("Elapsed time: "));
     EXPECT_EQ(p.dir.Read("x.mem"), (std::vector<uint8_t>{9, 9, 9, 9}));
@@ -133,17 +95,17 @@ TEST(Runner, LimitsStopWithStatus3WithoutSavingTheMemoryFile) {
 TEST(Runner, FatalEndIsStatus1WithTheMessageOnStandardError) {
   Project p({0x00000000});  // no such instruction
   ProjectDir elsewhere;
-  Result r = RunTool({p.dir.Path("x.tvx")}, elsewhere.dir());
+  ToolRun r = RunKorvaneRun({p.dir.Path("x.tvx")}, elsewhere.dir());
   EXPECT_EQ(r.status, 1);
   EXPECT_FALSE(r.err.empty());
-  EXPECT_THAT(Slurp(p.dir.Path("aaa.txt")), HasSubstr("MsgExit: "));
+  EXPECT_THAT(ReadHostFile(p.dir.Path("aaa.txt")), HasSubstr("MsgExit: "));
 }
 
 TEST(Runner, DumpsAndLogToStandardOutput) {
   Project p({kBranchToSelf});
   char data_address[16];
   std::snprintf(data_address, sizeof data_address, "0x%X", p.image.DataStart() + 4);
-  Result r = RunTool({"--log", "-", "--max-instructions", "100", "--dump", "table:6", "--dump",
+  ToolRun r = RunKorvaneRun({"--log", "-", "--max-instructions", "100", "--dump", "table:6", "--dump",
                       std::string(data_address) + ":2", p.dir.Path("x.tvx")},
                      p.dir.dir());
   EXPECT_EQ(r.status, 3) << r.err;
@@ -152,7 +114,7 @@ TEST(Runner, DumpsAndLogToStandardOutput) {
               HasSubstr("\ntable: 01 02 03 04 ab cd\n" + std::string(data_address) + ": ab cd\n"));
   EXPECT_FALSE(p.dir.Exists("aaa.txt"));
 
-  Result bad = RunTool({"--max-instructions", "100", "--dump", "nosuch:4", p.dir.Path("x.tvx")},
+  ToolRun bad = RunKorvaneRun({"--max-instructions", "100", "--dump", "nosuch:4", p.dir.Path("x.tvx")},
                        p.dir.dir());
   EXPECT_EQ(bad.status, 2);
   EXPECT_THAT(bad.err, HasSubstr("no symbol nosuch"));
@@ -161,10 +123,10 @@ TEST(Runner, DumpsAndLogToStandardOutput) {
 TEST(Runner, LogFileNameIsRelativeToWhereTheToolStarted) {
   Project p({kBranchToSelf});
   ProjectDir caller;
-  Result r =
-      RunTool({"--log", "run.log", "--max-instructions", "10", p.dir.Path("x.tvx")}, caller.dir());
+  ToolRun r =
+      RunKorvaneRun({"--log", "run.log", "--max-instructions", "10", p.dir.Path("x.tvx")}, caller.dir());
   EXPECT_EQ(r.status, 3) << r.err;
-  EXPECT_THAT(Slurp(caller.Path("run.log")), HasSubstr("Project Version="));
+  EXPECT_THAT(ReadHostFile(caller.Path("run.log")), HasSubstr("Project Version="));
 }
 
 // The reference image made by a real tool chain runs headless with the loader's log lines.
@@ -172,15 +134,15 @@ TEST(Runner, ReferenceSampleRuns) {
   std::string fixtures = FixturesDir();
   if (fixtures.empty()) GTEST_SKIP() << "reference fixtures not found";
   ProjectDir dir;
-  dir.Write("sample.out", Slurp(fixtures + "/sample/sample.out"));
+  dir.Write("sample.out", ReadHostFile(fixtures + "/sample/sample.out"));
   dir.Write("sample.xcl", std::string());
   dir.Write("sample.mem", std::string());
   dir.Write("sample.tvx", "korvane sample\n");
-  Result r =
-      RunTool({"--max-instructions", "20000", "--dump", "enter_count:4", "sample.tvx"}, dir.dir());
+  ToolRun r =
+      RunKorvaneRun({"--max-instructions", "20000", "--dump", "enter_count:4", "sample.tvx"}, dir.dir());
   EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_EQ(r.out, "enter_count: 00 00 00 00\n");  // no key pressed: ENTER never counted
-  const std::string log = Slurp(dir.Path("aaa.txt"));
+  const std::string log = ReadHostFile(dir.Path("aaa.txt"));
   EXPECT_THAT(log, HasSubstr("\nMODULE keyboard_library: TEXT=0001004C..00010053  "));
   EXPECT_THAT(log, HasSubstr("\nN_min=00010069, N_max=0001006B\n"));
   EXPECT_THAT(log, HasSubstr("Project Version= 7\n"));
@@ -213,7 +175,7 @@ TEST(Runner, ExitRequestIsStatus0AndSavesOnlyForCode1) {
     int status = run::RunEmulation(config, out_file, err_file);
     std::fclose(out_file);
     std::fclose(err_file);
-    EXPECT_EQ(status, 0) << Slurp(out.Path("err"));
+    EXPECT_EQ(status, 0) << ReadHostFile(out.Path("err"));
     // The area is the absolute-data section (64 bytes) + 16, all zero after an empty restore.
     EXPECT_EQ(p.dir.Read("x.mem").size(), row.saved ? 80u : 4u);
   }

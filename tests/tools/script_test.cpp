@@ -1,13 +1,10 @@
 // Tests of korvane-run's key scripts, key feeder, screenshots and virtual time, down to
 // firmware that echoes keys and draws pictures in three video modes.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -16,6 +13,7 @@
 #include "core/emulator.h"
 #include "platform/png.h"
 #include "services/native_handlers.h"
+#include "support/firmware_project.h"
 #include "support/snippet.h"
 
 // The script module is part of korvane-run, which no library carries; it is compiled in here.
@@ -264,11 +262,7 @@ store:
 	addo	1,r10,r10
 	st	r10,event_count
 	b	loop
-
-	.globl	x$readkeys
-x$readkeys:
-	ret
-
+)" + test::StubRoutines({"readkeys"}) + R"(
 	.bss
 	.globl	system_timer
 	.align	2
@@ -526,60 +520,20 @@ park:
 
 // ---- The options on korvane-run's command line, by running the built tool.
 
-std::string Slurp(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
+std::string Slurp(const std::string& path) { return test::ReadHostFile(path); }
 
 // A temporary project folder holding x.out assembled from a snippet body, x.xcl and x.mem.
-struct ToolProject {
-  std::filesystem::path dir;
+struct ToolProject : test::FirmwareProject {
   explicit ToolProject(const std::string& body) {
-    std::string tmpl = ::testing::TempDir() + "korvane_script_XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    dir = ::mkdtemp(buf.data());
-    as::Executable exe =
-        as::AssembleAndLink({{"x.s", test::SnippetSource(body, true)}}, as::LinkOptions{});
-    EXPECT_TRUE(exe.ok()) << (exe.ok() ? "" : exe.errors[0].ToString());
-    std::ofstream(dir / "x.out", std::ios::binary)
-        .write(reinterpret_cast<const char*>(exe.file.data()),
-               static_cast<std::streamsize>(exe.file.size()));
-    std::ofstream(dir / "x.xcl");
-    std::ofstream(dir / "x.mem");
+    AddSnippet(body);
+    Assemble();
   }
-  ~ToolProject() { std::filesystem::remove_all(dir); }
-  std::string Path(const char* name) const { return (dir / name).string(); }
 };
 
-struct ToolResult {
-  int status = -1;
-  std::string out, err;
-};
-
-ToolResult RunTool(const ToolProject& p, std::vector<std::string> args, const char* video) {
-  const std::string out = p.Path("stdout"), err = p.Path("stderr");
-  args.insert(args.begin(), {"--log", p.Path("aaa.txt")});
-  args.insert(args.end(), {"--", "korvane", video, p.Path("x")});
-  pid_t child = ::fork();
-  if (child == 0) {
-    int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(o, 1);
-    ::dup2(e, 2);
-    std::vector<char*> argv{const_cast<char*>(KORVANE_RUN_PATH)};
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(KORVANE_RUN_PATH, argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ToolResult r;
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = Slurp(out);
-  r.err = Slurp(err);
-  return r;
+// Runs korvane-run on the project with the video option `video` on its project line.
+test::ToolRun RunTool(ToolProject& p, std::vector<std::string> args, const char* video) {
+  args.insert(args.end(), {"--", "korvane", video, p.ProjectPath()});
+  return p.Run(args);
 }
 
 constexpr const char* kMarkerFirmware = R"(
@@ -612,7 +566,7 @@ TEST(RunnerScriptOptions, UsageErrorsNameTheirCause) {
       {{"--virtual-time=0"}, "--virtual-time", "zero instructions per millisecond"},
   };
   for (const Row& r : rows) {
-    ToolResult t = RunTool(p, r.args, "-v1");
+    test::ToolRun t = RunTool(p, r.args, "-v1");
     EXPECT_EQ(t.status, 2) << r.why;
     EXPECT_NE(t.err.find(r.needle), std::string::npos) << r.why << ": " << t.err;
   }
@@ -623,7 +577,7 @@ TEST(RunnerScriptOptions, VirtualTimeScreenshotsAreIdentical) {
   std::vector<uint8_t> first;
   for (int run = 0; run < 2; ++run) {
     const std::string png = p.Path(run ? "b.png" : "a.png");
-    ToolResult t = RunTool(p, {"--virtual-time=20", "--max-instructions", "400000",
+    test::ToolRun t = RunTool(p, {"--virtual-time=20", "--max-instructions", "400000",
                                "--screenshot", png}, "-v1");
     EXPECT_EQ(t.status, 3) << t.err;
     const std::string bytes = Slurp(png);
@@ -643,7 +597,7 @@ TEST(RunnerScriptOptions, VirtualTimeScreenshotsAreIdentical) {
 TEST(RunnerScriptOptions, KeysFromAFileReachTheFirmware) {
   ToolProject p(EchoFirmware());
   std::ofstream(p.Path("x.keys")) << "F1\n9 wait:500\nENTER\nCTRL+Q\n";
-  ToolResult t = RunTool(p, {"--virtual-time=100", "--keys", "@" + p.Path("x.keys"),
+  test::ToolRun t = RunTool(p, {"--virtual-time=100", "--keys", "@" + p.Path("x.keys"),
                              "--max-instructions", "20000000", "--dump", "event_count:4"},
                          "-v1");
   EXPECT_EQ(t.status, 0) << "Ctrl+Q ends the run by an exit request: " << t.err;
@@ -652,7 +606,7 @@ TEST(RunnerScriptOptions, KeysFromAFileReachTheFirmware) {
 
 TEST(RunnerScriptOptions, UnwritableScreenshotIsReported) {
   ToolProject p("");
-  ToolResult t = RunTool(p, {"--max-instructions", "100", "--screenshot",
+  test::ToolRun t = RunTool(p, {"--max-instructions", "100", "--screenshot",
                              p.Path("no-such-folder/x.png")}, "-v1");
   EXPECT_EQ(t.status, 2);
   EXPECT_NE(t.err.find("no-such-folder/x.png"), std::string::npos) << t.err;

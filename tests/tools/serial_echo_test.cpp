@@ -2,38 +2,31 @@
 // KORVANE_COM1=pty, and the test talks to it through the pseudo-terminal the run announces.
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
-#include <vector>
 
-#include "as/assembler.h"
-
-extern char** environ;
+#include "support/firmware_project.h"
+#include "support/host_io.h"
 
 namespace korvane {
 namespace {
 
-namespace fs = std::filesystem;
+using test::ReadOne;
 
 // Opens port1 at 9600 8N1, then echoes every character until it receives '.', after which it
 // spins so the runner's instruction limit ends the run. The spy routines count the transfers
 // they see (the read spy keeps its g7 and g9); `reads` counts every x$read_port call, so reads
 // that timed out show up as the difference.
-constexpr const char* kEchoFirmware = R"(
+std::string EchoFirmware() {
+  return R"(
 	.text
 	.globl	_start
 _start:
@@ -87,19 +80,7 @@ x$insert_spy_ports_WRITE:
 	addo	1,r3,r3
 	st	r3,spy_write_count
 	ret
-	.globl	x$init_ports
-x$init_ports:
-	ret
-	.globl	x$init_port
-x$init_port:
-	ret
-	.globl	x$read_port
-x$read_port:
-	ret
-	.globl	x$write_port
-x$write_port:
-	ret
-
+)" + test::StubRoutines({"init_ports", "init_port", "read_port", "write_port"}) + R"(
 	.data
 	.align	2
 init_result:	.word	7
@@ -113,83 +94,23 @@ spy_write_count:	.word	0
 port1:
 	.space	28
 )";
-
-std::string ReadText(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// The 32-bit little-endian value of a "NAME: b0 b1 b2 b3 ..." dump line, word `index`.
-bool DumpWord(const std::string& out, const std::string& name, int index, uint32_t* value) {
-  std::istringstream lines(out);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (line.rfind(name + ": ", 0) != 0) continue;
-    std::istringstream words(line.substr(name.size() + 2));
-    std::vector<unsigned> bytes;
-    std::string hex;
-    while (words >> hex) bytes.push_back(static_cast<unsigned>(std::stoul(hex, nullptr, 16)));
-    if (bytes.size() < static_cast<size_t>(4 * index + 4)) return false;
-    *value = 0;
-    for (int i = 3; i >= 0; --i) *value = (*value << 8) | bytes[4 * index + i];
-    return true;
-  }
-  return false;
 }
 
 class SerialEcho : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/korvane_serial_echo_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override {
-    if (pid_ > 0) {
-      // Only if the test failed before the run ended: stop our own child.
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-
   // Starts korvane-run on the project with KORVANE_COM1=pty in its environment only.
   void StartRunner() {
-    std::vector<std::string> env_text;
-    for (char** e = environ; *e; ++e) {
-      if (std::strncmp(*e, "KORVANE_COM", 11) != 0) env_text.push_back(*e);
-    }
-    env_text.push_back("KORVANE_COM1=pty");
-    std::vector<char*> envp;
-    for (auto& s : env_text) envp.push_back(s.data());
-    envp.push_back(nullptr);
-
-    std::vector<std::string> args = {
-        KORVANE_RUN_PATH,
-        "--log", (dir_ / "aaa.txt").string(),
-        // Ends the run once the firmware spins after '.'; an idle echo loop uses only a few
-        // instructions per 105 ms read, so it never gets there while the test is talking.
-        "--max-instructions", "2000000",
-        // A safety net should the firmware never see the '.'.
-        "--timeout-ms", "60000",
-        "--dump", "init_result:4", "--dump", "done:4", "--dump", "reads:4",
-        "--dump", "spy_read_count:12", "--dump", "spy_write_count:4",
-        "--", "korvane", "-por1", (dir_ / "x").string()};
-    std::vector<char*> argv;
-    for (auto& s : args) argv.push_back(s.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    std::string out = (dir_ / "stdout.txt").string(), err = (dir_ / "stderr.txt").string();
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ASSERT_EQ(rc, 0) << "cannot start " << argv[0] << ": " << std::strerror(rc);
+    test::ChildEnv env{{"KORVANE_COM"}, {"KORVANE_COM1=pty"}};
+    ASSERT_TRUE(project_.Start(
+        {// Ends the run once the firmware spins after '.'; an idle echo loop uses only a few
+         // instructions per 105 ms read, so it never gets there while the test is talking.
+         "--max-instructions", "2000000",
+         // A safety net should the firmware never see the '.'.
+         "--timeout-ms", "60000",
+         "--dump", "init_result:4", "--dump", "done:4", "--dump", "reads:4",
+         "--dump", "spy_read_count:12", "--dump", "spy_write_count:4",
+         "--", "korvane", "-por1", project_.ProjectPath()},
+        env));
   }
 
   // The pseudo-terminal the run announces in its log, or "" when it never does.
@@ -198,12 +119,11 @@ class SerialEcho : public ::testing::Test {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < deadline) {
       std::smatch m;
-      std::string log = ReadText(dir_ / "aaa.txt");
+      std::string log = project_.ReadFile("aaa.txt");
       if (std::regex_search(log, m, kLine)) return m[1];
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        pid_ = -1;
-        ADD_FAILURE() << "korvane-run ended early:\n" << ReadText(dir_ / "stderr.txt") << log;
+      if (project_.Ended()) {
+        test::ToolRun r = project_.Finish();
+        ADD_FAILURE() << "korvane-run ended early:\n" << r.err << r.log;
         return "";
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -212,34 +132,13 @@ class SerialEcho : public ::testing::Test {
     return "";
   }
 
-  int WaitForExit() {
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-
-  fs::path dir_;
-  pid_t pid_ = -1;
+  // Stops a run still going if the test fails before its end, and removes the folder.
+  test::FirmwareProject project_;
 };
 
-int ReadOne(int fd, int wait_ms) {
-  pollfd p{fd, POLLIN, 0};
-  if (poll(&p, 1, wait_ms) <= 0) return -1;
-  unsigned char c;
-  return read(fd, &c, 1) == 1 ? c : -1;
-}
-
 TEST_F(SerialEcho, FirmwareEchoesThroughThePseudoTerminalAndSpiesSeeEachTransfer) {
-  as::Executable exe = as::AssembleAndLink({{"echo.s", kEchoFirmware}}, as::LinkOptions{});
-  ASSERT_TRUE(exe.ok()) << exe.errors.front().ToString();
-  {
-    std::ofstream(dir_ / "x.out", std::ios::binary)
-        .write(reinterpret_cast<const char*>(exe.file.data()),
-               static_cast<std::streamsize>(exe.file.size()));
-    std::ofstream(dir_ / "x.xcl");
-    std::ofstream(dir_ / "x.mem");
-  }
+  project_.AddSource("echo.s", EchoFirmware());
+  ASSERT_TRUE(project_.Assemble());
   StartRunner();
   std::string pts = WaitForPtyName();
   ASSERT_FALSE(pts.empty());
@@ -259,29 +158,28 @@ TEST_F(SerialEcho, FirmwareEchoesThroughThePseudoTerminalAndSpiesSeeEachTransfer
   EXPECT_EQ(ReadOne(term, 300), -1) << "'.' is not echoed";
   close(term);
 
-  EXPECT_EQ(WaitForExit(), 3) << "stopped by the instruction limit\n"
-                              << ReadText(dir_ / "stderr.txt");
-  std::string out = ReadText(dir_ / "stdout.txt");
+  test::ToolRun r = project_.Finish();
+  EXPECT_EQ(r.status, 3) << "stopped by the instruction limit\n" << r.err;
   uint32_t v = 0;
-  ASSERT_TRUE(DumpWord(out, "done", 0, &v)) << out;
+  ASSERT_TRUE(r.DumpWord("done", 0, &v)) << r.out;
   EXPECT_EQ(v, 1u) << "the firmware saw the '.'";
-  ASSERT_TRUE(DumpWord(out, "init_result", 0, &v));
+  ASSERT_TRUE(r.DumpWord("init_result", 0, &v));
   EXPECT_EQ(v, 1u) << "x$init_port succeeded on the pseudo-terminal";
 
-  uint32_t port1 = exe.symbols.at("port1");
+  uint32_t port1 = project_.Sym("port1");
   // Every character read went through the read spy with the port in g7 and 1 in g9 ...
-  ASSERT_TRUE(DumpWord(out, "spy_read_count", 0, &v));
+  ASSERT_TRUE(r.DumpWord("spy_read_count", 0, &v));
   EXPECT_EQ(v, sizeof sent + 1) << "the echoed characters and the '.'";
   uint32_t spied_reads = v;
-  ASSERT_TRUE(DumpWord(out, "spy_read_count", 1, &v));
+  ASSERT_TRUE(r.DumpWord("spy_read_count", 1, &v));
   EXPECT_EQ(v, port1);
-  ASSERT_TRUE(DumpWord(out, "spy_read_count", 2, &v));
+  ASSERT_TRUE(r.DumpWord("spy_read_count", 2, &v));
   EXPECT_EQ(v, 1u);
   // ... and the reads that timed out did not.
-  ASSERT_TRUE(DumpWord(out, "reads", 0, &v));
+  ASSERT_TRUE(r.DumpWord("reads", 0, &v));
   EXPECT_GT(v, spied_reads) << "some reads should have timed out while the line was idle";
   // Every write went through the write spy.
-  ASSERT_TRUE(DumpWord(out, "spy_write_count", 0, &v));
+  ASSERT_TRUE(r.DumpWord("spy_write_count", 0, &v));
   EXPECT_EQ(v, sizeof sent);
 }
 

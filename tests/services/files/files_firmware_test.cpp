@@ -1,24 +1,16 @@
 // End-to-end test of the file services: a firmware that makes a folder, creates, writes,
 // reads back and lists a file on drive C runs under korvane-run with KORVANE_DRIVE_C set.
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
-#include "as/assembler.h"
-
-extern char** environ;
+#include "support/firmware_project.h"
 
 namespace korvane {
 namespace {
@@ -26,7 +18,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // Uses all three name families, so the run also shows they reach the same routines.
-constexpr const char* kFilesFirmware = R"(
+std::string FilesFirmware() {
+  return R"(
 	.text
 	.globl	_start
 _start:
@@ -136,49 +129,13 @@ _start:
 spin:
 	b	spin
 
-	.globl	x$start_parse_dir_filemem
-x$start_parse_dir_filemem:
-	ret
-	.globl	x$start_parse_dir_filedsk
-x$start_parse_dir_filedsk:
-	ret
-	.globl	x$make_dir_filemem
-x$make_dir_filemem:
-	ret
-	.globl	x$create_filemem
-x$create_filemem:
-	ret
-	.globl	x$write_filemem
-x$write_filemem:
-	ret
-	.globl	x$close_filemem
-x$close_filemem:
-	ret
-	.globl	x$change_parse_dir_filedsk
-x$change_parse_dir_filedsk:
-	ret
-	.globl	x$change_parse_dir_filemem
-x$change_parse_dir_filemem:
-	ret
-	.globl	x$open_fileport
-x$open_fileport:
-	ret
-	.globl	x$readline_fileport
-x$readline_fileport:
-	ret
-	.globl	x$readline_filedsk
-x$readline_filedsk:
-	ret
-	.globl	x$read_dir_filemem
-x$read_dir_filemem:
-	ret
-	.globl	x$change_dir_filemem
-x$change_dir_filemem:
-	ret
-	.globl	x$string_dir_filemem
-x$string_dir_filemem:
-	ret
-
+)" + test::StubRoutines({"start_parse_dir_filemem", "start_parse_dir_filedsk",
+                            "make_dir_filemem", "create_filemem", "write_filemem",
+                            "close_filemem", "change_parse_dir_filedsk",
+                            "change_parse_dir_filemem", "open_fileport", "readline_fileport",
+                            "readline_filedsk", "read_dir_filemem", "change_dir_filemem",
+                            "string_dir_filemem"}) +
+         R"(
 	.data
 	.align	2
 res_create:	.word	7
@@ -221,105 +178,61 @@ text_end:
 file_errnum:
 	.space	4
 )";
-
-std::string ReadText(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// The bytes of a "NAME: b0 b1 ..." dump line.
-std::vector<uint8_t> DumpBytes(const std::string& out, const std::string& name) {
-  std::vector<uint8_t> bytes;
-  size_t at = out.find(name + ": ");
-  if (at == std::string::npos) return bytes;
-  size_t start = at + name.size() + 2;
-  std::istringstream line(out.substr(start, out.find('\n', at) - start));
-  std::string hex;
-  while (line >> hex) bytes.push_back(static_cast<uint8_t>(std::stoul(hex, nullptr, 16)));
-  return bytes;
-}
-
-uint32_t Word(const std::vector<uint8_t>& b, size_t at) {
-  if (b.size() < at + 4) return 0xDEADBEEF;
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t{b[at + 3]} << 24);
 }
 
 TEST(FilesFirmware, CreatesWritesReadsBackAndListsUnderTheRunner) {
-  char tmpl[] = "/tmp/korvane_files_fw_XXXXXX";
-  ASSERT_NE(::mkdtemp(tmpl), nullptr);
-  fs::path dir = tmpl;
-  fs::create_directories(dir / "c");
-
-  as::Executable exe = as::AssembleAndLink({{"files.s", kFilesFirmware}}, as::LinkOptions{});
-  ASSERT_TRUE(exe.ok()) << exe.errors.front().ToString();
-  std::ofstream(dir / "x.out", std::ios::binary)
-      .write(reinterpret_cast<const char*>(exe.file.data()),
-             static_cast<std::streamsize>(exe.file.size()));
-  std::ofstream(dir / "x.xcl");
-  std::ofstream(dir / "x.mem");
+  test::FirmwareProject p;
+  fs::create_directories(p.Path("c"));
+  p.AddSource("files.s", FilesFirmware());
+  ASSERT_TRUE(p.Assemble());
 
   // The drive comes from the child's environment only.
-  std::vector<std::string> env_text;
-  for (char** e = environ; *e; ++e)
-    if (std::strncmp(*e, "KORVANE_DRIVE_", 14) != 0) env_text.push_back(*e);
-  env_text.push_back("KORVANE_DRIVE_C=" + (dir / "c").string());
-  std::vector<char*> envp;
-  for (auto& s : env_text) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> args = {
-      KORVANE_RUN_PATH, "--log", (dir / "aaa.txt").string(),
-      "--max-instructions", "100000", "--timeout-ms", "60000",
-      "--dump", "res_create:48", "--dump", "cwd:8", "--dump", "line1:8", "--dump", "line2:8",
-      "--dump", "entries:44",
-      "--", "korvane", (dir / "x").string()};
-  std::vector<char*> argv;
-  for (auto& s : args) argv.push_back(s.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  std::string out_path = (dir / "stdout.txt").string(), err_path = (dir / "stderr.txt").string();
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = -1;
-  int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  ASSERT_EQ(rc, 0) << "cannot start " << argv[0] << ": " << std::strerror(rc);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  std::string out = ReadText(out_path);
-  SCOPED_TRACE(out + ReadText(err_path) + ReadText(dir / "aaa.txt"));
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << "stopped by the instruction limit";
+  test::ChildEnv env{{"KORVANE_DRIVE_"}, {"KORVANE_DRIVE_C=" + p.Path("c")}};
+  test::ToolRun r = p.Run({"--max-instructions", "100000", "--timeout-ms", "60000",
+                           "--dump", "res_create:48", "--dump", "cwd:8", "--dump", "line1:8",
+                           "--dump", "line2:8", "--dump", "entries:44",
+                           "--", "korvane", p.ProjectPath()},
+                          env);
+  SCOPED_TRACE(r.All());
+  EXPECT_EQ(r.status, 3) << "stopped by the instruction limit";
 
-  std::vector<uint8_t> res = DumpBytes(out, "res_create");
+  std::vector<uint8_t> res = r.Dump("res_create");
   ASSERT_EQ(res.size(), 48u);
-  EXPECT_EQ(Word(res, 0), 1u) << "create";
-  EXPECT_EQ(Word(res, 4), 0u) << "first slot";
-  EXPECT_EQ(Word(res, 8), 14u) << "bytes written";
-  EXPECT_EQ(Word(res, 12), 1u) << "open through another case and family";
-  EXPECT_EQ(Word(res, 16), 14u) << "size";
-  EXPECT_EQ(Word(res, 20), 5u) << "first line";
-  EXPECT_EQ(Word(res, 24), 5u) << "second line";
-  EXPECT_EQ(Word(res, 28), 14u) << "position after both lines and their CR LF";
-  EXPECT_EQ(Word(res, 32), 1u) << "one plain file listed";
-  EXPECT_EQ(Word(res, 36), 1u) << "string_dir";
-  EXPECT_EQ(Word(res, 40), 0u) << "file_errnum";
-  EXPECT_EQ(Word(res, 44), 1u) << "the firmware reached its end";
-  std::vector<uint8_t> line1 = DumpBytes(out, "line1"), line2 = DumpBytes(out, "line2");
+  // The result words in the order the firmware declares them, from res_create on.
+  struct Row {
+    uint32_t want;
+    const char* why;
+  };
+  const Row rows[] = {
+      {1, "create"},
+      {0, "first slot"},
+      {14, "bytes written"},
+      {1, "open through another case and family"},
+      {14, "size"},
+      {5, "first line"},
+      {5, "second line"},
+      {14, "position after both lines and their CR LF"},
+      {1, "one plain file listed"},
+      {1, "string_dir"},
+      {0, "file_errnum"},
+      {1, "the firmware reached its end"},
+  };
+  for (size_t i = 0; i < std::size(rows); ++i)
+    EXPECT_EQ(test::WordAt(res, 4 * i), rows[i].want) << rows[i].why;
+  std::vector<uint8_t> line1 = r.Dump("line1"), line2 = r.Dump("line2");
   EXPECT_EQ(std::string(line1.begin(), line1.end()), std::string("HELLO\0\0\0", 8));
   EXPECT_EQ(std::string(line2.begin(), line2.end()), std::string("WORLD\0\0\0", 8));
-  std::vector<uint8_t> cwd = DumpBytes(out, "cwd");
+  std::vector<uint8_t> cwd = r.Dump("cwd");
   EXPECT_EQ(std::string(cwd.begin(), cwd.end()), std::string("C:\\Logs\0", 8));
-  std::vector<uint8_t> entry = DumpBytes(out, "entries");
+  std::vector<uint8_t> entry = r.Dump("entries");
   ASSERT_EQ(entry.size(), 44u);
   EXPECT_EQ(std::string(entry.begin(), entry.begin() + 11), "Data    txt");
-  EXPECT_EQ(Word(entry, 40), 14u);
-  EXPECT_EQ(Word(entry, 28), 20514u);
+  EXPECT_EQ(test::WordAt(entry, 40), 14u);
+  EXPECT_EQ(test::WordAt(entry, 28), 20514u);
 
   // On the host: the folder and file as the firmware named them, stamped in local time.
-  fs::path file = dir / "c" / "Logs" / "Data.txt";
-  EXPECT_EQ(ReadText(file), "HELLO\r\nWORLD\r\n");
+  fs::path file = p.Path("c/Logs/Data.txt");
+  EXPECT_EQ(test::ReadHostFile(file), "HELLO\r\nWORLD\r\n");
   struct tm tm {};
   tm.tm_year = 120;
   tm.tm_mon = 0;
@@ -331,9 +244,6 @@ TEST(FilesFirmware, CreatesWritesReadsBackAndListsUnderTheRunner) {
   struct stat st;
   ASSERT_EQ(::stat(file.c_str(), &st), 0);
   EXPECT_EQ(st.st_mtime, ::mktime(&tm));
-
-  std::error_code ec;
-  fs::remove_all(dir, ec);
 }
 
 }  // namespace
