@@ -78,6 +78,22 @@ int OpenCom(Emulator& emu, int com, const SerialLineSettings& s) {
   return fd;
 }
 
+// The frame x$write_port and x$read_port share: the port's "succeeded" flag is cleared, the
+// transfer runs only on a port the firmware marked open, and its outcome goes to the flag and
+// g9; only a transfer that happened reaches the firmware's spy routine.
+template <typename Transfer>
+void TransferOnPort(Emulator& emu, const char* spy, Transfer transfer) {
+  uint32_t port = 0;
+  int com = LookupPort(emu, &port);
+  if (com == 0) return;
+  GuestWrite8(emu.mem, port + kPortSucceeded, 0);
+  const bool open = GuestRead8(emu.mem, port + kPortOpen) == 1;
+  const uint8_t ok = open && transfer(emu.serial.handles[com], port) ? 1 : 0;
+  GuestWrite8(emu.mem, port + kPortSucceeded, ok);
+  emu.cpu.g[kRegG9] = ok;
+  if (ok) emu.intercept.spy_redirect = spy;
+}
+
 }  // namespace
 
 std::string DefaultComDevice(int com) { return "/dev/ttyS" + std::to_string(com - 1); }
@@ -132,40 +148,21 @@ void NativeInitPort(Emulator& emu) {
 }
 
 void NativeWritePort(Emulator& emu) {
-  uint32_t port = 0;
-  int com = LookupPort(emu, &port);
-  if (com == 0) return;
-  uint8_t ok = 0;
-  GuestWrite8(emu.mem, port + kPortSucceeded, 0);
-  if (GuestRead8(emu.mem, port + kPortOpen) == 1) {
+  TransferOnPort(emu, kSpyWrite, [&emu](int handle, uint32_t port) {
     uint8_t c = GuestRead8(emu.mem, port + kPortSend);
     // A port the firmware marks open but whose handle is closed (x$init_ports ran since) fails.
-    if (SerialWriteByte(emu.serial.handles[com], c, kSerialWriteTimeoutMs) == SerialIo::kDone) {
-      ok = 1;
-    }
-  }
-  GuestWrite8(emu.mem, port + kPortSucceeded, ok);
-  emu.cpu.g[kRegG9] = ok;
-  if (ok) emu.intercept.spy_redirect = kSpyWrite;
+    return SerialWriteByte(handle, c, kSerialWriteTimeoutMs) == SerialIo::kDone;
+  });
 }
 
 void NativeReadPort(Emulator& emu) {
-  uint32_t port = 0;
-  int com = LookupPort(emu, &port);
-  if (com == 0) return;
-  uint8_t ok = 0;
-  GuestWrite8(emu.mem, port + kPortSucceeded, 0);
-  if (GuestRead8(emu.mem, port + kPortOpen) == 1) {
+  TransferOnPort(emu, kSpyRead, [&emu](int handle, uint32_t port) {
     uint8_t c = 0;
     // Field 24 changes only when a character actually arrived.
-    if (SerialReadByte(emu.serial.handles[com], &c, kSerialReadTimeoutMs) == SerialIo::kDone) {
-      GuestWrite8(emu.mem, port + kPortReceived, c);
-      ok = 1;
-    }
-  }
-  GuestWrite8(emu.mem, port + kPortSucceeded, ok);
-  emu.cpu.g[kRegG9] = ok;
-  if (ok) emu.intercept.spy_redirect = kSpyRead;
+    if (SerialReadByte(handle, &c, kSerialReadTimeoutMs) != SerialIo::kDone) return false;
+    GuestWrite8(emu.mem, port + kPortReceived, c);
+    return true;
+  });
 }
 
 void NativeStatusPort(Emulator& emu) { emu.cpu.g[kRegG9] = 0; }
