@@ -86,24 +86,27 @@ void StoreShort(Emulator& emu) {
 
 // ldl/ldt/ldq and stl/stt/stq: one translation, words in ascending order, no display
 // distinction. A group that would run past r15 or g15 is refused.
-void LoadGroup(Emulator& emu, unsigned count) {
+inline Target TranslateGroup(Emulator& emu, unsigned count) {
   if (!RegGroupFits(emu.cpu.dst, count)) ReportFault(emu, E_OPERAND, true);
-  Target t = Translate(emu);
-  for (unsigned k = 0; k < count; ++k) {
-    uint32_t skip = 4 * k;
-    Target word{t.p + (skip < t.avail ? skip : t.avail), skip < t.avail ? t.avail - skip : 0};
-    WriteReg(emu.cpu, emu.cpu.dst + k, ReadBounded(word, 4));
-  }
+  return Translate(emu);
+}
+
+// Word k of a group: what is left of the storage from its byte 4k on (nothing past its end).
+inline Target GroupWord(const Target& t, unsigned k) {
+  uint32_t skip = 4 * k;
+  return Target{t.p + (skip < t.avail ? skip : t.avail), skip < t.avail ? t.avail - skip : 0};
+}
+
+void LoadGroup(Emulator& emu, unsigned count) {
+  Target t = TranslateGroup(emu, count);
+  for (unsigned k = 0; k < count; ++k)
+    WriteReg(emu.cpu, emu.cpu.dst + k, ReadBounded(GroupWord(t, k), 4));
 }
 
 void StoreGroup(Emulator& emu, unsigned count) {
-  if (!RegGroupFits(emu.cpu.dst, count)) ReportFault(emu, E_OPERAND, true);
-  Target t = Translate(emu);
-  for (unsigned k = 0; k < count; ++k) {
-    uint32_t skip = 4 * k;
-    Target word{t.p + (skip < t.avail ? skip : t.avail), skip < t.avail ? t.avail - skip : 0};
-    WriteBounded(word, ReadReg(emu.cpu, emu.cpu.dst + k), 4);
-  }
+  Target t = TranslateGroup(emu, count);
+  for (unsigned k = 0; k < count; ++k)
+    WriteBounded(GroupWord(t, k), ReadReg(emu.cpu, emu.cpu.dst + k), 4);
 }
 
 }  // namespace
