@@ -214,6 +214,20 @@ TEST_F(MainWindowTest, SoftKeyClicksAndRightClick) {
   EXPECT_EQ(keys_.calls, (Calls{"down 114", "down 9"}));
 }
 
+// Soft-key counts other than 8 from the project line act like ten keys in the window.
+TEST_F(MainWindowTest, OddSoftKeyCountsClickLikeTenKeys) {
+  for (const char* sk : {"-sk0", "-sk-3", "-sk2147483647", "-sk-2147483648"}) {
+    command_line_ = WriteProject(std::string("prog ") + sk + " -sp- demo\n");
+    auto window = MakeWindow();
+    window->Start();
+    EXPECT_TRUE(messages_.empty()) << sk;
+    keys_.calls.clear();
+    for (QPoint p : {QPoint(200, 450), QPoint(0, 450), QPoint(639, 479)})
+      QTest::mouseClick(window->display(), Qt::LeftButton, Qt::NoModifier, p);
+    EXPECT_EQ(keys_.calls, (Calls{"down 115", "down 9", "down 121"})) << sk;
+  }
+}
+
 TEST_F(MainWindowTest, KeyboardEvents) {
   auto window = MakeWindow();
   window->show();
