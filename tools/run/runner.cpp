@@ -206,7 +206,8 @@ std::string HelpText() {
        "Emulator debug options that help in scripts: -di logs every intercepted call with the\n"
        "registers its handler reads (\"INTERCEPT name at IP=... target=... g0=... g6=... g7=...\n"
        "g9=...\"); -dk logs every key that reaches the firmware; -dr adds a register dump to\n"
-       "fault reports.\n";
+       "fault reports; -dm logs data accesses outside every memory region (\"EMUMEM: unmapped\n"
+       "access ... at IP=...\", the first 100, then one in 65536).\n";
   return t;
 }
 
