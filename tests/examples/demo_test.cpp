@@ -4,13 +4,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "platform/png.h"
+#include "support/firmware_project.h"
+#include "support/host_io.h"
 
 extern char** environ;
 
@@ -131,6 +138,35 @@ TEST_F(DemoTest, CtrlQEndsWithoutSavingTheCounter) {
                           (dir_ / "demo.tvx").string()});
   EXPECT_EQ(status, 0) << Slurp(dir_ / "run.log");
   EXPECT_EQ(Slurp(dir_ / "demo.mem"), "") << "Ctrl+Q must leave the memory file as it was";
+}
+
+// With port1 mapped to a pseudo-terminal, the demo echoes what it receives.
+TEST(DemoSerial, EchoesCharactersOnPort1) {
+  test::FirmwareProject project("demo");
+  const std::string src = std::string(KORVANE_SOURCE_DIR) + "/examples/demo/";
+  project.AddSource("demo.s", test::ReadHostFile(src + "demo.s"));
+  project.AddSource("font.s", test::ReadHostFile(src + "font.s"));
+  ASSERT_TRUE(project.Assemble());
+  test::ChildEnv env{{"KORVANE_COM"}, {"KORVANE_COM1=pty"}};
+  ASSERT_TRUE(project.Start({"--timeout-ms", "60000", "--", "korvane", "-v1", "-por1",
+                             project.ProjectPath()},
+                            env));
+  static const std::regex kLine("COM1 is (/dev/pts/[0-9]+)\n");
+  std::string pts;
+  for (int i = 0; i < 1500 && pts.empty() && !project.Ended(); ++i) {
+    std::smatch m;
+    std::string log = project.ReadFile("aaa.txt");
+    if (std::regex_search(log, m, kLine)) pts = m[1];
+    else std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_FALSE(pts.empty()) << "no \"COM1 is /dev/pts/N\" line in the log";
+  int term = ::open(pts.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(term, 0) << pts;
+  for (uint8_t c : {uint8_t{'K'}, uint8_t{'9'}, uint8_t{0x7F}}) {
+    ASSERT_EQ(::write(term, &c, 1), 1);
+    EXPECT_EQ(test::ReadOne(term, 5000), c) << "no echo of " << int{c};
+  }
+  ::close(term);  // the project's destructor ends the run
 }
 
 }  // namespace
