@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <chrono>
@@ -73,6 +74,17 @@ constexpr int kLetterI = 73, kLetterO = 79, kLetterX = 88, kLetterQ = 81;
 
 constexpr auto kStopWait = std::chrono::seconds(3);
 
+// The menu bar's look without its Alt navigation: Alt pressed alone must not move the keyboard
+// into the menus, since every key belongs to the device.
+class NoAltMenuStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* data) const override {
+    if (hint == QStyle::SH_MenuBar_AltKeyNavigation) return 0;
+    return QProxyStyle::styleHint(hint, option, widget, data);
+  }
+};
+
 }  // namespace
 
 MainWindow::MainWindow(WindowConfig config)
@@ -97,6 +109,9 @@ MainWindow::MainWindow(WindowConfig config)
   setWindowIcon(ProgramIcon());
   setFocusPolicy(Qt::StrongFocus);
   BuildMenus();
+  auto* menu_style = new NoAltMenuStyle;
+  menu_style->setParent(menuBar());
+  menuBar()->setStyle(menu_style);
 
   auto* client = new QWidget(this);
   client->setFocusPolicy(Qt::NoFocus);
@@ -133,6 +148,7 @@ MainWindow::MainWindow(WindowConfig config)
     keyboard_shown_ = false;
   }
   ResizeToHeight();
+  move(0, 0);  // the top left corner of the screen, where display and panel fit
 
   connect(&timer_, &QTimer::timeout, this, &MainWindow::Tick);
   timer_.start(kTimerPeriodMs);

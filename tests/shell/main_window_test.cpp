@@ -78,6 +78,28 @@ TEST_F(MainWindowTest, TitleSizesAndFirstRunKeyboard) {
   EXPECT_TRUE(window->timer_active());
 }
 
+// The window opens in the top left corner of the screen, where the whole display and the panel
+// below it fit on the lowest screens that still show the panel.
+TEST_F(MainWindowTest, OpensAtTheTopLeftCorner) {
+  auto window = MakeWindow();
+  EXPECT_TRUE(window->testAttribute(Qt::WA_Moved)) << "placed, not left to the window manager";
+  EXPECT_EQ(window->pos(), QPoint(0, 0));
+}
+
+// Alt pressed and released alone must not put the menu bar into keyboard mode, where the keys
+// that follow would move through the menus instead of reaching the device.
+TEST_F(MainWindowTest, AltAloneLeavesTheKeysWithTheDevice) {
+  auto window = MakeWindow();
+  window->show();
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  window->setFocus();
+  QTest::keyClick(window.get(), Qt::Key_Alt);
+  QTest::keyClick(window.get(), Qt::Key_Down);
+  EXPECT_EQ(window->menuBar()->activeAction(), nullptr);
+  EXPECT_EQ(keys_.calls, (Calls{"down 40", "up 40"})) << "Alt consumed, Down reaches the device";
+}
+
 TEST_F(MainWindowTest, KeyboardHiddenWhenScreenTooLowOrStoredOff) {
   {
     auto window = MakeWindow(/*screen_height=*/500);

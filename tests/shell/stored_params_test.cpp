@@ -110,6 +110,24 @@ TEST_F(StoredParamsTest, VeryLongPathIsKeptWhole) {
   EXPECT_EQ(Store().ReadParameters(), path);
 }
 
+// The store keeps a remembered path exactly, whatever characters the settings format gives a
+// meaning of its own (lists, comments, escapes, surrounding blanks).
+TEST_F(StoredParamsTest, RememberedPathKeepsEveryCharacter) {
+  const char* paths[] = {
+      "/home/dev/a,b/demo.tvx",     // a comma separates list items
+      "/home/dev/a;b=c/demo.tvx",   // comment and assignment characters
+      "@Variant(x)/demo.tvx",       // the marker of a stored variant
+      " /home/dev/demo.tvx ",       // blanks around the value
+      "/home/dev/#x/\\d\"q\".tvx",  // comment sign, backslashes and quotes
+      "/home/dev/\xC3\xA4\xC3\xB6/demo.tvx",  // non-ASCII folder name
+  };
+  for (const char* p : paths) {
+    QString path = QString::fromUtf8(p);
+    ASSERT_TRUE(Store().WriteParameters(path)) << p;
+    EXPECT_EQ(Store().ReadParameters(), path) << p;
+  }
+}
+
 TEST_F(StoredParamsTest, ArgumentBecomesAbsoluteOnlyWhenTheFileExists) {
   QString project = WriteFile("demo.tvx", "prog demo\n");
   QString old = QDir::currentPath();
