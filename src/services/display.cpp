@@ -472,13 +472,15 @@ void DisplayInit(Emulator& emu, uint8_t* page_a, uint8_t* page_b) {
 
 int DisplayRefresh(Emulator& emu) {
   DisplayState& d = emu.display;
-  // Only mode 5 renders here. The flag is published by the emulation thread once the LCD's
-  // arrays are found, so the window thread reads nothing of the install before it is complete.
-  if (!d.lcd_ready.load(std::memory_order_acquire) || d.mode != 5) return d.shown.load();
+  // The first ten calls render nothing, counted from the window's first refresh: ticks before
+  // the image is loaded count too, and they are only counted (nothing of the install is read).
   if (d.lcd_countdown > 0) {
     --d.lcd_countdown;
     return d.shown.load();
   }
+  // Only mode 5 renders here. The flag is published by the emulation thread once the LCD's
+  // arrays are found, so the window thread reads nothing of the install before it is complete.
+  if (!d.lcd_ready.load(std::memory_order_acquire) || d.mode != 5) return d.shown.load();
   EnsurePages(d);
   const int shown = d.lcd_snapshot.visual.load(std::memory_order_relaxed) != 0 ? 1 : 0;
   d.shown.store(shown);

@@ -345,13 +345,13 @@ struct LcdRig {
   static constexpr uint32_t kRam1 = kData + 0x1000;
   static constexpr uint32_t kVisual = kData + 0x2000;
   Emulator emu;
-  explicit LcdRig(uint32_t ram1 = kRam1) {
+  explicit LcdRig(uint32_t ram1 = kRam1, bool install = true) {
     DefineRegion(emu, kRegionData, "DATA", kData, kDataSize, true, 0, 0, 0);
     Add("display_ram0", kRam0);
     Add("display_ram1", ram1);
     Add("v.visual", kVisual);
     emu.opt.video = 5;
-    DisplayInstall(emu);
+    if (install) DisplayInstall(emu);
   }
   void Add(const char* name, uint32_t address) {
     IdentEntry& e = emu.image.idents[emu.image.ident_count++];
@@ -396,6 +396,21 @@ TEST(NimbalLcd, RendersFromTheEleventhRefresh) {
   EXPECT_EQ(DisplayRefresh(lcd.emu), 1);
   EXPECT_EQ(lcd.Pixel(96, 112, true), 255);
   EXPECT_EQ(lcd.Pixel(80, 112, true), 0);
+}
+
+// The window starts refreshing before the emulation thread has loaded the image; those
+// refreshes count towards the ten that render nothing.
+TEST(NimbalLcd, RefreshesBeforeImageLoadCount) {
+  LcdRig lcd(LcdRig::kRam1, /*install=*/false);
+  std::vector<uint8_t> a(kPageBytes, 0), b(kPageBytes, 0);
+  DisplayInit(lcd.emu, a.data(), b.data());
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(DisplayRefresh(lcd.emu), 0);
+  DisplayInstall(lcd.emu);
+  GuestWrite8(lcd.emu.mem, LcdRig::kRam0, 0x80);  // source pixel (0, 0)
+  DisplaySnapshotLcd(lcd.emu);
+  EXPECT_EQ(DisplayRefresh(lcd.emu), 0);
+  EXPECT_EQ(lcd.Pixel(80, 112, false), 255) << "the eleventh refresh renders";
+  EXPECT_EQ(lcd.Pixel(78, 110, false), 255) << "and draws the frame";
 }
 
 TEST(NimbalLcd, ArrayCutAtItsRegionEndReadsClear) {
