@@ -110,6 +110,11 @@ TEST(KeyScriptParse, BlanksAndFiles) {
   std::remove(path.c_str());
   EXPECT_FALSE(LoadKeyScript("@" + path, steps, error));
   EXPECT_NE(error.find(path), std::string::npos);
+
+  // A directory opens but cannot be read: an error, not an empty script.
+  const std::string dir = ::testing::TempDir();
+  EXPECT_FALSE(LoadKeyScript("@" + dir, steps, error));
+  EXPECT_NE(error.find(dir), std::string::npos) << error;
 }
 
 TEST(ScriptOptions, TakenFromTheCommandLine) {

@@ -4,8 +4,8 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -163,14 +163,24 @@ bool ParseKeyScript(const std::string& text, std::vector<ScriptStep>& steps, std
 
 bool LoadKeyScript(const std::string& arg, std::vector<ScriptStep>& steps, std::string& error) {
   if (arg.empty() || arg[0] != '@') return ParseKeyScript(arg, steps, error);
-  std::ifstream f(arg.substr(1), std::ios::binary);
-  if (!f) {
-    error = "cannot read the key script file " + arg.substr(1);
+  const std::string path = arg.substr(1);
+  // Read errors count as well as a failed open: a directory opens but cannot be read, and
+  // must not pass as an empty script.
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::string text;
+  bool ok = f != nullptr;
+  if (f) {
+    char buffer[4096];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    ok = std::ferror(f) == 0;
+    std::fclose(f);
+  }
+  if (!ok) {
+    error = "cannot read the key script file " + path;
     return false;
   }
-  std::ostringstream text;
-  text << f.rdbuf();
-  return ParseKeyScript(text.str(), steps, error);
+  return ParseKeyScript(text, steps, error);
 }
 
 KeyFeeder::KeyFeeder(std::vector<ScriptStep> steps) : steps_(std::move(steps)) {}
