@@ -57,6 +57,12 @@ uint32_t FetchTextSlow(Emulator& emu, uint32_t a) {
   return w;
 }
 
+// The run counters are 32-bit signed and wrap like the guest-visible count; the increment is
+// done unsigned so a long run never overflows a signed integer.
+inline void CountUp(int32_t& counter) {
+  counter = static_cast<int32_t>(static_cast<uint32_t>(counter) + 1u);
+}
+
 inline uint32_t Sext(uint32_t v, int bits) {
   return static_cast<uint32_t>(static_cast<int32_t>(v << (32 - bits)) >> (32 - bits));
 }
@@ -328,19 +334,19 @@ void RunLoop(Emulator& emu) {
       std::memcpy(&b, cpu.frame + 4 * ((w >> 14) & 15), 4);
       a += b;
       std::memcpy(cpu.frame + 4 * ((w >> 19) & 15), &a, 4);
-      ++cpu.fast_reg;
+      CountUp(cpu.fast_reg);
     } else if (fast == 0x59000800) {
       // addo/addi of a literal 0-15 to a local register.
       uint32_t b;
       std::memcpy(&b, cpu.frame + 4 * ((w >> 14) & 15), 4);
       b += w & 15;
       std::memcpy(cpu.frame + 4 * ((w >> 19) & 15), &b, 4);
-      ++cpu.fast_lit;
+      CountUp(cpu.fast_lit);
     } else {
       const uint32_t opcode = OpcodeOf(w);
       cpu.opcode = opcode;
-      if (opcode == 0x591) ++cpu.addi_count;
-      if (opcode == 0x590) ++cpu.addo_count;
+      if (opcode == 0x591) CountUp(cpu.addi_count);
+      if (opcode == 0x590) CountUp(cpu.addo_count);
       DecodeAndExecute(emu, table, run.decode[opcode], w);
     }
 

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "support/snippet.h"
 
 namespace korvane {
@@ -141,6 +143,27 @@ TEST(Branch, TargetsMustBeAlignedInsideTheText) {
   // A branch below the text start.
   auto below = RunSnippet("\tb _start - 4\n", 5);
   EXPECT_TRUE(below->ended_by_exit);
+  // An entry point at 2 modulo 4: the fetch does not look at alignment, so the first
+  // instruction runs, but a branch inside the region then targets 2 modulo 4 and faults.
+  // The words are given as bytes: mov 1, g0; b +4; mov 2, g1.
+  test::SnippetOptions odd;
+  odd.link.entry = "odd";
+  auto bytes = [](uint32_t w) {
+    char line[64];
+    std::snprintf(line, sizeof line, "\t.byte 0x%02X, 0x%02X, 0x%02X, 0x%02X\n", w & 0xFF,
+                  (w >> 8) & 0xFF, (w >> 16) & 0xFF, w >> 24);
+    return std::string(line);
+  };
+  auto misaligned = RunSnippet("\t.short 0\n\t.globl odd\nodd:\n" + bytes(0x5C800E01) + "here:\n" +
+                                   bytes(0x08000004) + "next:\n" + bytes(0x5C880E02) +
+                                   "\t.short 0\n",
+                               5, odd);
+  ASSERT_EQ(misaligned->Sym("next") & 3, 2u);
+  EXPECT_TRUE(misaligned->ended_by_exit);
+  EXPECT_EQ(misaligned->G(0), 1u);
+  EXPECT_EQ(misaligned->G(1), 0u) << "the branch went to a target that is not a multiple of 4";
+  EXPECT_EQ(misaligned->cpu.ip, misaligned->Sym("here"));
+  EXPECT_THAT(misaligned->LogText(), HasSubstr(" ERR 10 E_GOTO, Opcode 0008 ?\n"));
 }
 
 TEST(Branch, BranchToItselfRepeatsUntilStopped) {

@@ -96,6 +96,23 @@ TEST(RunLoop, AddFastPathCounters) {
   EXPECT_THAT(emu->LogText(), HasSubstr("\n2  1  2  1  Instructions= 6, Time/Instr="));
 }
 
+TEST(RunLoop, RunCountersWrapAt32Bits) {
+  // A long run carries the four add counters past 2^31 - 1: they wrap to -2^31 (as printed),
+  // with no signed overflow on the host.
+  SnippetOptions o;
+  o.before_run = [](Emulator& e) {
+    e.cpu.fast_reg = e.cpu.fast_lit = e.cpu.addo_count = e.cpu.addi_count = INT32_MAX;
+  };
+  auto emu = RunSnippet("\taddo r4, r5, r6\n\taddo 1, r5, r6\n\taddo g1, g1, g1\n"
+                        "\taddi g1, g1, g1\n", 4, o);
+  EXPECT_EQ(emu->cpu.fast_reg, INT32_MIN);
+  EXPECT_EQ(emu->cpu.fast_lit, INT32_MIN);
+  EXPECT_EQ(emu->cpu.addo_count, INT32_MIN);
+  EXPECT_EQ(emu->cpu.addi_count, INT32_MIN);
+  EXPECT_THAT(emu->LogText(), HasSubstr("\n-2147483648  -2147483648  -2147483648  -2147483648  "
+                                        "Instructions= 4, Time/Instr="));
+}
+
 TEST(RunLoop, MemAddressingModes) {
   // lda shows the effective address of each mode without touching memory.
   // r3 = 0x100, r4 = 0x1000, g5 = 3, r5 = 0x10, g6 = 2, r7 = 0x2000.
