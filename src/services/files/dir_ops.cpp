@@ -175,7 +175,11 @@ void NativeFileStringDir(Emulator& emu) {
 void NativeFileExists(Emulator& emu) {
   int drive = DriveCheck(emu);
   if (drive < 0) return;
-  SetResult(emu, HostDriveExists(emu.files.host, emu.files.drives[drive].root[0]));
+  // The drive counts only when a search of its root finds a first entry: an empty drive
+  // answers like an absent one.
+  std::vector<HostDirEntry> entries;
+  SetResult(emu, HostListDir(emu.files.host, emu.files.drives[drive].root, &entries) &&
+                     !entries.empty());
 }
 
 }  // namespace korvane

@@ -289,17 +289,20 @@ TEST_F(DirOps, StringDirRetriesWhenTheHeapIsFull) {
   EXPECT_EQ(G9(), 1u);
 }
 
-TEST_F(DirOps, ExistsTellsWhetherTheDriveHasAFolder) {
+TEST_F(DirOps, ExistsTellsWhetherTheDriveHasAnEntry) {
   struct Row {
     uint32_t drive;
+    const char* add;  // a host entry made in drive C's folder before the call, or null
     uint32_t g9;
     const char* why;
   } rows[] = {
-      {'C', 1, "C has its folder, even when it is empty"},
-      {'A', 0, "A has no folder (no drives/A in the project folder)"},
-      {'P', 0, "P is mapped to \"?\""},
+      {'C', nullptr, 0, "C's folder is there but empty: the search finds no first entry"},
+      {'C', "SUB", 1, "a directory is an entry"},
+      {'A', nullptr, 0, "A has no folder (no drives/A in the project folder)"},
+      {'P', nullptr, 0, "P is mapped to \"?\""},
   };
   for (const Row& r : rows) {
+    if (r.add) stdfs::create_directories(drive_c_ + "/" + r.add);
     Set(FileRequest::kDrive, r.drive);
     Call(NativeFileExists);
     EXPECT_EQ(G9(), r.g9) << r.why;
