@@ -90,9 +90,11 @@ void Op_call(Emulator& emu) { CallProcedure(emu, emu.cpu.ip + emu.cpu.ea); }
 void Op_ret(Emulator& emu) {
   CpuState& cpu = emu.cpu;
   uint32_t pfp = ReadReg(cpu, 0);
-  // Below STCK is a return from the first frame. A pfp whose frame would not fit inside STCK
-  // (damaged by guest code) is refused too, so the current frame never leaves the stack.
-  if (pfp < Stack(emu).base || !FrameInStack(emu, pfp)) {
+  // Below STCK is a return from the first frame. A pfp above the last frame a call can build
+  // (new FP + 64 below STCK last) was damaged by guest code and is refused too, so the current
+  // frame never leaves the stack.
+  if (pfp < Stack(emu).base || uint64_t{pfp} + kFrameBytes >= Stack(emu).last ||
+      !FrameInStack(emu, pfp)) {
     ReportFault(emu, E_STACKU, true);
     return;
   }

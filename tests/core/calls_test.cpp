@@ -73,6 +73,8 @@ TEST_F(CallsTest, FrameBoundsEndTheRunWithoutLeavingStack) {
       {"pfp far below the stack", true, 0, "E_STACKU"},
       {"pfp whose frame would run past STCK's end", true, kStack + 4096 - 60, "E_STACKU"},
       {"pfp above the whole address space of STCK", true, 0xFFFFFFF0, "E_STACKU"},
+      // Its 64 bytes end exactly at STCK last, but no call builds a frame that reaches last.
+      {"pfp above the last frame a call can build", true, kStack + 4096 - 64, "E_STACKU"},
       {"sp below STCK", false, kStack - 256, "E_STACKO"},
       {"sp that rounds past 2^32 and wraps to 0", false, 0xFFFFFFF9, "E_STACKO"},
       {"new frame would reach STCK last", false, kStack + 4096 - 64 - 15, "E_STACKO"},
