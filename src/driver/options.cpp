@@ -2,6 +2,7 @@
 #include "driver/options.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <climits>
 #include <cstdio>
@@ -172,6 +173,11 @@ void ReadOptionFile(Emulator& emu, const char* last_word) {
   std::string path = WithDefaultExtension(last_word, "opt");
   std::FILE* f = std::fopen(path.c_str(), "r");
   if (!f) return;  // an option file is optional
+  struct stat st {};
+  if (::fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fclose(f);  // a folder of that name opens here but is no option file
+    return;
+  }
   char line[kOptionLineChars + 1] = {};
   if (!std::fgets(line, sizeof line, f)) line[0] = '\0';
   std::fclose(f);
@@ -224,6 +230,9 @@ bool ReadOptions(Emulator& emu, int argc, char** argv) {
 
   std::string project = WithDefaultExtension(argv[i], "prj");
   if (project.size() >= static_cast<size_t>(kProjectNameSize)) {
+    // A long word that is not the last one is an unknown option: the usage text explains
+    // that line better than a complaint about a project name it does not have.
+    if (i != argc - 1) return false;
     MsgExitDetail(emu, "EMUOPT: project name longer than 67 characters - ", project.c_str());
   }
   std::memset(emu.opt.project_name, 0, sizeof emu.opt.project_name);

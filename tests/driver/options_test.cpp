@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "driver/project_line.h"
 #include "image/coff_builder.h"
 
@@ -10,6 +12,7 @@ namespace korvane::test {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 TEST(ParseOpt, EveryOptionWord) {
@@ -136,6 +139,14 @@ TEST(ReadOptions, OptionFileComesFirstAndTheCommandLineOverrides) {
                                             "ParseOpt(stop)\nargv[0]"));
 }
 
+TEST(ReadOptions, FolderNamedLikeTheOptionFileIsNoOptionFile) {
+  ProjectDir dir;
+  std::filesystem::create_directory(dir.Path("demo.opt"));
+  Emulator emu;
+  ASSERT_TRUE(Read(emu, {"prog", dir.Path("demo")}).ok);
+  EXPECT_THAT(emu.log.captured(), Not(HasSubstr("OptFile Line=")));
+}
+
 TEST(ReadOptions, NameWithExtensionIsItsOwnOptionFile) {
   ProjectDir dir;
   dir.Write("demo.lst", "-v0\n");
@@ -158,6 +169,8 @@ TEST(ReadOptions, UnusableLines) {
       {"every word an option: no project name", {"prog", "-v3", "-dk"}, false, false},
       {"a non-option before the last word", {"prog", "-v3", "junk", "demo"}, false, false},
       {"a project name too long for its 68 bytes", {"prog", long_name}, false, true},
+      {"a long unknown word before the last is a bad option, not a long name",
+       {"prog", long_name, "demo"}, false, false},
       {"a name of 63 characters just fits with .prj", {"prog", std::string(63, 'n')}, true, false},
   };
   for (const Row& row : rows) {
@@ -184,6 +197,13 @@ TEST(ProjectLine, SplitsTheFirstLineAsTheWindowDoes) {
        "  prog   -v3\tdemo  x\n",
        {"prog", "-v3\tdemo", "x\n"}},
       {"a blank before the line end leaves no word of its own", "prog demo \r\n", {"prog", "demo"}},
+      {"a carriage return before the line feed is dropped as a text-mode read drops it",
+       "prog demo\r\nnext\n",
+       {"prog", "demo\n"}},
+      {"a carriage return elsewhere stays", "prog a\rb\n", {"prog", "a\rb\n"}},
+      {"the dropped carriage return does not count towards the 127 characters",
+       std::string(126, 'x') + "\r\n",
+       {std::string(126, 'x') + "\n"}},
       {"at most ten words",
        "1 2 3 4 5 6 7 8 9 10 11 12\n",
        {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}},
