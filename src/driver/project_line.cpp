@@ -10,16 +10,21 @@
 namespace korvane {
 
 std::vector<std::string> SplitProjectLine(std::string_view text) {
-  std::string_view line = text.substr(0, kProjectLineChars);
-  size_t lf = line.find('\n');
-  if (lf != std::string_view::npos) line = line.substr(0, lf + 1);
+  // The first line as a text-mode read delivers it: a carriage return right before the line
+  // feed is dropped, the line feed ends the line and stays, at most 127 characters are taken.
+  std::string line;
+  for (size_t k = 0; k < text.size() && line.size() < kProjectLineChars; ++k) {
+    if (text[k] == '\r' && k + 1 < text.size() && text[k + 1] == '\n') continue;
+    line.push_back(text[k]);
+    if (text[k] == '\n') break;
+  }
   std::vector<std::string> words;
   size_t i = 0;
   while (i < line.size() && words.size() < static_cast<size_t>(kMaxArgs)) {
     while (i < line.size() && line[i] == ' ') ++i;
     size_t start = i;
     while (i < line.size() && line[i] != ' ') ++i;
-    std::string_view word = line.substr(start, i - start);
+    std::string_view word = std::string_view(line).substr(start, i - start);
     // A blank before the line end would otherwise leave the line end alone as the last word,
     // which would become an empty project name.
     if (!word.empty() && word.find_first_not_of("\r\n") != std::string_view::npos)
@@ -34,14 +39,19 @@ bool ReadProjectFile(const std::string& path, std::vector<std::string>& words, s
     error = "cannot open project file " + path + ": " + std::strerror(errno);
     return false;
   }
+  // One byte more than the line: a carriage return dropped before the line feed may need it.
   char buf[kProjectLineChars + 1] = {};
-  size_t n = std::fread(buf, 1, kProjectLineChars, f);
+  size_t n = std::fread(buf, 1, sizeof buf, f);
+  const bool failed = std::ferror(f) != 0;  // a folder, say, opens but does not read
+  const int err = errno;
   std::fclose(f);
-  words = SplitProjectLine(std::string_view(buf, n));
-  if (words.empty()) {
-    error = "project file " + path + " has no command line in its first line";
+  if (failed) {
+    error = "cannot read project file " + path + ": " + std::strerror(err);
     return false;
   }
+  // A line without words is run like any other, as the window runs it: the emulation then
+  // ends with the usage text.
+  words = SplitProjectLine(std::string_view(buf, n));
   return true;
 }
 

@@ -57,6 +57,7 @@ TEST(Runner, BadUsageIsStatus2) {
       {"a.tvx", "b.tvx"},                      // two project files
       {"--"},                                  // no words after --
       {"missing.tvx"},                         // project file not found
+      {"."},                                   // a folder opens but is no project file
       {"--help=yes"},                          // --help takes no value
   };
   for (const auto& args : rows) {
@@ -64,6 +65,22 @@ TEST(Runner, BadUsageIsStatus2) {
     EXPECT_EQ(r.status, 2) << testing::PrintToString(args);
     EXPECT_THAT(r.err, HasSubstr("korvane-run: ")) << testing::PrintToString(args);
   }
+}
+
+// The window runs an empty project line too: the emulation ends with the usage text. A carriage
+// return before the line feed is dropped as the window's text-mode read drops it.
+TEST(Runner, ProjectLineIsRunAsTheWindowRunsIt) {
+  ProjectDir dir;
+  dir.Write("empty.tvx", std::string());
+  ToolRun empty = RunKorvaneRun({"empty.tvx"}, dir.dir());
+  EXPECT_EQ(empty.status, 1) << empty.err;
+  EXPECT_THAT(empty.err, HasSubstr("USAGE> Korvane [options] project"));
+
+  Project p({kBranchToSelf});
+  p.dir.Write("crlf.tvx", "korvane -v0 x\r\n");
+  ToolRun crlf = RunKorvaneRun({"--max-instructions", "10", "crlf.tvx"}, p.dir.dir());
+  EXPECT_EQ(crlf.status, 3) << crlf.err;
+  EXPECT_THAT(ReadHostFile(p.dir.Path("aaa.txt")), HasSubstr("argv[2] \"x\n\"\n"));
 }
 
 TEST(Runner, LimitsStopWithStatus3WithoutSavingTheMemoryFile) {
