@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -68,6 +69,12 @@ std::string FolderOf(const std::string& path) {
 void RestoreMemoryFile(Emulator& emu) {
   std::string name = ProjectFileName(emu, "mem");
   std::FILE* f = std::fopen(name.c_str(), "rb");
+  // A folder of that name opens here but holds no memory file.
+  struct stat st {};
+  if (f && ::fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fclose(f);
+    f = nullptr;
+  }
   if (!f) MsgExitDetail(emu, "EMUEXEC: read file not found - ", name.c_str());
   const MemRegion& absd = emu.mem.regions[kRegionAbsd];
   Placement p = Place(emu.opt.mo, absd.host ? absd.size : 0);
@@ -97,13 +104,29 @@ void SaveMemoryFile(Emulator& emu) {
     return;
   }
 
+  // A memory file that may not be written is refused as opening it for writing would refuse
+  // it; the swap below must not get round its protection.
+  if (::access(name.c_str(), F_OK) == 0 && ::access(name.c_str(), W_OK) != 0)
+    MsgExitDetail(emu, "EMUEXEC: write file not found - ", name.c_str());
+  // A memory file reached through a symbolic link is saved where the link points, as writing
+  // through the name would; replacing the link itself would leave the real file stale.
+  std::string target = name;
+  struct stat link {};
+  if (::lstat(name.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    char* real = ::realpath(name.c_str(), nullptr);
+    if (real) {
+      target = real;
+      std::free(real);
+    }
+  }
+
   // The new contents go to a temporary file beside the old one; rename() then swaps them in
   // one step, so a crash or kill leaves either the old or the new file, never a torn one.
-  std::string temp = FolderOf(name) + "/.korvane-mem-XXXXXX";
+  std::string temp = FolderOf(target) + "/.korvane-mem-XXXXXX";
   int fd = ::mkstemp(temp.data());
   if (fd < 0) MsgExitDetail(emu, "EMUEXEC: write file not found - ", name.c_str());
   struct stat old {};
-  ::fchmod(fd, ::stat(name.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+  ::fchmod(fd, ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
 
   // With a positive offset the bytes before the area read as zeros.
   if (p.file_offset > 0 && (::ftruncate(fd, static_cast<off_t>(p.file_offset)) != 0 ||
@@ -119,7 +142,7 @@ void SaveMemoryFile(Emulator& emu) {
   }
   ok = ok && ::fsync(fd) == 0;
   ok = (::close(fd) == 0) && ok;
-  ok = ok && ::rename(temp.c_str(), name.c_str()) == 0;
+  ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
   if (!ok) {
     int err = errno;
     ::unlink(temp.c_str());

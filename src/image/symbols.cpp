@@ -1,5 +1,6 @@
 // The identifier phase: exclude list, executable headers, the symbol walk with its module list
 // and key-code range, and the sorted intercept list.
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <algorithm>
@@ -58,6 +59,12 @@ void ReadExcludeList(Emulator& emu) {
   ImageState& im = emu.image;
   std::string path = ProjectFileName(emu, "xcl");
   std::FILE* f = std::fopen(path.c_str(), "r");
+  // A folder of that name opens here but holds no exclude list.
+  struct stat st {};
+  if (f && ::fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+    std::fclose(f);
+    f = nullptr;
+  }
   if (!f) MsgExitDetail(emu, "EMUIDE: exclude file not found - ", path.c_str());
   int n = im.ident_count;
   std::string piece;

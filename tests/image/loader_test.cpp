@@ -210,6 +210,18 @@ TEST(Loader, MissingProjectFilesNameTheFile) {
     EXPECT_FALSE(LoadProject(emu, Line(dir)));
     EXPECT_EQ(std::string(emu.exit.message), row.message + dir.Path(row.missing));
   }
+  // A folder in place of the exclude list or the memory file opens on this host but is no
+  // such file: the run ends as if it were missing, instead of running with an empty one.
+  for (const Row& row : {rows[0], rows[2]}) {
+    SCOPED_TRACE(std::string("folder ") + row.missing);
+    ProjectDir dir;
+    dir.WriteProject(CoffImage{});
+    std::filesystem::remove(dir.Path(row.missing));
+    std::filesystem::create_directory(dir.Path(row.missing));
+    Emulator emu;
+    EXPECT_FALSE(LoadProject(emu, Line(dir)));
+    EXPECT_EQ(std::string(emu.exit.message), row.message + dir.Path(row.missing));
+  }
 }
 
 }  // namespace

@@ -110,6 +110,37 @@ TEST(MemoryFile, SaveIntoAFolderThatCannotBeWrittenEndsTheRunAndKeepsTheOldFile)
   EXPECT_EQ(dir.Read("x.mem"), old);
 }
 
+// A memory file that may not be written is refused, as opening it for writing would be; the
+// swap through a temporary file must not replace it anyway.
+TEST(MemoryFile, ReadOnlyMemoryFileIsNotReplaced) {
+  if (::geteuid() == 0) GTEST_SKIP() << "running as root: file permissions do not apply";
+  ProjectDir dir;
+  Emulator emu;
+  const std::vector<uint8_t> old = Pattern(64, 5);
+  ASSERT_TRUE(LoadWithArea(emu, dir, 64, old, "")) << emu.exit.message;
+  std::filesystem::permissions(dir.Path("x.mem"), std::filesystem::perms::owner_read);
+  FillArea(emu, Pattern(64, 9));
+  EXPECT_THROW(SaveMemoryFile(emu), EmuExitSignal);
+  EXPECT_EQ(std::string(emu.exit.message), "EMUEXEC: write file not found - " + dir.Path("x.mem"));
+  EXPECT_EQ(dir.Read("x.mem"), old);
+}
+
+// A memory file kept elsewhere and reached through a symbolic link is saved where the link
+// points; the link stays a link.
+TEST(MemoryFile, SaveThroughASymbolicLinkReachesItsTarget) {
+  ProjectDir dir, store;
+  Emulator emu;
+  const std::vector<uint8_t> old = Pattern(64, 5), saved = Pattern(64, 9);
+  ASSERT_TRUE(LoadWithArea(emu, dir, 64, old, "")) << emu.exit.message;
+  store.Write("real.mem", old);
+  std::filesystem::remove(dir.Path("x.mem"));
+  std::filesystem::create_symlink(store.Path("real.mem"), dir.Path("x.mem"));
+  FillArea(emu, saved);
+  SaveMemoryFile(emu);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.Path("x.mem")));
+  EXPECT_EQ(store.Read("real.mem"), saved);
+}
+
 // A child process saves a large area again and again, alternating two contents, and is
 // killed with SIGKILL in the middle; the memory file must then be one of the two whole
 // contents, never a mixture or a short file.
