@@ -9,7 +9,7 @@
 
 namespace korvane {
 
-std::vector<std::string> SplitProjectLine(std::string_view text) {
+std::vector<std::string> SplitProjectLine(std::string_view text, bool* more_words) {
   // The first line as a text-mode read delivers it: a carriage return right before the line
   // feed is dropped, the line feed ends the line and stays, at most 127 characters are taken.
   std::string line;
@@ -19,16 +19,21 @@ std::vector<std::string> SplitProjectLine(std::string_view text) {
     if (text[k] == '\n') break;
   }
   std::vector<std::string> words;
+  if (more_words) *more_words = false;
   size_t i = 0;
-  while (i < line.size() && words.size() < static_cast<size_t>(kMaxArgs)) {
+  while (i < line.size()) {
     while (i < line.size() && line[i] == ' ') ++i;
     size_t start = i;
     while (i < line.size() && line[i] != ' ') ++i;
     std::string_view word = std::string_view(line).substr(start, i - start);
     // A blank before the line end would otherwise leave the line end alone as the last word,
     // which would become an empty project name.
-    if (!word.empty() && word.find_first_not_of("\r\n") != std::string_view::npos)
-      words.emplace_back(word);
+    if (word.empty() || word.find_first_not_of("\r\n") == std::string_view::npos) continue;
+    if (words.size() == static_cast<size_t>(kMaxArgs)) {
+      if (more_words) *more_words = true;
+      break;
+    }
+    words.emplace_back(word);
   }
   return words;
 }
@@ -51,7 +56,14 @@ bool ReadProjectFile(const std::string& path, std::vector<std::string>& words, s
   }
   // A line without words is run like any other, as the window runs it: the emulation then
   // ends with the usage text.
-  words = SplitProjectLine(std::string_view(buf, n));
+  bool more = false;
+  words = SplitProjectLine(std::string_view(buf, n), &more);
+  if (more) {
+    // Refused as the window refuses it: cut to ten words, the line would run without its
+    // project name, the last word.
+    error = "project file " + path + " has more than 10 words on its first line";
+    return false;
+  }
   return true;
 }
 

@@ -14,10 +14,12 @@ constexpr size_t kProjectLineChars = 127;
 // return before the line feed dropped as a text-mode read drops it) at blanks into at most 10
 // words. A run of blanks separates like one; tabs do not separate; the line feed
 // stays attached to the last word (file names made from a word are cut there later).
-std::vector<std::string> SplitProjectLine(std::string_view text);
+// `more_words`, when given, tells whether the line held further words beyond the ten.
+std::vector<std::string> SplitProjectLine(std::string_view text, bool* more_words = nullptr);
 
 // Reads the first line of the project file at `path` and splits it. Returns false with a
-// message in `error` when the file cannot be opened; an empty line gives no words.
+// message in `error` when the file cannot be read or its line holds more than ten words (the
+// window refuses such a line too); an empty line gives no words.
 bool ReadProjectFile(const std::string& path, std::vector<std::string>& words, std::string& error);
 
 }  // namespace korvane

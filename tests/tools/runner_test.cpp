@@ -76,6 +76,12 @@ TEST(Runner, ProjectLineIsRunAsTheWindowRunsIt) {
   EXPECT_EQ(empty.status, 1) << empty.err;
   EXPECT_THAT(empty.err, HasSubstr("USAGE> Korvane [options] project"));
 
+  // More than ten words: cut to ten the line would lose its project name, so it is refused.
+  dir.Write("long.tvx", "korvane -v0 -dk -dr -di -dm -dc -w -i -sp x\n");
+  ToolRun long_line = RunKorvaneRun({"long.tvx"}, dir.dir());
+  EXPECT_EQ(long_line.status, 2);
+  EXPECT_THAT(long_line.err, HasSubstr("more than 10 words"));
+
   Project p({kBranchToSelf});
   p.dir.Write("crlf.tvx", "korvane -v0 x\r\n");
   ToolRun crlf = RunKorvaneRun({"--max-instructions", "10", "crlf.tvx"}, p.dir.dir());
