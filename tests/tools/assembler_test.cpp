@@ -48,6 +48,7 @@ TEST(AssemblerEncoding, FormsBeyondTheFixtures) {
       {"lda (r4)[g5],g0", {0x8c811c15}, "lda scales an unscaled index by 1"},
       {"st g2,0x1000(g0)", {0x92943400, 0x1000}, "offset 4096 with a base needs the displacement form"},
       {"ld 0(ip),g0", {0x90801400, 0}, "a number relative to ip is the raw displacement"},
+      {".set K,0x100\nlda K(ip),g0", {0x8c801400, 0x100}, "a .set constant relative to ip is a number too, not an address"},
       {"1: be.t 1b", {0x12000002}, "the .t suffix sets the prediction bit"},
       {"1: b 1f\n1: b 1b\nb 1b", {0x08000004, 0x08000000, 0x08fffffc}, "numeric labels: f is the next, b the latest"},
       {"addr 1,g1,g2", {0x78944f96}, "real instructions encode the literal 1 as the constant 1.0"},
@@ -230,6 +231,8 @@ TEST(AssemblerErrors, ReportFileLineAndMessage) {
       {"ld g3,g0", 1, "a register is not a memory operand"},
       {"addo g0+1,g1,g2", 1, "register g0 used in an expression"},
       {"b 9x", 1, "invalid number"},
+      {"=5", 1, "missing symbol name before '='"},
+      {"addo 0f0.0,g0,g1", 1, "addo takes integer literals 0-31"},
   };
   for (const Case& c : cases) {
     Executable e = Asm(c.source);
@@ -301,6 +304,25 @@ TEST(AssemblerRobustness, HostileButSmallInputs) {
   ASSERT_TRUE(e.ok()) << Errors(e);
   EXPECT_EQ(WordAt(e.data, 0), 1u << 30);
   EXPECT_EQ(e.data.size(), 16u) << "4 + 8 bytes, padded to 16";
+
+  // Past a62 the values no longer fit in 64 bits: an error, never a value wrapped round to a
+  // small number (a64 would otherwise read as 0).
+  for (const char* use : {".word a64", ".space a63", ".word a62+a62"}) {
+    std::string longer = chain;
+    for (int i = 61; i <= 64; ++i)
+      longer += ".set a" + std::to_string(i) + ",a" + std::to_string(i - 1) + "+a" + std::to_string(i - 1) + "\n";
+    Executable wrapped = Asm(longer + ".data\n" + use + "\n");
+    ASSERT_FALSE(wrapped.ok()) << use;
+    EXPECT_THAT(Errors(wrapped), HasSubstr("out of range")) << use;
+  }
+
+  // A chain of thousands of .set lines, each one more than the last, is a constant usable
+  // wherever one is needed.
+  std::string steps = ".set s0,1\n";
+  for (int i = 1; i < 5000; ++i) steps += ".set s" + std::to_string(i) + ",s" + std::to_string(i - 1) + "+1\n";
+  Executable deep = Asm(steps + ".data\n.space s4999\n.word s4999\n");
+  ASSERT_TRUE(deep.ok()) << Errors(deep);
+  EXPECT_EQ(WordAt(deep.data, 5000), 5000u);
 
   // Six modules of 48 MiB of bss each: refused before any host memory is taken.
   std::vector<SourceFile> big(6, {"big.s", ".bss\n.space 0x3000000\n"});

@@ -39,8 +39,10 @@ class KorvaneAs : public ::testing::Test {
     return s.str();
   }
 
-  Result Run(const std::string& args) {
-    std::string cmd = "cd '" + dir_.string() + "' && '" KORVANE_AS_PATH "' " + args + " >out.txt 2>err.txt </dev/null";
+  // `limits`: shell commands run before the tool, such as a ulimit.
+  Result Run(const std::string& args, const std::string& limits = "") {
+    std::string cmd = "cd '" + dir_.string() + "' && " + limits + "'" KORVANE_AS_PATH "' " + args +
+                      " >out.txt 2>err.txt </dev/null";
     int rc = std::system(cmd.c_str());
     Result r;
     r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -115,6 +117,17 @@ TEST_F(KorvaneAs, ErrorsLeaveNoOutput) {
   std::string before = Slurp(Path("x.out"));
   EXPECT_NE(Run("-o x.out bad.s").status, 0);
   EXPECT_EQ(Slurp(Path("x.out")), before);
+}
+
+// A source that needs more memory than the host grants ends with a message, not an abort.
+TEST_F(KorvaneAs, OutOfMemoryIsAnError) {
+  std::string text;
+  for (int i = 0; i < 250000; ++i) text += "ret;ret;ret;ret\n";  // a million statements
+  Write("huge.s", text);
+  Result r = Run("-o x.out huge.s", "ulimit -v 150000 && ");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("korvane-as: out of memory"));
+  EXPECT_FALSE(fs::exists(Path("x.out")));
 }
 
 // A truncated or corrupted executable is disassembled as far as it goes, never crashing.

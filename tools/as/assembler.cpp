@@ -128,7 +128,10 @@ class Pass1 {
           x = *c;
         }
       }
-      v += t.sign * x;
+      if (!AddTerm(&v, t.sign, x)) {
+        constant_overflow_ = true;
+        return std::nullopt;
+      }
     }
     return v;
   }
@@ -136,8 +139,11 @@ class Pass1 {
   std::optional<int64_t> AbsoluteArgument(std::string_view text, const char* what) {
     Expr e;
     if (!Expression(text, e)) return std::nullopt;
+    constant_overflow_ = false;
     auto v = Constant(e);
-    if (!v) Error(std::string(what) + " must be a constant defined before this line");
+    if (!v)
+      Error(constant_overflow_ ? std::string(what) + " is out of range"
+                               : std::string(what) + " must be a constant defined before this line");
     return v;
   }
 
@@ -167,6 +173,7 @@ class Pass1 {
     while (n < s.size() && !std::isspace(static_cast<unsigned char>(s[n])) && s[n] != '=') ++n;
     std::string word(s.substr(0, n));
     std::string_view rest = Trim(s.substr(n));
+    if (word.empty()) return (void)Error("missing symbol name before '='");
     if (!rest.empty() && rest[0] == '=' && IsSymbolName(word)) {
       SetSymbol(word, Trim(rest.substr(1)));
       return;
@@ -194,6 +201,9 @@ class Pass1 {
     Symbol& sym = Sym(name);
     sym.is_set = true;
     sym.set_expr = e;
+    // A constant is worked out now, while the symbols it uses are already known, so that a
+    // chain of thousands of .set lines never needs a deep look-up when it is used.
+    if (auto c = Constant(e)) constants_.emplace(name, *c);
   }
 
   void SwitchSection(SectionId id) {
@@ -393,7 +403,7 @@ class Pass1 {
 
   // A REG or COBR source: a register or a literal (an FP literal where the instruction takes
   // real operands).
-  bool Source(std::string_view text, Operand* op, bool real) {
+  bool Source(std::string_view text, Operand* op, bool real, const std::string& mnemonic) {
     if (auto r = ParseRegister(text)) {
       op->kind = OperandKind::kRegister;
       op->reg = *r;
@@ -403,7 +413,9 @@ class Pass1 {
     std::string_view t = Trim(text);
     int fp = FloatLiteral(t, real);
     if (fp == -2) {
-      Error("floating-point literal " + std::string(t) + " cannot be encoded here: real instructions take 0f0.0 and 0f1.0");
+      Error("floating-point literal " + std::string(t) + " cannot be encoded here: " +
+            (real ? std::string("real instructions take 0f0.0 and 0f1.0")
+                  : mnemonic + " takes integer literals 0-31"));
       return false;
     }
     if (fp >= 0) {
@@ -449,7 +461,7 @@ class Pass1 {
       Operand o;
       switch (shape[i]) {
         case OperandSlot::kSource:
-          if (!Source(args[i], &o, real)) return;
+          if (!Source(args[i], &o, real, mnemonic)) return;
           break;
         case OperandSlot::kRegister:
           if (!Register(args[i], &o.reg, mnemonic)) return;
@@ -481,6 +493,7 @@ class Pass1 {
     std::optional<int64_t> c;
     if (mem->has_disp) c = Constant(mem->disp);
     bool mema_fits = mem->has_disp && c && *c >= 0 && *c <= 0xFFF;
+    mem->disp_is_constant = mem->has_disp && c.has_value();
     if (mem->index >= 0 && mem->scale == 0) {
       int s = DefaultScale(op);
       if (s == 0) {
@@ -534,6 +547,7 @@ class Pass1 {
   std::map<std::string, int> local_counts_;
   std::map<std::string, int> forward_refs_;
   std::map<std::string, int64_t> constants_;
+  bool constant_overflow_ = false;
 };
 
 // ---- second pass ----
@@ -547,9 +561,12 @@ class Encoder {
 
   std::optional<int64_t> Value(int line, const Expr& e) {
     std::string undefined;
-    auto v = Evaluate(m_, e, resolve_, &undefined);
+    bool overflow = false;
+    auto v = Evaluate(m_, e, resolve_, &undefined, &overflow);
     if (!v) {
-      if (undefined.find('\x02') != std::string::npos)
+      if (overflow)
+        Error(line, "value out of range");
+      else if (undefined.find('\x02') != std::string::npos)
         Error(line, "undefined local label " + undefined.substr(0, undefined.find('\x02')));
       else
         Error(line, "undefined symbol " + undefined);
@@ -703,8 +720,9 @@ class Encoder {
           if (!v) return false;
           disp = *v;
           // A label addressed relative to ip means the label itself: the displacement counts
-          // from the instruction's address + 8. A plain number is the displacement as written.
-          if (st.mem_mode == 5 && mem->disp.HasSymbols()) disp -= static_cast<int64_t>(addr) + 8;
+          // from the instruction's address + 8. A number, or a .set constant, is the
+          // displacement as written.
+          if (st.mem_mode == 5 && !mem->disp_is_constant) disp -= static_cast<int64_t>(addr) + 8;
           if (disp < -(int64_t{1} << 31) || disp > 0xFFFFFFFFll) {
             Error(st.line, "displacement out of range");
             return false;
@@ -754,8 +772,14 @@ bool AssembleModule(const SourceFile& source, Module& module, std::vector<Diagno
   return pass.Run();
 }
 
+bool AddTerm(int64_t* value, int sign, int64_t term) {
+  int64_t signed_term;
+  if (__builtin_mul_overflow(term, static_cast<int64_t>(sign), &signed_term)) return false;
+  return !__builtin_add_overflow(*value, signed_term, value);
+}
+
 std::optional<int64_t> Evaluate(const Module& module, const Expr& expr, const SymbolResolver& resolve,
-                                std::string* undefined) {
+                                std::string* undefined, bool* overflow) {
   int64_t v = 0;
   for (const Term& t : expr.terms) {
     int64_t x = t.number;
@@ -767,7 +791,10 @@ std::optional<int64_t> Evaluate(const Module& module, const Expr& expr, const Sy
       }
       x = *r;
     }
-    v += t.sign * x;
+    if (!AddTerm(&v, t.sign, x)) {
+      if (overflow) *overflow = true;
+      return std::nullopt;
+    }
   }
   return v;
 }

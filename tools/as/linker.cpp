@@ -169,7 +169,7 @@ class Linker {
         circular_ = true;
         return std::nullopt;
       }
-      auto v = Evaluate(m, s.set_expr, resolver_, nullptr);
+      auto v = Evaluate(m, s.set_expr, resolver_, nullptr, &overflow_);
       --depth_;
       if (v) set_values_[key] = *v;
       return v;
@@ -206,8 +206,12 @@ class Linker {
         if (!s.is_set) continue;
         std::string undefined;
         circular_ = false;
-        if (!Evaluate(m, s.set_expr, resolver_, &undefined))
-          Error(m.source, s.line, circular_ ? "circular definition of " + name : "undefined symbol " + undefined);
+        overflow_ = false;
+        if (!Evaluate(m, s.set_expr, resolver_, &undefined, &overflow_))
+          Error(m.source, s.line,
+                circular_   ? "circular definition of " + name
+                : overflow_ ? "value of " + name + " out of range"
+                            : "undefined symbol " + undefined);
       }
     }
     if (!exe_.errors.empty()) return;
@@ -391,6 +395,7 @@ class Linker {
   int depth_ = 0;
   std::map<std::pair<const Module*, std::string>, int64_t> set_values_;
   bool circular_ = false;
+  bool overflow_ = false;
   uint32_t entry_ = 0;
   std::vector<std::array<uint8_t, kSymbolSize>> symtab_;
   std::string strings_;

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -123,9 +124,7 @@ int Disassemble(const std::string& path) {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   korvane::as::LinkOptions options;
   std::string output = "a.out";
@@ -189,4 +188,18 @@ int main(int argc, char** argv) {
   if (options.listing) std::cout << exe.listing;
   if (!WriteOutput(output, exe.file)) return Fail("cannot write " + output);
   return 0;
+}
+
+}  // namespace
+
+// A source too large for the host's memory ends with a message, like any other bad input,
+// rather than an abort; the output is only ever written at the very end, so none is left.
+int main(int argc, char** argv) {
+  try {
+    return Main(argc, argv);
+  } catch (const std::bad_alloc&) {
+    return Fail("out of memory");
+  } catch (const std::exception& e) {
+    return Fail(e.what());
+  }
 }

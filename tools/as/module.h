@@ -47,6 +47,9 @@ struct MemOperand {
   bool ip_relative = false;
   int index = -1;  // register number 0-31, or -1
   int scale = 0;   // 1, 2, 4, 8, 16; 0 when the source gave no scale
+  // The displacement is a number (or a .set constant known when the line is read): relative
+  // to ip it is the displacement as written, while an address is made relative to ip + 8.
+  bool disp_is_constant = false;
 };
 
 struct Operand {
@@ -114,9 +117,14 @@ bool AssembleModule(const SourceFile& source, Module& module, std::vector<Diagno
 using SymbolResolver = std::function<std::optional<int64_t>(const Module&, const std::string&)>;
 
 // Evaluates an expression with final addresses; nullopt (and the undefined name) when a symbol
-// is undefined.
+// is undefined, nullopt and *overflow set when the sum leaves the 64-bit range (long chains of
+// doubling .set symbols).
 std::optional<int64_t> Evaluate(const Module& module, const Expr& expr,
-                                const SymbolResolver& resolve, std::string* undefined);
+                                const SymbolResolver& resolve, std::string* undefined,
+                                bool* overflow = nullptr);
+
+// value + sign * term, false when the result does not fit in 64 bits.
+bool AddTerm(int64_t* value, int sign, int64_t term);
 
 // Encodes the module's statements into the section images (second pass). `images` holds one
 // byte vector per section, already sized to cover the module's parts. Appends a listing when
