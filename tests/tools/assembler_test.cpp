@@ -76,6 +76,7 @@ TEST(AssemblerEncoding, FormsBeyondTheFixtures) {
 // Data directives lay out their bytes exactly, little-endian, with .align in powers of two.
 TEST(AssemblerData, DirectivesProduceTheirBytes) {
   Executable e = Asm(
+      "ret\n"
       ".data\n"
       "d: .byte 1, -1, 'A'\n"
       " .align 2\n"
@@ -133,6 +134,12 @@ TEST(AssemblerLink, EntryAndAddressOptions) {
   ASSERT_TRUE(no_start.ok()) << Errors(no_start);
   EXPECT_EQ(no_start.entry, 0x10000u) << "without _start the entry is the text start";
   EXPECT_EQ(no_start.data.size(), 8u) << "an empty data section is padded so that it can be loaded";
+
+  // Without instructions the executable could not be loaded: an error, not an empty text.
+  Executable empty = Asm(".data\n.word 1\n");
+  ASSERT_FALSE(empty.ok());
+  EXPECT_THAT(Errors(empty), HasSubstr("no instructions"));
+  EXPECT_TRUE(empty.file.empty());
 
   o.entry = "missing";
   Executable bad = Asm("ret\n", o);
@@ -297,7 +304,7 @@ TEST(AssemblerRobustness, RandomInputNeverCrashes) {
 // Inputs that are small but would make a naive tool chain explode in time or memory.
 TEST(AssemblerRobustness, HostileButSmallInputs) {
   // Each .set doubles the previous one: evaluated naively this is 2^60 lookups.
-  std::string chain = ".set a0,1\n";
+  std::string chain = "ret\n.set a0,1\n";
   for (int i = 1; i <= 60; ++i)
     chain += ".set a" + std::to_string(i) + ",a" + std::to_string(i - 1) + "+a" + std::to_string(i - 1) + "\n";
   Executable e = Asm(chain + ".data\n.word a30\n.space a3\n ld a10(g1),g0\n");
@@ -320,7 +327,7 @@ TEST(AssemblerRobustness, HostileButSmallInputs) {
   // wherever one is needed.
   std::string steps = ".set s0,1\n";
   for (int i = 1; i < 5000; ++i) steps += ".set s" + std::to_string(i) + ",s" + std::to_string(i - 1) + "+1\n";
-  Executable deep = Asm(steps + ".data\n.space s4999\n.word s4999\n");
+  Executable deep = Asm("ret\n" + steps + ".data\n.space s4999\n.word s4999\n");
   ASSERT_TRUE(deep.ok()) << Errors(deep);
   EXPECT_EQ(WordAt(deep.data, 5000), 5000u);
 

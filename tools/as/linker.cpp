@@ -55,6 +55,9 @@ class Linker {
     if (!Layout()) return;
     Encode();
     if (!exe_.errors.empty()) return;
+    // The emulator reads the text section as one record and refuses an empty one, so an
+    // executable without instructions could never be loaded.
+    if (size_[kText] == 0) return Error("", 0, "no instructions: the .text section is empty");
     FindEntry();
     if (!exe_.errors.empty()) return;
     Write();
