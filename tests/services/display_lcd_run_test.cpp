@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "services/display.h"
+#include "support/lcd_firmware.h"
 #include "support/snippet.h"
 
 namespace korvane {
@@ -17,20 +18,7 @@ namespace {
 using test::RunSnippet;
 using test::SnippetOptions;
 
-// The LCD arrays of a mode-5 firmware, appended to each program.
-const char* const kLcdData = R"(
-	.bss
-	.globl	display_ram0
-display_ram0:
-	.space	3840
-	.globl	display_ram1
-display_ram1:
-	.space	3840
-	.globl	v.visual
-v.visual:
-	.space	1
-	.text
-)";
+using test::kLcdData;
 
 // Endless drawing: every byte of both arrays gets a running value, then v.visual gets it too,
 // so the arrays and the page choice change all the time.

@@ -34,12 +34,12 @@ class MainWindowTest : public ::testing::Test {
   }
   void TearDown() override { QDir::setCurrent(old_dir_); }
 
-  std::unique_ptr<MainWindow> MakeWindow(int screen_height = 2000) {
+  std::unique_ptr<MainWindow> MakeWindow(int screen_height = 2000, bool start_thread = false) {
     WindowConfig config;
     config.store_path = dir_.filePath("store.ini");
     config.screen_height = screen_height;
     config.keys = &keys_;
-    config.start_thread = false;
+    config.start_thread = start_thread;
     config.command_line_path = command_line_;
     auto window = std::make_unique<MainWindow>(config);
     window->show_message = [this](QMessageBox::Icon icon, const QString& text) {
@@ -397,15 +397,8 @@ TEST_F(MainWindowTest, EmulationThreadEndsAndClosesTheWindow) {
   // A real thread on a project whose executable does not exist: a start-up phase fails, the
   // thread finishes with a message, and the next tick shows it and closes.
   command_line_ = WriteProject("prog nothing_here\n");
-  WindowConfig config;
-  config.store_path = dir_.filePath("store.ini");
-  config.screen_height = 2000;
-  config.keys = &keys_;
-  config.command_line_path = command_line_;
-  MainWindow window(config);
-  window.show_message = [this](QMessageBox::Icon icon, const QString& text) {
-    messages_.push_back({icon, text});
-  };
+  auto window_owner = MakeWindow(2000, /*start_thread=*/true);
+  MainWindow& window = *window_owner;
   window.show();
   window.Start();
   EXPECT_TRUE(window.thread_started());
@@ -431,15 +424,8 @@ TEST_F(MainWindowTest, ClosingStopsARunningPausedEmulation) {
   write("x.xcl", {});
   write("x.mem", {});
   command_line_ = WriteProject("korvane -v1 x\n");
-  WindowConfig config;
-  config.store_path = dir_.filePath("store.ini");
-  config.screen_height = 2000;
-  config.keys = &keys_;
-  config.command_line_path = command_line_;
-  MainWindow window(config);
-  window.show_message = [this](QMessageBox::Icon icon, const QString& text) {
-    messages_.push_back({icon, text});
-  };
+  auto window_owner = MakeWindow(2000, /*start_thread=*/true);
+  MainWindow& window = *window_owner;
   window.show();
   window.Start();
   ASSERT_TRUE(window.thread_started());

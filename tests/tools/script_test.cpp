@@ -14,6 +14,7 @@
 #include "platform/png.h"
 #include "services/native_handlers.h"
 #include "support/firmware_project.h"
+#include "support/lcd_firmware.h"
 #include "support/snippet.h"
 
 // The script module is part of korvane-run, which no library carries; it is compiled in here.
@@ -501,17 +502,7 @@ TEST(ScriptFirmware, LcdPictureInMode5) {
 	mov	1,r7
 	stob	r7,(r5)		# last source pixel (239, 127)
 	b	park
-	.bss
-	.globl	display_ram0
-display_ram0:
-	.space	3840
-	.globl	display_ram1
-display_ram1:
-	.space	3840
-	.globl	v.visual
-v.visual:
-	.space	1
-	.text
+)" + std::string(test::kLcdData) + R"(
 park:
 )", "-v5", 200);
   ASSERT_TRUE(s.ok);
