@@ -11,7 +11,7 @@
 #include <string>
 
 #include "as/assembler.h"
-#include "core/emulator.h"
+#include "driver/emulator.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Branch, test and compare-and-branch instructions.
-#include "core/emulator.h"
+#include "core/processor.h"
 #include "core/handlers.h"
 
 namespace korvane {
@@ -15,7 +15,7 @@ inline bool ConditionHolds(const CpuState& cpu) {
 
 // A taken branch: the target must be a multiple of 4 inside the text region; otherwise
 // E_GOTO is fatal and ip keeps the branch's own address.
-void TakeBranch(Emulator& emu) {
+void TakeBranch(Processor& emu) {
   CpuState& cpu = emu.cpu;
   cpu.length = 0;
   uint32_t target = cpu.ip + cpu.ea;
@@ -24,7 +24,7 @@ void TakeBranch(Emulator& emu) {
   cpu.ip = target;
 }
 
-inline void BranchIf(Emulator& emu, bool taken) {
+inline void BranchIf(Processor& emu, bool taken) {
   if (taken) TakeBranch(emu);
 }
 
@@ -32,59 +32,59 @@ inline uint32_t Compare(uint32_t a, uint32_t b) {
   return a < b ? kCcLess : (a == b ? kCcEqual : kCcGreater);
 }
 
-void CompareOrdinalAndBranch(Emulator& emu) {
+void CompareOrdinalAndBranch(Processor& emu) {
   emu.cpu.cc = Compare(emu.cpu.src1, emu.cpu.src2);
   BranchIf(emu, ConditionHolds(emu.cpu));
 }
 
-void CompareIntegerAndBranch(Emulator& emu) {
+void CompareIntegerAndBranch(Processor& emu) {
   int32_t a = static_cast<int32_t>(emu.cpu.src1), b = static_cast<int32_t>(emu.cpu.src2);
   emu.cpu.cc = a < b ? kCcLess : (a == b ? kCcEqual : kCcGreater);
   BranchIf(emu, ConditionHolds(emu.cpu));
 }
 
-void Test(Emulator& emu) { WriteReg(emu.cpu, emu.cpu.dst, ConditionHolds(emu.cpu) ? 1 : 0); }
+void Test(Processor& emu) { WriteReg(emu.cpu, emu.cpu.dst, ConditionHolds(emu.cpu) ? 1 : 0); }
 
 inline bool BitSet(const CpuState& cpu) { return (cpu.src2 >> (cpu.src1 & 31)) & 1; }
 
 }  // namespace
 
-void Op_b(Emulator& emu) { TakeBranch(emu); }
-void Op_bno(Emulator& emu) { BranchIf(emu, ConditionHolds(emu.cpu)); }
-void Op_bg(Emulator& emu) { BranchIf(emu, ConditionHolds(emu.cpu)); }
-void Op_be(Emulator& emu) { BranchIf(emu, ConditionHolds(emu.cpu)); }
-void Op_bge(Emulator& emu) { BranchIf(emu, ConditionHolds(emu.cpu)); }
-void Op_bl(Emulator& emu) { BranchIf(emu, ConditionHolds(emu.cpu)); }
-void Op_bne(Emulator& emu) { BranchIf(emu, ConditionHolds(emu.cpu)); }
-void Op_ble(Emulator& emu) { BranchIf(emu, ConditionHolds(emu.cpu)); }
-void Op_bo(Emulator& emu) { BranchIf(emu, ConditionHolds(emu.cpu)); }
+void Op_b(Processor& emu) { TakeBranch(emu); }
+void Op_bno(Processor& emu) { BranchIf(emu, ConditionHolds(emu.cpu)); }
+void Op_bg(Processor& emu) { BranchIf(emu, ConditionHolds(emu.cpu)); }
+void Op_be(Processor& emu) { BranchIf(emu, ConditionHolds(emu.cpu)); }
+void Op_bge(Processor& emu) { BranchIf(emu, ConditionHolds(emu.cpu)); }
+void Op_bl(Processor& emu) { BranchIf(emu, ConditionHolds(emu.cpu)); }
+void Op_bne(Processor& emu) { BranchIf(emu, ConditionHolds(emu.cpu)); }
+void Op_ble(Processor& emu) { BranchIf(emu, ConditionHolds(emu.cpu)); }
+void Op_bo(Processor& emu) { BranchIf(emu, ConditionHolds(emu.cpu)); }
 
-void Op_testno(Emulator& emu) { Test(emu); }
-void Op_testg(Emulator& emu) { Test(emu); }
-void Op_teste(Emulator& emu) { Test(emu); }
-void Op_testge(Emulator& emu) { Test(emu); }
-void Op_testl(Emulator& emu) { Test(emu); }
-void Op_testne(Emulator& emu) { Test(emu); }
-void Op_testle(Emulator& emu) { Test(emu); }
-void Op_testo(Emulator& emu) { Test(emu); }
+void Op_testno(Processor& emu) { Test(emu); }
+void Op_testg(Processor& emu) { Test(emu); }
+void Op_teste(Processor& emu) { Test(emu); }
+void Op_testge(Processor& emu) { Test(emu); }
+void Op_testl(Processor& emu) { Test(emu); }
+void Op_testne(Processor& emu) { Test(emu); }
+void Op_testle(Processor& emu) { Test(emu); }
+void Op_testo(Processor& emu) { Test(emu); }
 
-void Op_bbc(Emulator& emu) { BranchIf(emu, !BitSet(emu.cpu)); }
-void Op_bbs(Emulator& emu) { BranchIf(emu, BitSet(emu.cpu)); }
+void Op_bbc(Processor& emu) { BranchIf(emu, !BitSet(emu.cpu)); }
+void Op_bbs(Processor& emu) { BranchIf(emu, BitSet(emu.cpu)); }
 
-void Op_cmpobg(Emulator& emu) { CompareOrdinalAndBranch(emu); }
-void Op_cmpobe(Emulator& emu) { CompareOrdinalAndBranch(emu); }
-void Op_cmpobge(Emulator& emu) { CompareOrdinalAndBranch(emu); }
-void Op_cmpobl(Emulator& emu) { CompareOrdinalAndBranch(emu); }
-void Op_cmpobne(Emulator& emu) { CompareOrdinalAndBranch(emu); }
-void Op_cmpoble(Emulator& emu) { CompareOrdinalAndBranch(emu); }
+void Op_cmpobg(Processor& emu) { CompareOrdinalAndBranch(emu); }
+void Op_cmpobe(Processor& emu) { CompareOrdinalAndBranch(emu); }
+void Op_cmpobge(Processor& emu) { CompareOrdinalAndBranch(emu); }
+void Op_cmpobl(Processor& emu) { CompareOrdinalAndBranch(emu); }
+void Op_cmpobne(Processor& emu) { CompareOrdinalAndBranch(emu); }
+void Op_cmpoble(Processor& emu) { CompareOrdinalAndBranch(emu); }
 
-void Op_cmpibno(Emulator& emu) { CompareIntegerAndBranch(emu); }
-void Op_cmpibg(Emulator& emu) { CompareIntegerAndBranch(emu); }
-void Op_cmpibe(Emulator& emu) { CompareIntegerAndBranch(emu); }
-void Op_cmpibge(Emulator& emu) { CompareIntegerAndBranch(emu); }
-void Op_cmpibl(Emulator& emu) { CompareIntegerAndBranch(emu); }
-void Op_cmpibne(Emulator& emu) { CompareIntegerAndBranch(emu); }
-void Op_cmpible(Emulator& emu) { CompareIntegerAndBranch(emu); }
-void Op_cmpibo(Emulator& emu) { CompareIntegerAndBranch(emu); }
+void Op_cmpibno(Processor& emu) { CompareIntegerAndBranch(emu); }
+void Op_cmpibg(Processor& emu) { CompareIntegerAndBranch(emu); }
+void Op_cmpibe(Processor& emu) { CompareIntegerAndBranch(emu); }
+void Op_cmpibge(Processor& emu) { CompareIntegerAndBranch(emu); }
+void Op_cmpibl(Processor& emu) { CompareIntegerAndBranch(emu); }
+void Op_cmpibne(Processor& emu) { CompareIntegerAndBranch(emu); }
+void Op_cmpible(Processor& emu) { CompareIntegerAndBranch(emu); }
+void Op_cmpibo(Processor& emu) { CompareIntegerAndBranch(emu); }
 
 }  // namespace korvane

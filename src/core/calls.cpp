@@ -2,7 +2,7 @@
 // dispatch of service numbers.
 #include "core/calls.h"
 
-#include "core/emulator.h"
+#include "core/processor.h"
 #include "core/handlers.h"
 
 namespace korvane {
@@ -11,24 +11,24 @@ namespace {
 
 constexpr uint32_t kFrameAlign = 16;  // a new frame starts at sp rounded up to 16 bytes
 
-const MemRegion& Stack(const Emulator& emu) { return emu.mem.regions[kRegionStck]; }
+const MemRegion& Stack(const Processor& emu) { return emu.mem.regions[kRegionStck]; }
 
 // True when a whole frame of 64 bytes at fp lies inside STCK's storage. Computed in 64 bits
 // so that a frame pointer near the top of the address space cannot wrap into range.
-bool FrameInStack(const Emulator& emu, uint32_t fp) {
+bool FrameInStack(const Processor& emu, uint32_t fp) {
   const MemRegion& s = Stack(emu);
   return s.host != nullptr && fp >= s.base &&
          uint64_t{fp} + kFrameBytes <= uint64_t{s.last} + 1;
 }
 
 // Points the current frame at fp, which the caller has checked with FrameInStack.
-void MoveFrame(Emulator& emu, uint32_t fp) {
+void MoveFrame(Processor& emu, uint32_t fp) {
   const MemRegion& s = Stack(emu);
   emu.cpu.g[15] = fp;
   emu.cpu.frame = s.host + (fp - s.base);
 }
 
-void JumpTo(Emulator& emu, uint32_t t) {
+void JumpTo(Processor& emu, uint32_t t) {
   emu.cpu.length = 0;
   if (!IsValidTarget(emu, t)) {
     ReportFault(emu, E_GOTO, true);
@@ -39,15 +39,15 @@ void JumpTo(Emulator& emu, uint32_t t) {
 
 }  // namespace
 
-bool IsValidTarget(const Emulator& emu, uint32_t t) {
+bool IsValidTarget(const Processor& emu, uint32_t t) {
   const MemRegion& text = emu.mem.regions[kRegionText];
   return text.defined && text.size != 0 && t >= text.base && t <= text.last && (t & 3) == 0;
 }
 
-void CallProcedure(Emulator& emu, uint32_t target) {
+void CallProcedure(Processor& emu, uint32_t target) {
   // The intercept check comes first: a skipped routine builds no frame, and execution goes
   // on after the calling instruction with its length untouched.
-  uint32_t t = CheckInterceptCall(emu, target);
+  uint32_t t = emu.hooks.intercept_call ? emu.hooks.intercept_call(emu.hooks.ctx, target) : target;
   if (t == 0) return;
 
   CpuState& cpu = emu.cpu;
@@ -71,7 +71,7 @@ void CallProcedure(Emulator& emu, uint32_t target) {
   JumpTo(emu, t);
 }
 
-void RunService(Emulator& emu, uint32_t n) {
+void RunService(Processor& emu, uint32_t n) {
   if (RunNativeService(emu, n)) return;
   // Numbers past the table are treated as empty entries.
   uint32_t e = n < kServiceTableSize ? emu.cpu.service_table[n] : 0;
@@ -85,9 +85,9 @@ void RunService(Emulator& emu, uint32_t n) {
 }
 
 // call: displacement relative to the call instruction itself.
-void Op_call(Emulator& emu) { CallProcedure(emu, emu.cpu.ip + emu.cpu.ea); }
+void Op_call(Processor& emu) { CallProcedure(emu, emu.cpu.ip + emu.cpu.ea); }
 
-void Op_ret(Emulator& emu) {
+void Op_ret(Processor& emu) {
   CpuState& cpu = emu.cpu;
   uint32_t pfp = ReadReg(cpu, 0);
   // Below STCK is a return from the first frame. A pfp above the last frame a call can build
@@ -102,9 +102,9 @@ void Op_ret(Emulator& emu) {
   JumpTo(emu, ReadReg(cpu, 2));
 }
 
-void Op_bx(Emulator& emu) { JumpTo(emu, emu.cpu.ea); }
+void Op_bx(Processor& emu) { JumpTo(emu, emu.cpu.ea); }
 
-void Op_callx(Emulator& emu) {
+void Op_callx(Processor& emu) {
   uint32_t a = emu.cpu.ea;
   if (a < kServiceAddressLimit) {
     RunService(emu, a >> 2);  // the low two bits are ignored
@@ -113,16 +113,16 @@ void Op_callx(Emulator& emu) {
   }
 }
 
-void Op_calls(Emulator& emu) { RunService(emu, emu.cpu.src1); }
+void Op_calls(Processor& emu) { RunService(emu, emu.cpu.src1); }
 
 // Instructions of the i960 that need a process-control or register-cache model, which this
 // processor does not have.
-void Op_bal(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_modac(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_modpc(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_fmark(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_flushreg(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_bal(Processor& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_modac(Processor& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_modpc(Processor& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_fmark(Processor& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_flushreg(Processor& emu) { ReportFault(emu, E_INSTR, true); }
 // sysctl is reported but harmless: firmware start-up code issues it and runs on.
-void Op_sysctl(Emulator& emu) { ReportFault(emu, E_INSTR, false); }
+void Op_sysctl(Processor& emu) { ReportFault(emu, E_INSTR, false); }
 
 }  // namespace korvane

@@ -6,21 +6,21 @@
 
 namespace korvane {
 
-struct Emulator;
+struct Processor;
 
 // Service numbers below this many words reach services through callx (A < 1020).
 constexpr uint32_t kServiceAddressLimit = 1020;
 
 // The common call operation of call, callx and the service-table path.
-void CallProcedure(Emulator& emu, uint32_t target);
+void CallProcedure(Processor& emu, uint32_t target);
 // Runs service number n as calls does (native service or service-table call).
-void RunService(Emulator& emu, uint32_t n);
+void RunService(Processor& emu, uint32_t n);
 // Runs the native service n (12, 13, 21-27, 38, 40, 42-44, 57-67); false when n is none of
 // them, so the caller takes the service-table path.
-bool RunNativeService(Emulator& emu, uint32_t n);
+bool RunNativeService(Processor& emu, uint32_t n);
 
 // True when t may be the target of a call, return or bx: inside TEXT and a multiple of 4.
-bool IsValidTarget(const Emulator& emu, uint32_t t);
+bool IsValidTarget(const Processor& emu, uint32_t t);
 
 // Real to integer: the low 32 bits of the exact 64-bit integer of an already rounded value.
 // NaN, the infinities and magnitudes of 2^63 or more give 0.

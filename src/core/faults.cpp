@@ -1,7 +1,7 @@
 // Fault codes, the fault reporter and the state report.
 #include "core/faults.h"
 
-#include "core/emulator.h"
+#include "core/processor.h"
 
 namespace korvane {
 
@@ -9,12 +9,16 @@ namespace {
 
 unsigned long Word(uint32_t v) { return static_cast<unsigned long>(v); }
 
-void PrintRow(Emulator& emu, char label, int row, const uint32_t (&w)[4]) {
+void DescribeCodeAddress(Processor& emu, uint32_t address) {
+  if (emu.hooks.describe_address) emu.hooks.describe_address(emu.hooks.ctx, address);
+}
+
+void PrintRow(Processor& emu, char label, int row, const uint32_t (&w)[4]) {
   emu.log.Printf("%c%2d: %08lX %08lX %08lX %08lX\n", label, row, Word(w[0]), Word(w[1]),
                  Word(w[2]), Word(w[3]));
 }
 
-void PrintRegisterDump(Emulator& emu) {
+void PrintRegisterDump(Processor& emu) {
   CpuState& cpu = emu.cpu;
   emu.log.Printf("- - - - - - - - - - - - - - - - - - - - - - - - - - - -\n");
   for (int row = 0; row < 16; row += 4) {
@@ -33,7 +37,7 @@ void PrintRegisterDump(Emulator& emu) {
   uint32_t x[4] = {cpu.reserved0[0], cpu.reserved0[1], cpu.ip, cpu.reserved1};
   PrintRow(emu, 'x', 32, x);
   emu.log.Printf("\n");
-  DescribeAddress(emu, cpu.ip);
+  DescribeCodeAddress(emu, cpu.ip);
   emu.log.Printf("\n");
 }
 
@@ -46,19 +50,19 @@ const char* FaultName(int code) {
   return (code >= 0 && code <= E_DIV0) ? kNames[code] : "?";
 }
 
-void ReportFault(Emulator& emu, int code, bool fatal) {
+void ReportFault(Processor& emu, int code, bool fatal) {
   emu.log.Printf(" ERR %d %s, Opcode %04X %s\n", code, FaultName(code),
                  static_cast<unsigned>(emu.cpu.opcode), "?");
   ++emu.run.fault_count;
   PrintStateReport(emu);
   emu.log.Printf("\n");
-  DescribeAddress(emu, emu.cpu.ip);
+  DescribeCodeAddress(emu, emu.cpu.ip);
   emu.log.Printf("\n");
   // The 20th fault ends the run even when it is not fatal itself.
   if (fatal || emu.run.fault_count >= kFaultLimit) MsgExit(emu, " Error forced exit ");
 }
 
-void PrintStateReport(Emulator& emu) {
+void PrintStateReport(Processor& emu) {
   if (emu.opt.dr) PrintRegisterDump(emu);
   emu.log.Printf("IP=%08lX  %08lX (%08lX)  %8ld %-8.8s", Word(emu.cpu.ip),
                  Word(emu.cpu.instr_word), 0ul, static_cast<long>(emu.cpu.icount), "?");

@@ -5,7 +5,7 @@
 
 namespace korvane {
 
-struct Emulator;
+struct Processor;
 
 enum FaultCode : int {
   E_NONE = 0,
@@ -28,9 +28,9 @@ const char* FaultName(int code);
 
 // Prints the fault, counts it, prints the state report; ends the run (never returns) when the
 // fault is fatal or the fault limit is reached.
-void ReportFault(Emulator& emu, int code, bool fatal);
+void ReportFault(Processor& emu, int code, bool fatal);
 
 // Register dump (with -dr) and the trace line, which has no line end of its own.
-void PrintStateReport(Emulator& emu);
+void PrintStateReport(Processor& emu);
 
 }  // namespace korvane

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "core/calls.h"
-#include "core/emulator.h"
+#include "core/processor.h"
 #include "core/handlers.h"
 
 namespace korvane {
@@ -58,7 +58,7 @@ namespace {
 // Long-real operands name the first register of a pair. A literal there has no pair to name,
 // and a pair running past r15 or g15 would reach a register of the other set: both end the
 // run as an operand fault.
-bool PairOperandOk(Emulator& emu, unsigned reg, bool literal) {
+bool PairOperandOk(Processor& emu, unsigned reg, bool literal) {
   if (literal || !RegGroupFits(reg, 2)) {
     ReportFault(emu, E_OPERAND, true);
     return false;
@@ -66,13 +66,13 @@ bool PairOperandOk(Emulator& emu, unsigned reg, bool literal) {
   return true;
 }
 
-bool ReadPair(Emulator& emu, unsigned reg, bool literal, double* out) {
+bool ReadPair(Processor& emu, unsigned reg, bool literal, double* out) {
   if (!PairOperandOk(emu, reg, literal)) return false;
   *out = PairToDouble(ReadReg(emu.cpu, reg), ReadReg(emu.cpu, reg + 1));
   return true;
 }
 
-void WritePair(Emulator& emu, unsigned reg, double v) {
+void WritePair(Processor& emu, unsigned reg, double v) {
   if (!PairOperandOk(emu, reg, false)) return;
   uint32_t low, high;
   DoubleToPair(v, &low, &high);
@@ -80,15 +80,15 @@ void WritePair(Emulator& emu, unsigned reg, double v) {
   WriteReg(emu.cpu, reg + 1, high);
 }
 
-float Src1Single(const Emulator& emu) { return BitsToSingle(emu.cpu.src1); }
-float Src2Single(const Emulator& emu) { return BitsToSingle(emu.cpu.src2); }
-void WriteSingle(Emulator& emu, float v) { WriteReg(emu.cpu, emu.cpu.dst, SingleToBits(v)); }
-void WriteInt(Emulator& emu, int32_t v) {
+float Src1Single(const Processor& emu) { return BitsToSingle(emu.cpu.src1); }
+float Src2Single(const Processor& emu) { return BitsToSingle(emu.cpu.src2); }
+void WriteSingle(Processor& emu, float v) { WriteReg(emu.cpu, emu.cpu.dst, SingleToBits(v)); }
+void WriteInt(Processor& emu, int32_t v) {
   WriteReg(emu.cpu, emu.cpu.dst, static_cast<uint32_t>(v));
 }
 
 // Both pairs of a two-operand long-real instruction: src1 and src2.
-bool ReadSources(Emulator& emu, double* s1, double* s2) {
+bool ReadSources(Processor& emu, double* s1, double* s2) {
   const CpuState& cpu = emu.cpu;
   return ReadPair(emu, cpu.src1_reg, cpu.src1_lit, s1) &&
          ReadPair(emu, cpu.src2_reg, cpu.src2_lit, s2);
@@ -107,70 +107,70 @@ void SetCompare(CpuState& cpu, T src1, T src2) {
 }  // namespace
 
 // Single arithmetic: dst = src2 op src1, rounded once to single.
-void Op_addr(Emulator& emu) { WriteSingle(emu, Src2Single(emu) + Src1Single(emu)); }
-void Op_subr(Emulator& emu) { WriteSingle(emu, Src2Single(emu) - Src1Single(emu)); }
-void Op_mulr(Emulator& emu) { WriteSingle(emu, Src2Single(emu) * Src1Single(emu)); }
-void Op_divr(Emulator& emu) { WriteSingle(emu, Src2Single(emu) / Src1Single(emu)); }
+void Op_addr(Processor& emu) { WriteSingle(emu, Src2Single(emu) + Src1Single(emu)); }
+void Op_subr(Processor& emu) { WriteSingle(emu, Src2Single(emu) - Src1Single(emu)); }
+void Op_mulr(Processor& emu) { WriteSingle(emu, Src2Single(emu) * Src1Single(emu)); }
+void Op_divr(Processor& emu) { WriteSingle(emu, Src2Single(emu) / Src1Single(emu)); }
 
 // Long-real arithmetic on register pairs: dst pair = src2 op src1.
-void Op_addrl(Emulator& emu) {
+void Op_addrl(Processor& emu) {
   double s1, s2;
   if (ReadSources(emu, &s1, &s2)) WritePair(emu, emu.cpu.dst, s2 + s1);
 }
-void Op_subrl(Emulator& emu) {
+void Op_subrl(Processor& emu) {
   double s1, s2;
   if (ReadSources(emu, &s1, &s2)) WritePair(emu, emu.cpu.dst, s2 - s1);
 }
-void Op_mulrl(Emulator& emu) {
+void Op_mulrl(Processor& emu) {
   double s1, s2;
   if (ReadSources(emu, &s1, &s2)) WritePair(emu, emu.cpu.dst, s2 * s1);
 }
-void Op_divrl(Emulator& emu) {
+void Op_divrl(Processor& emu) {
   double s1, s2;
   if (ReadSources(emu, &s1, &s2)) WritePair(emu, emu.cpu.dst, s2 / s1);
 }
 
-void Op_cmpr(Emulator& emu) { SetCompare(emu.cpu, Src1Single(emu), Src2Single(emu)); }
-void Op_cmprl(Emulator& emu) {
+void Op_cmpr(Processor& emu) { SetCompare(emu.cpu, Src1Single(emu), Src2Single(emu)); }
+void Op_cmprl(Processor& emu) {
   double s1, s2;
   if (ReadSources(emu, &s1, &s2)) SetCompare(emu.cpu, s1, s2);
 }
 
-void Op_cvtir(Emulator& emu) {
+void Op_cvtir(Processor& emu) {
   WriteSingle(emu, static_cast<float>(static_cast<int32_t>(emu.cpu.src1)));
 }
 
 // The source is the 64-bit signed integer in the named pair, low word first.
-void Op_cvtilr(Emulator& emu) {
+void Op_cvtilr(Processor& emu) {
   const CpuState& cpu = emu.cpu;
   if (!PairOperandOk(emu, cpu.src1_reg, cpu.src1_lit)) return;
   uint64_t bits = (uint64_t{ReadReg(cpu, cpu.src1_reg + 1u)} << 32) | ReadReg(cpu, cpu.src1_reg);
   WritePair(emu, cpu.dst, static_cast<double>(static_cast<int64_t>(bits)));
 }
 
-void Op_cvtri(Emulator& emu) {
+void Op_cvtri(Processor& emu) {
   WriteInt(emu, RealToInt32(RoundHalfAway(double{Src1Single(emu)})));
 }
-void Op_cvtzri(Emulator& emu) {
+void Op_cvtzri(Processor& emu) {
   WriteInt(emu, RealToInt32(std::trunc(double{Src1Single(emu)})));
 }
-void Op_cvtril(Emulator& emu) {
+void Op_cvtril(Processor& emu) {
   double v;
   if (ReadPair(emu, emu.cpu.src1_reg, emu.cpu.src1_lit, &v)) WriteInt(emu, RealToInt32(std::trunc(v)));
 }
-void Op_cvtzril(Emulator& emu) {
+void Op_cvtzril(Processor& emu) {
   double v;
   if (ReadPair(emu, emu.cpu.src1_reg, emu.cpu.src1_lit, &v)) WriteInt(emu, RealToInt32(std::floor(v)));
 }
 
 // Extended arithmetic, transcendental functions and real moves are not provided; firmware
 // built for this device does not use them.
-void Op_emul(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_ediv(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_sinr(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_cosr(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_tanr(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_movr(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_movrl(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_emul(Processor& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_ediv(Processor& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_sinr(Processor& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_cosr(Processor& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_tanr(Processor& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_movr(Processor& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_movrl(Processor& emu) { ReportFault(emu, E_INSTR, true); }
 
 }  // namespace korvane

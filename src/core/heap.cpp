@@ -1,7 +1,7 @@
 // The guest heap: first-fit allocation, free without merging, reset, largest free block.
 #include "core/heap.h"
 
-#include "core/emulator.h"
+#include "core/processor.h"
 
 namespace korvane {
 
@@ -18,7 +18,7 @@ struct Block {
 // past HEAP's end, and advances in 64-bit arithmetic so a huge length cannot wrap the walk
 // back to a lower address. Each step moves at least 8 bytes, so the walk always ends.
 template <typename Visit>
-void WalkHeap(Emulator& emu, Visit visit) {
+void WalkHeap(Processor& emu, Visit visit) {
   const MemRegion& heap = emu.mem.regions[kRegionHeap];
   if (heap.host == nullptr || heap.size < kHeapHeaderBytes) return;
   const uint64_t end = uint64_t{heap.last} + 1;
@@ -35,14 +35,14 @@ void WalkHeap(Emulator& emu, Visit visit) {
 
 }  // namespace
 
-void HeapReset(Emulator& emu) {
+void HeapReset(Processor& emu) {
   const MemRegion& heap = emu.mem.regions[kRegionHeap];
   if (heap.host == nullptr || heap.size < kHeapHeaderBytes) return;
   GuestWrite32(emu.mem, heap.base, heap.size - kHeapHeaderBytes);
   GuestWrite32(emu.mem, heap.base + 4, kHeapBlockFree);
 }
 
-uint32_t HeapAllocate(Emulator& emu, uint32_t n) {
+uint32_t HeapAllocate(Processor& emu, uint32_t n) {
   uint32_t result = 0;
   WalkHeap(emu, [&](const Block& b) {
     if (b.state != kHeapBlockFree || n > b.length) return true;
@@ -61,7 +61,7 @@ uint32_t HeapAllocate(Emulator& emu, uint32_t n) {
   return result;
 }
 
-void HeapFree(Emulator& emu, uint32_t p) {
+void HeapFree(Processor& emu, uint32_t p) {
   const MemRegion& heap = emu.mem.regions[kRegionHeap];
   if (heap.host == nullptr || p < kHeapHeaderBytes) return;
   uint32_t h = p - kHeapHeaderBytes;
@@ -71,7 +71,7 @@ void HeapFree(Emulator& emu, uint32_t p) {
   if (GuestRead32(emu.mem, h + 4) == kHeapBlockInUse) GuestWrite32(emu.mem, h + 4, kHeapBlockFree);
 }
 
-uint32_t HeapLargestFree(Emulator& emu) {
+uint32_t HeapLargestFree(Processor& emu) {
   uint32_t largest = 0;
   WalkHeap(emu, [&](const Block& b) {
     if (b.state == kHeapBlockFree && b.length > largest) largest = b.length;

@@ -1,12 +1,12 @@
 // Integer, logical, bit and move instructions.
-#include "core/emulator.h"
+#include "core/processor.h"
 #include "core/handlers.h"
 
 namespace korvane {
 
 namespace {
 
-inline void SetDst(Emulator& emu, uint32_t v) { WriteReg(emu.cpu, emu.cpu.dst, v); }
+inline void SetDst(Processor& emu, uint32_t v) { WriteReg(emu.cpu, emu.cpu.dst, v); }
 inline uint32_t Bit(uint32_t src1) { return 1u << (src1 & 31); }
 
 inline uint32_t Compare(uint32_t a, uint32_t b) {
@@ -18,7 +18,7 @@ inline uint32_t CompareSigned(uint32_t a, uint32_t b) {
 }
 
 // Division by zero: a non-fatal E_DIV0, then 0 in the destination. Returns true when it applied.
-bool DivideByZero(Emulator& emu) {
+bool DivideByZero(Processor& emu) {
   if (emu.cpu.src1 != 0) return false;
   ReportFault(emu, E_DIV0, false);
   SetDst(emu, 0);
@@ -33,7 +33,7 @@ inline bool Overflows(uint32_t dividend, uint32_t divisor) {
 // movl/movt/movq: copies `count` registers upwards, one word at a time, so overlapping groups
 // behave as a forward copy. A literal source gives the literal, then zeros. A group that would
 // run past r15 or g15 is refused.
-void MoveGroup(Emulator& emu, unsigned count) {
+void MoveGroup(Processor& emu, unsigned count) {
   CpuState& cpu = emu.cpu;
   if (!RegGroupFits(cpu.dst, count) || (!cpu.src1_lit && !RegGroupFits(cpu.src1_reg, count)))
     ReportFault(emu, E_OPERAND, true);
@@ -46,61 +46,61 @@ void MoveGroup(Emulator& emu, unsigned count) {
 }  // namespace
 
 // Logical operations.
-void Op_and(Emulator& emu) { SetDst(emu, emu.cpu.src2 & emu.cpu.src1); }
-void Op_andnot(Emulator& emu) { SetDst(emu, emu.cpu.src2 & ~emu.cpu.src1); }
-void Op_notand(Emulator& emu) { SetDst(emu, ~emu.cpu.src2 & emu.cpu.src1); }
-void Op_xor(Emulator& emu) { SetDst(emu, emu.cpu.src2 ^ emu.cpu.src1); }
-void Op_or(Emulator& emu) { SetDst(emu, emu.cpu.src2 | emu.cpu.src1); }
-void Op_nor(Emulator& emu) { SetDst(emu, ~(emu.cpu.src2 | emu.cpu.src1)); }
-void Op_xnor(Emulator& emu) { SetDst(emu, ~emu.cpu.src2 ^ emu.cpu.src1); }
-void Op_not(Emulator& emu) { SetDst(emu, ~emu.cpu.src1); }
-void Op_ornot(Emulator& emu) { SetDst(emu, emu.cpu.src2 | ~emu.cpu.src1); }
-void Op_notor(Emulator& emu) { SetDst(emu, ~emu.cpu.src2 | emu.cpu.src1); }
-void Op_nand(Emulator& emu) { SetDst(emu, ~(emu.cpu.src2 & emu.cpu.src1)); }
+void Op_and(Processor& emu) { SetDst(emu, emu.cpu.src2 & emu.cpu.src1); }
+void Op_andnot(Processor& emu) { SetDst(emu, emu.cpu.src2 & ~emu.cpu.src1); }
+void Op_notand(Processor& emu) { SetDst(emu, ~emu.cpu.src2 & emu.cpu.src1); }
+void Op_xor(Processor& emu) { SetDst(emu, emu.cpu.src2 ^ emu.cpu.src1); }
+void Op_or(Processor& emu) { SetDst(emu, emu.cpu.src2 | emu.cpu.src1); }
+void Op_nor(Processor& emu) { SetDst(emu, ~(emu.cpu.src2 | emu.cpu.src1)); }
+void Op_xnor(Processor& emu) { SetDst(emu, ~emu.cpu.src2 ^ emu.cpu.src1); }
+void Op_not(Processor& emu) { SetDst(emu, ~emu.cpu.src1); }
+void Op_ornot(Processor& emu) { SetDst(emu, emu.cpu.src2 | ~emu.cpu.src1); }
+void Op_notor(Processor& emu) { SetDst(emu, ~emu.cpu.src2 | emu.cpu.src1); }
+void Op_nand(Processor& emu) { SetDst(emu, ~(emu.cpu.src2 & emu.cpu.src1)); }
 
 // Bit operations: the bit number is src1 modulo 32, the word is src2.
-void Op_notbit(Emulator& emu) { SetDst(emu, emu.cpu.src2 ^ Bit(emu.cpu.src1)); }
-void Op_setbit(Emulator& emu) { SetDst(emu, emu.cpu.src2 | Bit(emu.cpu.src1)); }
-void Op_clrbit(Emulator& emu) { SetDst(emu, emu.cpu.src2 & ~Bit(emu.cpu.src1)); }
-void Op_alterbit(Emulator& emu) {
+void Op_notbit(Processor& emu) { SetDst(emu, emu.cpu.src2 ^ Bit(emu.cpu.src1)); }
+void Op_setbit(Processor& emu) { SetDst(emu, emu.cpu.src2 | Bit(emu.cpu.src1)); }
+void Op_clrbit(Processor& emu) { SetDst(emu, emu.cpu.src2 & ~Bit(emu.cpu.src1)); }
+void Op_alterbit(Processor& emu) {
   if (emu.cpu.cc & kCcEqual)
     Op_setbit(emu);
   else
     Op_clrbit(emu);
 }
-void Op_chkbit(Emulator& emu) {
+void Op_chkbit(Processor& emu) {
   emu.cpu.cc = (emu.cpu.src2 & Bit(emu.cpu.src1)) ? kCcEqual : kCcNone;
 }
 
 // Addition, subtraction, multiplication: modulo 2^32, no flags.
-void Op_addo(Emulator& emu) { SetDst(emu, emu.cpu.src2 + emu.cpu.src1); }
-void Op_addi(Emulator& emu) { SetDst(emu, emu.cpu.src2 + emu.cpu.src1); }
-void Op_subo(Emulator& emu) { SetDst(emu, emu.cpu.src2 - emu.cpu.src1); }
-void Op_subi(Emulator& emu) { SetDst(emu, emu.cpu.src2 - emu.cpu.src1); }
-void Op_mulo(Emulator& emu) { SetDst(emu, emu.cpu.src2 * emu.cpu.src1); }
-void Op_muli(Emulator& emu) { SetDst(emu, emu.cpu.src2 * emu.cpu.src1); }
+void Op_addo(Processor& emu) { SetDst(emu, emu.cpu.src2 + emu.cpu.src1); }
+void Op_addi(Processor& emu) { SetDst(emu, emu.cpu.src2 + emu.cpu.src1); }
+void Op_subo(Processor& emu) { SetDst(emu, emu.cpu.src2 - emu.cpu.src1); }
+void Op_subi(Processor& emu) { SetDst(emu, emu.cpu.src2 - emu.cpu.src1); }
+void Op_mulo(Processor& emu) { SetDst(emu, emu.cpu.src2 * emu.cpu.src1); }
+void Op_muli(Processor& emu) { SetDst(emu, emu.cpu.src2 * emu.cpu.src1); }
 
 // Division and remainder: dividend src2, divisor src1. A zero divisor always takes the
 // E_DIV0 path, so no host trap is possible.
-void Op_divo(Emulator& emu) {
+void Op_divo(Processor& emu) {
   if (!DivideByZero(emu)) SetDst(emu, emu.cpu.src2 / emu.cpu.src1);
 }
-void Op_remo(Emulator& emu) {
+void Op_remo(Processor& emu) {
   if (!DivideByZero(emu)) SetDst(emu, emu.cpu.src2 % emu.cpu.src1);
 }
-void Op_divi(Emulator& emu) {
+void Op_divi(Processor& emu) {
   if (DivideByZero(emu)) return;
   uint32_t a = emu.cpu.src2, b = emu.cpu.src1;
   if (Overflows(a, b)) return SetDst(emu, a);
   SetDst(emu, static_cast<uint32_t>(static_cast<int32_t>(a) / static_cast<int32_t>(b)));
 }
-void Op_remi(Emulator& emu) {
+void Op_remi(Processor& emu) {
   if (DivideByZero(emu)) return;
   uint32_t a = emu.cpu.src2, b = emu.cpu.src1;
   if (Overflows(a, b)) return SetDst(emu, 0);
   SetDst(emu, static_cast<uint32_t>(static_cast<int32_t>(a) % static_cast<int32_t>(b)));
 }
-void Op_modi(Emulator& emu) {
+void Op_modi(Processor& emu) {
   if (DivideByZero(emu)) return;
   uint32_t a = emu.cpu.src2, b = emu.cpu.src1;
   if (Overflows(a, b)) return SetDst(emu, 0);
@@ -111,49 +111,49 @@ void Op_modi(Emulator& emu) {
 }
 
 // Shifts: the count is src1 modulo 32.
-void Op_shro(Emulator& emu) { SetDst(emu, emu.cpu.src2 >> (emu.cpu.src1 & 31)); }
-void Op_shri(Emulator& emu) {
+void Op_shro(Processor& emu) { SetDst(emu, emu.cpu.src2 >> (emu.cpu.src1 & 31)); }
+void Op_shri(Processor& emu) {
   SetDst(emu, static_cast<uint32_t>(static_cast<int32_t>(emu.cpu.src2) >> (emu.cpu.src1 & 31)));
 }
-void Op_shlo(Emulator& emu) { SetDst(emu, emu.cpu.src2 << (emu.cpu.src1 & 31)); }
-void Op_shli(Emulator& emu) { SetDst(emu, emu.cpu.src2 << (emu.cpu.src1 & 31)); }
+void Op_shlo(Processor& emu) { SetDst(emu, emu.cpu.src2 << (emu.cpu.src1 & 31)); }
+void Op_shli(Processor& emu) { SetDst(emu, emu.cpu.src2 << (emu.cpu.src1 & 31)); }
 
 // Comparisons: src1 against src2; the increment/decrement forms write src2 +/- 1 after the
 // condition code is taken from the old values.
-void Op_cmpo(Emulator& emu) { emu.cpu.cc = Compare(emu.cpu.src1, emu.cpu.src2); }
-void Op_cmpi(Emulator& emu) { emu.cpu.cc = CompareSigned(emu.cpu.src1, emu.cpu.src2); }
-void Op_cmpinco(Emulator& emu) {
+void Op_cmpo(Processor& emu) { emu.cpu.cc = Compare(emu.cpu.src1, emu.cpu.src2); }
+void Op_cmpi(Processor& emu) { emu.cpu.cc = CompareSigned(emu.cpu.src1, emu.cpu.src2); }
+void Op_cmpinco(Processor& emu) {
   emu.cpu.cc = Compare(emu.cpu.src1, emu.cpu.src2);
   SetDst(emu, emu.cpu.src2 + 1);
 }
-void Op_cmpinci(Emulator& emu) {
+void Op_cmpinci(Processor& emu) {
   emu.cpu.cc = CompareSigned(emu.cpu.src1, emu.cpu.src2);
   SetDst(emu, emu.cpu.src2 + 1);
 }
-void Op_cmpdeco(Emulator& emu) {
+void Op_cmpdeco(Processor& emu) {
   emu.cpu.cc = Compare(emu.cpu.src1, emu.cpu.src2);
   SetDst(emu, emu.cpu.src2 - 1);
 }
-void Op_cmpdeci(Emulator& emu) {
+void Op_cmpdeci(Processor& emu) {
   emu.cpu.cc = CompareSigned(emu.cpu.src1, emu.cpu.src2);
   SetDst(emu, emu.cpu.src2 - 1);
 }
 
 // Moves.
-void Op_mov(Emulator& emu) { SetDst(emu, emu.cpu.src1); }
-void Op_movl(Emulator& emu) { MoveGroup(emu, 2); }
-void Op_movt(Emulator& emu) { MoveGroup(emu, 3); }
-void Op_movq(Emulator& emu) { MoveGroup(emu, 4); }
+void Op_mov(Processor& emu) { SetDst(emu, emu.cpu.src1); }
+void Op_movl(Processor& emu) { MoveGroup(emu, 2); }
+void Op_movt(Processor& emu) { MoveGroup(emu, 3); }
+void Op_movq(Processor& emu) { MoveGroup(emu, 4); }
 
 // Rejected instructions.
-void Op_shrdi(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_rotate(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_addc(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_subc(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_spanbit(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_scanbit(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_synmov(Emulator& emu) { ReportFault(emu, E_INSTR, false); }
-void Op_synmovl(Emulator& emu) { ReportFault(emu, E_INSTR, false); }
-void Op_synmovq(Emulator& emu) { ReportFault(emu, E_INSTR, false); }
+void Op_shrdi(Processor& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_rotate(Processor& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_addc(Processor& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_subc(Processor& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_spanbit(Processor& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_scanbit(Processor& emu) { ReportFault(emu, E_INSTR, true); }
+void Op_synmov(Processor& emu) { ReportFault(emu, E_INSTR, false); }
+void Op_synmovl(Processor& emu) { ReportFault(emu, E_INSTR, false); }
+void Op_synmovq(Processor& emu) { ReportFault(emu, E_INSTR, false); }
 
 }  // namespace korvane

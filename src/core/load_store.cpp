@@ -1,7 +1,7 @@
 // Load, store and address instructions.
 #include <cstring>
 
-#include "core/emulator.h"
+#include "core/processor.h"
 #include "core/handlers.h"
 
 namespace korvane {
@@ -16,7 +16,7 @@ struct Target {
   uint32_t avail;
 };
 
-inline Target Translate(Emulator& emu) {
+inline Target Translate(Processor& emu) {
   Target t;
   t.p = TranslateAddress(emu.mem, emu.cpu.ea, &t.avail);
   return t;
@@ -39,54 +39,67 @@ inline void WriteBounded(const Target& t, uint32_t v, uint32_t n) {
     std::memcpy(t.p, &v, t.avail);
 }
 
+inline uint32_t IoRead8(const IoHandlers& io, uint32_t where) {
+  return io.read8 ? io.read8(io.ctx, where) : 0;
+}
+inline uint32_t IoRead16(const IoHandlers& io, uint32_t where) {
+  return io.read16 ? io.read16(io.ctx, where) : 0;
+}
+inline void IoWrite8(const IoHandlers& io, uint32_t where, uint32_t v) {
+  if (io.write8) io.write8(io.ctx, where, v);
+}
+inline void IoWrite16(const IoHandlers& io, uint32_t where, uint32_t v) {
+  if (io.write16) io.write16(io.ctx, where, v);
+}
+
 // Byte and short forms look at both parts of the access report, so both are cleared first.
-inline Target TranslateForDisplay(Emulator& emu) {
+inline Target TranslateForDisplay(Processor& emu) {
   emu.mem.report.port = 0;
   emu.mem.report.routine = 0;
   return Translate(emu);
 }
 
-inline void SetData(Emulator& emu, uint32_t v) { WriteReg(emu.cpu, emu.cpu.dst, v); }
-inline uint32_t Data(const Emulator& emu) { return ReadReg(emu.cpu, emu.cpu.dst); }
+inline void SetData(Processor& emu, uint32_t v) { WriteReg(emu.cpu, emu.cpu.dst, v); }
+inline uint32_t Data(const Processor& emu) { return ReadReg(emu.cpu, emu.cpu.dst); }
 
-uint32_t LoadByte(Emulator& emu) {
+uint32_t LoadByte(Processor& emu) {
   Target t = TranslateForDisplay(emu);
   const AccessReport& r = emu.mem.report;
-  if (r.routine) return emu.display.routines.vmem_read_byte(emu, r.offset);
-  if (r.port) return emu.display.routines.port_read_byte(emu, r.port);
+  if (r.routine) return IoRead8(emu.mem.routine_io, r.offset);
+  if (r.port) return IoRead8(emu.mem.port_io, r.port);
   return *t.p;
 }
 
-// Shorts have no port read: a port address reads 0.
-uint32_t LoadShort(Emulator& emu) {
+// Ports have no short read: the display registers none, so a port address reads 0.
+uint32_t LoadShort(Processor& emu) {
   Target t = TranslateForDisplay(emu);
   const AccessReport& r = emu.mem.report;
-  if (r.routine) return emu.display.routines.vmem_read_short(emu, r.offset);
-  if (r.port) return 0;
+  if (r.routine) return IoRead16(emu.mem.routine_io, r.offset);
+  if (r.port) return IoRead16(emu.mem.port_io, r.port);
   return ReadBounded(t, 2);
 }
 
-void StoreByte(Emulator& emu) {
+void StoreByte(Processor& emu) {
   Target t = TranslateForDisplay(emu);
   const AccessReport& r = emu.mem.report;
   uint32_t v = Data(emu);
-  if (r.routine) return emu.display.routines.vmem_write_byte(emu, r.offset, v);
-  if (r.port) return emu.display.routines.port_write_byte(emu, r.port, v);
+  if (r.routine) return IoWrite8(emu.mem.routine_io, r.offset, v);
+  if (r.port) return IoWrite8(emu.mem.port_io, r.port, v);
   *t.p = static_cast<uint8_t>(v);
 }
 
-void StoreShort(Emulator& emu) {
+void StoreShort(Processor& emu) {
   Target t = TranslateForDisplay(emu);
   const AccessReport& r = emu.mem.report;
   uint32_t v = Data(emu);
-  if (r.routine) return emu.display.routines.vmem_write_short(emu, r.offset, v);
-  if (r.port) return emu.display.routines.port_write_short(emu, r.port, v);
+  if (r.routine) return IoWrite16(emu.mem.routine_io, r.offset, v);
+  if (r.port) return IoWrite16(emu.mem.port_io, r.port, v);
   WriteBounded(t, v, 2);
 }
 
 // ldl/ldt/ldq and stl/stt/stq: one translation, words in ascending order, no display
 // distinction. A group that would run past r15 or g15 is refused.
-inline Target TranslateGroup(Emulator& emu, unsigned count) {
+inline Target TranslateGroup(Processor& emu, unsigned count) {
   if (!RegGroupFits(emu.cpu.dst, count)) ReportFault(emu, E_OPERAND, true);
   return Translate(emu);
 }
@@ -97,13 +110,13 @@ inline Target GroupWord(const Target& t, unsigned k) {
   return Target{t.p + (skip < t.avail ? skip : t.avail), skip < t.avail ? t.avail - skip : 0};
 }
 
-void LoadGroup(Emulator& emu, unsigned count) {
+void LoadGroup(Processor& emu, unsigned count) {
   Target t = TranslateGroup(emu, count);
   for (unsigned k = 0; k < count; ++k)
     WriteReg(emu.cpu, emu.cpu.dst + k, ReadBounded(GroupWord(t, k), 4));
 }
 
-void StoreGroup(Emulator& emu, unsigned count) {
+void StoreGroup(Processor& emu, unsigned count) {
   Target t = TranslateGroup(emu, count);
   for (unsigned k = 0; k < count; ++k)
     WriteBounded(GroupWord(t, k), ReadReg(emu.cpu, emu.cpu.dst + k), 4);
@@ -111,42 +124,42 @@ void StoreGroup(Emulator& emu, unsigned count) {
 
 }  // namespace
 
-void Op_lda(Emulator& emu) { SetData(emu, emu.cpu.ea); }
+void Op_lda(Processor& emu) { SetData(emu, emu.cpu.ea); }
 
-void Op_ldob(Emulator& emu) { SetData(emu, LoadByte(emu)); }
-void Op_ldib(Emulator& emu) {
+void Op_ldob(Processor& emu) { SetData(emu, LoadByte(emu)); }
+void Op_ldib(Processor& emu) {
   SetData(emu, static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(LoadByte(emu)))));
 }
-void Op_ldos(Emulator& emu) { SetData(emu, LoadShort(emu)); }
-void Op_ldis(Emulator& emu) {
+void Op_ldos(Processor& emu) { SetData(emu, LoadShort(emu)); }
+void Op_ldis(Processor& emu) {
   SetData(emu,
           static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(LoadShort(emu)))));
 }
 
 // stib and stis truncate exactly like stob and stos; no overflow is detected.
-void Op_stob(Emulator& emu) { StoreByte(emu); }
-void Op_stib(Emulator& emu) { StoreByte(emu); }
-void Op_stos(Emulator& emu) { StoreShort(emu); }
-void Op_stis(Emulator& emu) { StoreShort(emu); }
+void Op_stob(Processor& emu) { StoreByte(emu); }
+void Op_stib(Processor& emu) { StoreByte(emu); }
+void Op_stos(Processor& emu) { StoreShort(emu); }
+void Op_stis(Processor& emu) { StoreShort(emu); }
 
 // Words: display memory reads 0 and ignores stores; a port address counts as scratch.
-void Op_ld(Emulator& emu) {
+void Op_ld(Processor& emu) {
   emu.mem.report.routine = 0;
   Target t = Translate(emu);
   SetData(emu, emu.mem.report.routine ? 0 : ReadBounded(t, 4));
 }
 
-void Op_st(Emulator& emu) {
+void Op_st(Processor& emu) {
   emu.mem.report.routine = 0;
   Target t = Translate(emu);
   if (!emu.mem.report.routine) WriteBounded(t, Data(emu), 4);
 }
 
-void Op_ldl(Emulator& emu) { LoadGroup(emu, 2); }
-void Op_ldt(Emulator& emu) { LoadGroup(emu, 3); }
-void Op_ldq(Emulator& emu) { LoadGroup(emu, 4); }
-void Op_stl(Emulator& emu) { StoreGroup(emu, 2); }
-void Op_stt(Emulator& emu) { StoreGroup(emu, 3); }
-void Op_stq(Emulator& emu) { StoreGroup(emu, 4); }
+void Op_ldl(Processor& emu) { LoadGroup(emu, 2); }
+void Op_ldt(Processor& emu) { LoadGroup(emu, 3); }
+void Op_ldq(Processor& emu) { LoadGroup(emu, 4); }
+void Op_stl(Processor& emu) { StoreGroup(emu, 2); }
+void Op_stt(Processor& emu) { StoreGroup(emu, 3); }
+void Op_stq(Processor& emu) { StoreGroup(emu, 4); }
 
 }  // namespace korvane

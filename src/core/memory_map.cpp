@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/emulator.h"
+#include "core/processor.h"
 #include "core/log.h"
 
 namespace korvane {
@@ -42,7 +42,7 @@ void LinkRegionPage(MemoryMap& map, uint32_t a, int n) {
   map.buckets[b] = static_cast<uint8_t>(n);
 }
 
-void DefineRegion(Emulator& emu, int n, const char* tag, uint32_t base, uint32_t size,
+void DefineRegion(Processor& emu, int n, const char* tag, uint32_t base, uint32_t size,
                   bool allocate, int32_t delta, uint16_t value, int routine) {
   MemoryMap& map = emu.mem;
   MemRegion& r = map.regions[n];

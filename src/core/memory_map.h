@@ -8,7 +8,7 @@
 
 namespace korvane {
 
-struct Emulator;
+struct Processor;
 
 constexpr int kRegionSlots = 10;
 constexpr int kBucketCount = 4096;
@@ -57,7 +57,21 @@ struct AccessReport {
   uint32_t offset = 0;   // address - region base
 };
 
+// Byte and short accesses that a device serves instead of storage (an I/O mapping): those to a
+// storage-less region flagged for routine access, by offset into the region, and those to a
+// port address, by port number. Registered by the device that owns them; missing handlers
+// read 0 and drop writes.
+struct IoHandlers {
+  void* ctx = nullptr;
+  uint8_t (*read8)(void* ctx, uint32_t where) = nullptr;
+  uint16_t (*read16)(void* ctx, uint32_t where) = nullptr;
+  void (*write8)(void* ctx, uint32_t where, uint32_t value) = nullptr;
+  void (*write16)(void* ctx, uint32_t where, uint32_t value) = nullptr;
+};
+
 struct MemoryMap {
+  IoHandlers routine_io;  // regions flagged for routine access (display memory)
+  IoHandlers port_io;     // port addresses (display registers)
   MemRegion regions[kRegionSlots + 1];  // index 0 unused: number 0 means no region
   uint8_t buckets[kBucketCount] = {};   // RegionBuckets
   alignas(16) uint8_t scratch[kScratchBytes] = {};
@@ -81,7 +95,7 @@ inline uint32_t BucketOf(uint32_t a) {
 }
 
 // Defines region n (1-10). Storage that cannot be obtained ends the run through MsgExit.
-void DefineRegion(Emulator& emu, int n, const char* tag, uint32_t base, uint32_t size,
+void DefineRegion(Processor& emu, int n, const char* tag, uint32_t base, uint32_t size,
                   bool allocate, int32_t delta, uint16_t value, int routine);
 void LinkRegionPage(MemoryMap& map, uint32_t a, int n);
 

@@ -9,8 +9,8 @@
 
 namespace korvane {
 
-struct Emulator;
-using InstructionHandler = void (*)(Emulator&);
+struct Processor;
+using InstructionHandler = void (*)(Processor&);
 
 struct OpcodeEntry {
   const char* mnemonic;  // empty for the end marker

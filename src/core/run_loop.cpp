@@ -6,10 +6,7 @@
 #include <ctime>
 #include <thread>
 
-#include "core/emulator.h"
-#include "image/memory_file.h"
-#include "services/display.h"
-#include "services/native_handlers.h"
+#include "core/processor.h"
 
 namespace korvane {
 
@@ -26,28 +23,28 @@ int64_t WallMs() {
 
 int64_t ProcessMs() { return static_cast<int64_t>(std::clock()) * 1000 / CLOCKS_PER_SEC; }
 
-void WriteSystemTimer(Emulator& emu, uint32_t ms) {
+void WriteSystemTimer(Processor& emu, uint32_t ms) {
   RunState& run = emu.run;
   if (!run.system_timer) return;
   uint32_t n = run.system_timer_avail < 4 ? run.system_timer_avail : 4;
   std::memcpy(run.system_timer, &ms, n);  // bytes past the variable's region are dropped
 }
 
-uint32_t TimerValue(Emulator& emu) {
+uint32_t TimerValue(Processor& emu) {
   RunState& run = emu.run;
   if (run.virtual_time_instructions > 0)
     return static_cast<uint32_t>(CurrentInstructionTotal(emu) / run.virtual_time_instructions);
   return static_cast<uint32_t>(WallMs() - run.wall_start_ms);
 }
 
-[[noreturn]] void IpOutOfRange(Emulator& emu) {
+[[noreturn]] void IpOutOfRange(Processor& emu) {
   PrintStateReport(emu);
   MsgExit(emu, "IP out of range");
 }
 
 // Word of the text region at guest address a; a word that runs past the region's end reads
 // zeros for the missing bytes, and an address outside the region ends the run.
-uint32_t FetchTextSlow(Emulator& emu, uint32_t a) {
+uint32_t FetchTextSlow(Processor& emu, uint32_t a) {
   const MemRegion& text = emu.mem.regions[kRegionText];
   uint32_t off = a - text.base;
   if (!text.host || off >= text.size) IpOutOfRange(emu);
@@ -69,7 +66,7 @@ inline uint32_t Sext(uint32_t v, int bits) {
 
 // One REG or COBR source: a literal (M bit), a register's contents, or for operand sizes above 4
 // the number of the group's first register.
-inline void DecodeSource(Emulator& emu, uint32_t field, bool special, bool literal,
+inline void DecodeSource(Processor& emu, uint32_t field, bool special, bool literal,
                          uint32_t& value, uint8_t& reg, bool& is_literal) {
   if (special) ReportFault(emu, E_OPERAND, true);
   reg = static_cast<uint8_t>(field);
@@ -81,7 +78,7 @@ inline void DecodeSource(Emulator& emu, uint32_t field, bool special, bool liter
   }
 }
 
-inline uint32_t MemDisplacement(Emulator& emu) {
+inline uint32_t MemDisplacement(Processor& emu) {
   CpuState& cpu = emu.cpu;
   cpu.length = 8;
   const MemRegion& text = emu.mem.regions[kRegionText];
@@ -94,7 +91,7 @@ inline uint32_t MemDisplacement(Emulator& emu) {
   return FetchTextSlow(emu, cpu.ip + 4);
 }
 
-void DecodeMem(Emulator& emu, uint8_t size, uint32_t w) {
+void DecodeMem(Processor& emu, uint8_t size, uint32_t w) {
   CpuState& cpu = emu.cpu;
   const uint32_t mode = (w >> 10) & 0xF;
   const uint32_t abase = (w >> 14) & 31;
@@ -151,7 +148,7 @@ void BuildDecodeInfo(RunState& run) {
 }
 
 // Operands of any REG form, following the entry's operand flags.
-void DecodeRegOther(Emulator& emu, const OpcodeEntry& e, uint32_t w) {
+void DecodeRegOther(Processor& emu, const OpcodeEntry& e, uint32_t w) {
   CpuState& cpu = emu.cpu;
   cpu.opsize = e.size;
   if (e.has_src1)
@@ -162,7 +159,7 @@ void DecodeRegOther(Emulator& emu, const OpcodeEntry& e, uint32_t w) {
 }
 
 // Decodes the operands of an instruction whose opcode is defined, then runs its handler.
-inline void DecodeAndExecute(Emulator& emu, const OpcodeEntry* table, const DecodeInfo& d,
+inline void DecodeAndExecute(Processor& emu, const OpcodeEntry* table, const DecodeInfo& d,
                              uint32_t w) {
   CpuState& cpu = emu.cpu;
   switch (d.kind) {
@@ -208,7 +205,7 @@ inline void DecodeAndExecute(Emulator& emu, const OpcodeEntry* table, const Deco
   d.handler(emu);
 }
 
-void PrintStatistics(Emulator& emu, int64_t ms) {
+void PrintStatistics(Processor& emu, int64_t ms) {
   const CpuState& cpu = emu.cpu;
   double seconds = static_cast<double>(ms) * 0.001;
   long dtime = static_cast<long>(seconds * 100.0);
@@ -222,7 +219,7 @@ void PrintStatistics(Emulator& emu, int64_t ms) {
 
 // Host controls, looked at every 32768 instructions. Returns true when the host wants the loop
 // to stop. While a pause is requested the thread sleeps in short steps.
-bool HostWantsStop(Emulator& emu) {
+bool HostWantsStop(Processor& emu) {
   RunState& run = emu.run;
   while (run.pause_requested.load(std::memory_order_relaxed) &&
          !run.stop_requested.load(std::memory_order_relaxed)) {
@@ -231,19 +228,9 @@ bool HostWantsStop(Emulator& emu) {
   return run.stop_requested.load(std::memory_order_relaxed);
 }
 
-// Mode 5: copies the LCD for the window when it goes out of scope, so the last picture the
-// firmware drew is shown however the loop ends (a fatal condition leaves by an exception).
-struct FinalLcdCopy {
-  Emulator& emu;
-  bool lcd;
-  ~FinalLcdCopy() {
-    if (lcd) DisplaySnapshotLcd(emu);
-  }
-};
-
 // Instruction count at which the loop must next look beyond the exit request: the next
 // system_timer point, or the end of the instruction budget if that comes first.
-uint32_t NextCheckPoint(const Emulator& emu, uint32_t count) {
+uint32_t NextCheckPoint(const Processor& emu, uint32_t count) {
   const RunState& run = emu.run;
   uint64_t step = kTimerInterval - (count & (kTimerInterval - 1));
   if (run.max_instructions > 0) {
@@ -261,11 +248,11 @@ int64_t TimePerInstruction(int64_t dtime, int32_t count) {
   return dtime * 10000 / (count / 1000);
 }
 
-uint64_t CurrentInstructionTotal(const Emulator& emu) {
+uint64_t CurrentInstructionTotal(const Processor& emu) {
   return emu.run.executed + (static_cast<uint32_t>(emu.cpu.icount) - emu.run.executed_mark);
 }
 
-uint32_t ReadSystemTimer(Emulator& emu) {
+uint32_t ReadSystemTimer(Processor& emu) {
   RunState& run = emu.run;
   if (!run.system_timer) return 0;
   if (run.virtual_time_instructions > 0) WriteSystemTimer(emu, TimerValue(emu));
@@ -274,7 +261,7 @@ uint32_t ReadSystemTimer(Emulator& emu) {
   return v;
 }
 
-void RunLoop(Emulator& emu) {
+void RunLoop(Processor& emu) {
   CpuState& cpu = emu.cpu;
   RunState& run = emu.run;
   MemoryMap& mem = emu.mem;
@@ -284,10 +271,7 @@ void RunLoop(Emulator& emu) {
   BuildDecodeInfo(run);
   const OpcodeEntry* const table = OpcodeTable();
 
-  run.system_timer = TranslateAddress(mem, LookupIdent(emu, "system_timer"),
-                                      &run.system_timer_avail);
   run.wall_start_ms = WallMs();
-  NativeClearText(emu);
   run.process_start_ms = ProcessMs();
   cpu.length = 0;
   run.trigger_count = static_cast<int32_t>(emu.opt.tc);
@@ -299,11 +283,7 @@ void RunLoop(Emulator& emu) {
     mem.unmapped_ip = &cpu.ip;
   }
 
-  // In mode 5 the window renders the LCD from a copy that this thread refreshes at the check
-  // points every 32768 instructions, at the start and at the end of the loop.
-  const bool lcd = emu.display.mode == 5;
-  if (lcd) DisplaySnapshotLcd(emu);
-  FinalLcdCopy final_lcd_copy{emu, lcd};
+  const ProcessorHooks hooks = emu.hooks;
 
   // Regions never change once the loop runs, so the text window is cached.
   const MemRegion& text = mem.regions[kRegionText];
@@ -361,7 +341,7 @@ void RunLoop(Emulator& emu) {
         bool stop = false;
         if ((count & (kTimerInterval - 1)) == 0) {
           WriteSystemTimer(emu, TimerValue(emu));
-          if (lcd) DisplaySnapshotLcd(emu);  // before a pause, so a paused window is current
+          if (hooks.check_point) hooks.check_point(hooks.ctx);  // before a pause
           stop = HostWantsStop(emu);
         }
         if (run.max_instructions > 0 && run.executed >= run.max_instructions) stop = true;
@@ -383,8 +363,6 @@ void RunLoop(Emulator& emu) {
   emu.log.Printf(" EXIT REQUESTED\n");
   int64_t process_end = ProcessMs();
   PrintStatistics(emu, process_end - run.process_start_ms);
-  if (emu.exit.code == 1 && !run.stopped_by_host) SaveMemoryFile(emu);
-  emu.log.Flush();
 }
 
 }  // namespace korvane

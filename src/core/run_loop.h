@@ -8,7 +8,7 @@
 
 namespace korvane {
 
-struct Emulator;
+struct Processor;
 
 // What the decoder needs of an opcode, looked up in one step: derived at loop start from the
 // opcode index and the table, so the hot path reads one small record per instruction.
@@ -21,7 +21,7 @@ struct DecodeInfo {
 struct RunState {
   uint8_t opcode_index[kOpcodeIndexSize] = {};
   DecodeInfo decode[kOpcodeIndexSize];
-  uint8_t* system_timer = nullptr;  // host location of the guest variable
+  uint8_t* system_timer = nullptr;  // host location of the guest variable (set before the loop)
   uint32_t system_timer_avail = 0;  // bytes of storage from that location (at most 4 are used)
   int64_t wall_start_ms = 0;
   int64_t process_start_ms = 0;
@@ -43,13 +43,14 @@ struct RunState {
 };
 
 // Fetch, decode and execute until an exit request, a host stop or a fatal condition (which
-// throws EmuExitSignal out of here after logging).
-void RunLoop(Emulator& emu);
+// throws EmuExitSignal out of here after logging). Ends with the state report and the
+// statistics; what follows a run (the memory file) is the caller's.
+void RunLoop(Processor& emu);
 // The current value of the guest variable system_timer (brought up to date first when time
 // follows the instruction count).
-uint32_t ReadSystemTimer(Emulator& emu);
+uint32_t ReadSystemTimer(Processor& emu);
 // Instructions executed since the loop started, exact at any moment.
-uint64_t CurrentInstructionTotal(const Emulator& emu);
+uint64_t CurrentInstructionTotal(const Processor& emu);
 // Time per instruction in ns from hundredths of a second and the instruction count, in 64 bits
 // so long runs cannot overflow; 0 for a count of 0.
 int64_t TimePerInstruction(int64_t dtime, int32_t count);

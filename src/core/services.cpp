@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "core/calls.h"
-#include "core/emulator.h"
+#include "core/processor.h"
 #include "core/heap.h"
 
 namespace korvane {
@@ -28,7 +28,7 @@ uint32_t CompareReals(T a, T b) {
 
 }  // namespace
 
-bool RunNativeService(Emulator& emu, uint32_t n) {
+bool RunNativeService(Processor& emu, uint32_t n) {
   CpuState& cpu = emu.cpu;
   switch (n) {
     case 12:  // register a procedure in the service table

@@ -1,48 +1,14 @@
-// The emulation thread's main routine, its start-up phases and how a run ends.
+// The emulation thread's main routine and its start-up phases.
 #include "driver/emu_main.h"
 
-#include <cstring>
 #include <exception>
 #include <string>
 
-#include "core/emulator.h"
+#include "driver/emulator.h"
+#include "image/memory_file.h"
+#include "services/native_handlers.h"
 
 namespace korvane {
-
-namespace {
-
-void StoreMessage(Emulator& emu, const char* text, const char* detail) {
-  // Longer messages are cut at the buffer's capacity; the log line carries them whole.
-  std::string joined = std::string(text) + (detail ? detail : "");
-  std::strncpy(emu.exit.message, joined.c_str(), kExitMessageSize - 1);
-  emu.exit.message[kExitMessageSize - 1] = '\0';
-}
-
-}  // namespace
-
-void MsgExit(Emulator& emu, const char* text) {
-  emu.log.Printf("MsgExit: %s, IP=%08lX\n", text, static_cast<unsigned long>(emu.cpu.ip));
-  StoreMessage(emu, text, nullptr);
-  emu.log.Flush();
-  throw EmuExitSignal{};
-}
-
-void MsgExitDetail(Emulator& emu, const char* text, const char* detail) {
-  emu.log.Printf("MsgExit: %s %s, IP=%08lX\n", text, detail,
-                 static_cast<unsigned long>(emu.cpu.ip));
-  StoreMessage(emu, text, detail);
-  emu.log.Flush();
-  throw EmuExitSignal{};
-}
-
-void EmuAbort(Emulator& emu, const char* text) {
-  emu.log.Printf("%s\n", text);
-  StoreMessage(emu, text, nullptr);
-  emu.log.Flush();
-  throw EmuExitSignal{};
-}
-
-void RequestExit(Emulator& emu, int code) { emu.exit.code = code; }
 
 namespace {
 
@@ -52,6 +18,13 @@ uint8_t* ResolveVar(Emulator& emu, const char* name, uint32_t bytes) {
   return avail >= bytes ? p : emu.mem.scratch;
 }
 
+// Mode 5: copies the LCD for the window when it goes out of scope, so the last picture the
+// firmware drew is shown however the loop ends (a fatal condition leaves by an exception).
+struct FinalLcdCopy {
+  Emulator& emu;
+  ~FinalLcdCopy() { DisplaySnapshotLcd(emu); }
+};
+
 }  // namespace
 
 void ResolveGuestVars(Emulator& emu) {
@@ -60,13 +33,29 @@ void ResolveGuestVars(Emulator& emu) {
   emu.vars.file_errnum = ResolveVar(emu, "file_errnum", 4);
 }
 
+void RunPhase(Emulator& emu) {
+  RunState& run = emu.run;
+  run.system_timer =
+      TranslateAddress(emu.mem, LookupIdent(emu, "system_timer"), &run.system_timer_avail);
+  NativeClearText(emu);
+  // In mode 5 the window renders the LCD from a copy that the emulation thread refreshes when
+  // the loop starts, at its check points and when it ends.
+  DisplaySnapshotLcd(emu);
+  {
+    FinalLcdCopy final_lcd_copy{emu};
+    RunLoop(emu);
+  }
+  if (emu.exit.code == 1 && !run.stopped_by_host) SaveMemoryFile(emu);
+  emu.log.Flush();
+}
+
 int EmuMain(Emulator& emu, int argc, char** argv) {
   if (!ReadOptions(emu, argc, argv)) EmuAbort(emu, UsageText());
   if (!InitEmuIdents(emu)) EmuAbort(emu, " InitEmuIdents ");
   if (!InitEmuExec(emu)) EmuAbort(emu, " InitEmuExec ");
   if (!InitEmuKey(emu)) EmuAbort(emu, " InitEmuKey ");
   ResolveGuestVars(emu);
-  RunLoop(emu);
+  RunPhase(emu);
   return 0;
 }
 
@@ -79,7 +68,7 @@ void EmuThreadMain(Emulator& emu) {
     // taking the whole program down with the thread.
     std::string text = std::string("internal error: ") + e.what();
     emu.log.Printf("MsgExit: %s, IP=%08lX\n", text.c_str(), static_cast<unsigned long>(emu.cpu.ip));
-    StoreMessage(emu, text.c_str(), nullptr);
+    StoreExitMessage(emu, text.c_str(), nullptr);
   }
   emu.log.Flush();
   emu.exit.finished.store(1, std::memory_order_release);

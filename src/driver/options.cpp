@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/emulator.h"
+#include "driver/emulator.h"
 
 namespace korvane {
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "core/emulator.h"
+#include "services/machine.h"
 
 namespace korvane {
 
@@ -11,7 +11,7 @@ ImageState::~ImageState() {
   if (exe) std::fclose(exe);
 }
 
-uint32_t LookupIdent(const Emulator& emu, const char* name) {
+uint32_t LookupIdent(const Machine& emu, const char* name) {
   const ImageState& im = emu.image;
   for (int i = 0; i < im.ident_count && i < kIdentCapacity; ++i) {
     if (im.idents[i].name[0] == '\0') break;
@@ -20,7 +20,7 @@ uint32_t LookupIdent(const Emulator& emu, const char* name) {
   return 0;
 }
 
-void DescribeAddress(Emulator& emu, uint32_t address) {
+void DescribeAddress(Machine& emu, uint32_t address) {
   const ImageState& im = emu.image;
   int last = im.module_count < kModuleCapacity ? im.module_count : kModuleCapacity;
   for (int m = 1; m <= last; ++m) {
@@ -40,7 +40,7 @@ std::string ReplaceExtension(const std::string& name, const char* ext) {
   return (dot == std::string::npos ? cut : cut.substr(0, dot)) + "." + ext;
 }
 
-std::string ProjectFileName(Emulator& emu, const char* ext) {
+std::string ProjectFileName(Machine& emu, const char* ext) {
   std::string name = ReplaceExtension(emu.opt.project_name, ext);
   if (name.size() >= static_cast<size_t>(kProjectNameSize))
     MsgExitDetail(emu, "EMUOPT: file name longer than 67 characters - ", name.c_str());

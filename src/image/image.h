@@ -11,8 +11,8 @@
 
 namespace korvane {
 
-struct Emulator;
-using NativeHandler = void (*)(Emulator&);
+struct Machine;
+using NativeHandler = void (*)(Machine&);
 
 constexpr int kIdentCapacity = 500;
 constexpr int kFixedIdentCount = 152;
@@ -108,14 +108,14 @@ struct ImageState {
 };
 
 // The identifier phase: exclude list, headers, symbol walk, intercept list.
-bool InitEmuIdents(Emulator& emu);
+bool InitEmuIdents(Machine& emu);
 // The image phase: regions, sections, memory file, first frame, display routines, opcode index.
-bool InitEmuExec(Emulator& emu);
+bool InitEmuExec(Machine& emu);
 
 // Guest address of the first identifier entry named `name`, or 0.
-uint32_t LookupIdent(const Emulator& emu, const char* name);
+uint32_t LookupIdent(const Machine& emu, const char* name);
 // Writes "IP=%08lX=%s+0x%lX" for the module holding `address`, nothing when none does.
-void DescribeAddress(Emulator& emu, uint32_t address);
+void DescribeAddress(Machine& emu, uint32_t address);
 
 // Replaces the extension of a project name (everything from the first "." after the last "\"
 // or "/"), or appends "." and the extension when there is none. The name is first cut at its
@@ -123,6 +123,6 @@ void DescribeAddress(Emulator& emu, uint32_t address);
 std::string ReplaceExtension(const std::string& name, const char* ext);
 // The project name with extension `ext`; a name too long for the 68-byte name buffer ends the
 // run through MsgExit instead of being cut.
-std::string ProjectFileName(Emulator& emu, const char* ext);
+std::string ProjectFileName(Machine& emu, const char* ext);
 
 }  // namespace korvane

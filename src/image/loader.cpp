@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "core/emulator.h"
+#include "services/machine.h"
 #include "image/memory_file.h"
 
 namespace korvane {
@@ -31,7 +31,7 @@ constexpr uint64_t kMaxRegionBytes = 256u << 20;
 bool ColourModes(int v) { return v == 1 || v == 3; }
 bool DisplayModes(int v) { return v >= 1 && v <= 4; }
 
-void Define(Emulator& emu, int n, const char* tag, uint32_t base, uint64_t size, bool allocate,
+void Define(Machine& emu, int n, const char* tag, uint32_t base, uint64_t size, bool allocate,
             int32_t delta = 0, int routine = 0) {
   if (allocate && size > kMaxRegionBytes) MsgExit(emu, " DefineRegion PCHeapAlloc() ");
   DefineRegion(emu, n, tag, base, static_cast<uint32_t>(size), allocate, delta, 0, routine);
@@ -40,7 +40,7 @@ void Define(Emulator& emu, int n, const char* tag, uint32_t base, uint64_t size,
 void PutWord(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
 // Defines TEXT or DATA and fills it with its section's raw data, read as one record.
-void LoadSection(Emulator& emu, int n, const char* tag, uint32_t base, uint32_t size,
+void LoadSection(Machine& emu, int n, const char* tag, uint32_t base, uint32_t size,
                  const CoffSectionHeader& section) {
   ImageState& im = emu.image;
   // A section that the file cannot deliver is refused before its storage is obtained.
@@ -60,7 +60,7 @@ void LoadSection(Emulator& emu, int n, const char* tag, uint32_t base, uint32_t 
 
 }  // namespace
 
-bool InitEmuExec(Emulator& emu) {
+bool InitEmuExec(Machine& emu) {
   ImageState& im = emu.image;
   const CoffOptionalHeader& o = im.opt_header;
   const int video = emu.opt.video;

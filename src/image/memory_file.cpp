@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/emulator.h"
+#include "services/machine.h"
 
 namespace korvane {
 
@@ -66,7 +66,7 @@ std::string FolderOf(const std::string& path) {
 
 }  // namespace
 
-void RestoreMemoryFile(Emulator& emu) {
+void RestoreMemoryFile(Machine& emu) {
   std::string name = ProjectFileName(emu, "mem");
   std::FILE* f = std::fopen(name.c_str(), "rb");
   // A folder of that name opens here but holds no memory file.
@@ -92,7 +92,7 @@ void RestoreMemoryFile(Emulator& emu) {
   std::fclose(f);
 }
 
-void SaveMemoryFile(Emulator& emu) {
+void SaveMemoryFile(Machine& emu) {
   std::string name = ProjectFileName(emu, "mem");
   const MemRegion& absd = emu.mem.regions[kRegionAbsd];
   Placement p = Place(emu.opt.mo, absd.host ? absd.size : 0);

@@ -3,9 +3,9 @@
 
 namespace korvane {
 
-struct Emulator;
+struct Machine;
 
-void RestoreMemoryFile(Emulator& emu);
-void SaveMemoryFile(Emulator& emu);
+void RestoreMemoryFile(Machine& emu);
+void SaveMemoryFile(Machine& emu);
 
 }  // namespace korvane

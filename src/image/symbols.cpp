@@ -8,7 +8,7 @@
 #include <new>
 #include <string>
 
-#include "core/emulator.h"
+#include "services/machine.h"
 #include "image/coff_reader.h"
 #include "image/ident_table.h"
 #include "services/files/files.h"
@@ -55,7 +55,7 @@ bool ReadExcludePiece(std::FILE* f, int max, std::string& out) {
   return any;
 }
 
-void ReadExcludeList(Emulator& emu) {
+void ReadExcludeList(Machine& emu) {
   ImageState& im = emu.image;
   std::string path = ProjectFileName(emu, "xcl");
   std::FILE* f = std::fopen(path.c_str(), "r");
@@ -110,7 +110,7 @@ void CopyName32(char (&dst)[32], const std::string& src) {
 }
 
 struct Walk {
-  Emulator& emu;
+  Machine& emu;
   std::FILE* f;
   uint32_t body_len = 0;  // string table body in the pool, from pool offset 0
   int pending = 0;        // exclude entry waiting for its module's .text
@@ -248,7 +248,7 @@ struct Walk {
   }
 };
 
-void LoadStringTable(Emulator& emu, Walk& walk) {
+void LoadStringTable(Machine& emu, Walk& walk) {
   ImageState& im = emu.image;
   const uint64_t at = static_cast<uint64_t>(im.file_header.symbol_offset) +
                       static_cast<uint64_t>(kSymbolBytes) * im.file_header.symbol_count;
@@ -288,7 +288,7 @@ void BuildInterceptList(ImageState& im) {
   im.intercept_last = static_cast<int>(im.intercepts.size()) - 1;
 }
 
-void PrintIdentTables(Emulator& emu) {
+void PrintIdentTables(Machine& emu) {
   ImageState& im = emu.image;
   emu.log.Printf("\nIntercept entries = %d\n", im.ident_count);
   auto line = [&](int index, const IdentEntry& e) {
@@ -304,7 +304,7 @@ void PrintIdentTables(Emulator& emu) {
 
 }  // namespace
 
-bool InitEmuIdents(Emulator& emu) {
+bool InitEmuIdents(Machine& emu) {
   ImageState& im = emu.image;
   im.name_pool.reset(new (std::nothrow) char[kNamePoolSize]());
   if (!im.name_pool) return false;

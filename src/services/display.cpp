@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "core/emulator.h"
+#include "services/machine.h"
 #include "services/native_handlers.h"
 
 namespace korvane {
@@ -59,7 +59,7 @@ void EnsurePages(DisplayState& d) {
   d.shown.store(0);
 }
 
-uint8_t* DrawPage(Emulator& emu) {
+uint8_t* DrawPage(Machine& emu) {
   DisplayState& d = emu.display;
   if (!d.draw) {
     EnsurePages(d);
@@ -102,32 +102,32 @@ uint8_t NearestCubeIndex(int r, int g, int b) {
   return static_cast<uint8_t>(best);
 }
 
-void LoadLatches(Emulator& emu, const uint8_t* group, int n) {
+void LoadLatches(Machine& emu, const uint8_t* group, int n) {
   for (int i = 0; i < n; ++i) emu.display.latch[i] = Load(group + i);
 }
 
 // ---- Shared short routines: always two byte operations through the installed byte routine.
 
-uint16_t VmemReadShort(Emulator& emu, uint32_t o) {
+uint16_t VmemReadShort(Machine& emu, uint32_t o) {
   // The high byte is read first so the latches end up holding the group of offset o.
   uint8_t high = emu.display.routines.vmem_read_byte(emu, o + 1);
   uint8_t low = emu.display.routines.vmem_read_byte(emu, o);
   return static_cast<uint16_t>(high * 256 + low);
 }
 
-void VmemWriteShort(Emulator& emu, uint32_t o, uint32_t v) {
+void VmemWriteShort(Machine& emu, uint32_t o, uint32_t v) {
   emu.display.routines.vmem_write_byte(emu, o, v);
   emu.display.routines.vmem_write_byte(emu, o + 1, v >> 8);
 }
 
-void PortWriteShort(Emulator& emu, uint32_t port, uint32_t v) {
+void PortWriteShort(Machine& emu, uint32_t port, uint32_t v) {
   emu.display.routines.port_write_byte(emu, port, v);
   emu.display.routines.port_write_byte(emu, port + 1, v >> 8);
 }
 
 // ---- Planar set (modes 1 and 2).
 
-uint8_t PlanarReadByte(Emulator& emu, uint32_t o) {
+uint8_t PlanarReadByte(Machine& emu, uint32_t o) {
   int g = PlanarGroup(o);
   if (g < 0) return 0;
   const uint8_t* p = DrawPage(emu) + g;
@@ -135,7 +135,7 @@ uint8_t PlanarReadByte(Emulator& emu, uint32_t o) {
   return emu.display.latch[0];
 }
 
-void PlanarWriteByte(Emulator& emu, uint32_t o, uint32_t value) {
+void PlanarWriteByte(Machine& emu, uint32_t o, uint32_t value) {
   int g = PlanarGroup(o);
   if (g < 0) return;
   DisplayState& d = emu.display;
@@ -186,7 +186,7 @@ void UpdateColourMap(DisplayState& d, int entry) {
 }
 
 // Ports shared by both sets; returns true when the port was handled.
-bool CommonPortWrite(Emulator& emu, uint32_t port, uint32_t value) {
+bool CommonPortWrite(Machine& emu, uint32_t port, uint32_t value) {
   DisplayState& d = emu.display;
   const uint8_t v = static_cast<uint8_t>(value);
   switch (port) {
@@ -198,12 +198,12 @@ bool CommonPortWrite(Emulator& emu, uint32_t port, uint32_t value) {
   }
 }
 
-void SelectDrawPage(Emulator& emu, uint8_t v) {
+void SelectDrawPage(Machine& emu, uint8_t v) {
   DrawPage(emu);
   emu.display.draw = v ? emu.display.page_b : emu.display.page_a;
 }
 
-void PlanarPortWrite(Emulator& emu, uint32_t port, uint32_t value) {
+void PlanarPortWrite(Machine& emu, uint32_t port, uint32_t value) {
   port &= 0xFFFF;
   if (CommonPortWrite(emu, port, value)) return;
   DisplayState& d = emu.display;
@@ -241,7 +241,7 @@ void PlanarPortWrite(Emulator& emu, uint32_t port, uint32_t value) {
   }
 }
 
-uint8_t PlanarPortRead(Emulator& emu, uint32_t port) {
+uint8_t PlanarPortRead(Machine& emu, uint32_t port) {
   DisplayState& d = emu.display;
   switch (port & 0xFFFF) {
     case kPortSeqIndex: return d.seq_index;
@@ -264,7 +264,7 @@ uint8_t PlanarPortRead(Emulator& emu, uint32_t port) {
 
 // ---- Packed set (modes 3 and 4): palette indices written directly, four planes per byte.
 
-uint8_t PackedRead(Emulator& emu, uint32_t o) {
+uint8_t PackedRead(Machine& emu, uint32_t o) {
   int g = PackedGroup(o);
   if (g < 0) return 0;
   DisplayState& d = emu.display;
@@ -274,13 +274,13 @@ uint8_t PackedRead(Emulator& emu, uint32_t o) {
   return Load(p + (d.gfx[kGfxReadPlane] & 3));
 }
 
-uint8_t EightPixelRead(Emulator& emu, uint32_t o) {
+uint8_t EightPixelRead(Machine& emu, uint32_t o) {
   int g = PlanarGroup(o);
   if (g >= 0 && emu.display.gfx[kGfxMode] == 1) LoadLatches(emu, DrawPage(emu) + g, 8);
   return 0;
 }
 
-void PlaneWrite(Emulator& emu, uint32_t o, uint32_t value) {
+void PlaneWrite(Machine& emu, uint32_t o, uint32_t value) {
   int g = PackedGroup(o);
   if (g < 0) return;
   uint8_t* p = DrawPage(emu) + g;
@@ -289,21 +289,21 @@ void PlaneWrite(Emulator& emu, uint32_t o, uint32_t value) {
     if (mask & (1 << k)) Store(p + k, static_cast<uint8_t>(value));
 }
 
-void PackedLatchCopy(Emulator& emu, uint32_t o, uint32_t) {
+void PackedLatchCopy(Machine& emu, uint32_t o, uint32_t) {
   int g = PackedGroup(o);
   if (g < 0) return;
   uint8_t* p = DrawPage(emu) + g;
   for (int k = 0; k < 4; ++k) Store(p + k, emu.display.latch[k]);
 }
 
-void EightPixelLatchCopy(Emulator& emu, uint32_t o, uint32_t) {
+void EightPixelLatchCopy(Machine& emu, uint32_t o, uint32_t) {
   int g = PlanarGroup(o);
   if (g < 0) return;
   uint8_t* p = DrawPage(emu) + g;
   for (int i = 0; i < 8; ++i) Store(p + i, emu.display.latch[i]);
 }
 
-void ColourExpand(Emulator& emu, uint32_t o, uint32_t value) {
+void ColourExpand(Machine& emu, uint32_t o, uint32_t value) {
   int g = PlanarGroup(o);
   if (g < 0) return;
   uint8_t* p = DrawPage(emu) + g;
@@ -311,7 +311,7 @@ void ColourExpand(Emulator& emu, uint32_t o, uint32_t value) {
     if ((value >> (7 - i)) & 1) Store(p + i, emu.display.gfx[kGfxColour]);
 }
 
-void TwoColourExpand(Emulator& emu, uint32_t o, uint32_t value) {
+void TwoColourExpand(Machine& emu, uint32_t o, uint32_t value) {
   int g = PlanarGroup(o);
   if (g < 0) return;
   DisplayState& d = emu.display;
@@ -320,7 +320,7 @@ void TwoColourExpand(Emulator& emu, uint32_t o, uint32_t value) {
     Store(p + i, ((value >> (7 - i)) & 1) ? d.gfx[kGfxColour] : d.gfx[kGfxSetReset]);
 }
 
-void PackedPortWrite(Emulator& emu, uint32_t port, uint32_t value) {
+void PackedPortWrite(Machine& emu, uint32_t port, uint32_t value) {
   port &= 0xFFFF;
   if (CommonPortWrite(emu, port, value)) return;
   DisplayState& d = emu.display;
@@ -355,7 +355,7 @@ void PackedPortWrite(Emulator& emu, uint32_t port, uint32_t value) {
   }
 }
 
-uint8_t PackedPortRead(Emulator& emu, uint32_t port) {
+uint8_t PackedPortRead(Machine& emu, uint32_t port) {
   DisplayState& d = emu.display;
   switch (port & 0xFFFF) {
     case kPortSeqIndex: return d.seq_index;
@@ -366,13 +366,13 @@ uint8_t PackedPortRead(Emulator& emu, uint32_t port) {
   }
 }
 
-uint8_t NoRead(Emulator&, uint32_t) { return 0; }
-uint16_t NoRead16(Emulator&, uint32_t) { return 0; }
-void NoWrite(Emulator&, uint32_t, uint32_t) {}
+uint8_t NoRead(Machine&, uint32_t) { return 0; }
+uint16_t NoRead16(Machine&, uint32_t) { return 0; }
+void NoWrite(Machine&, uint32_t, uint32_t) {}
 
 // ---- Mode 5: the LCD arrays rendered into the shown page.
 
-const uint8_t* ResolveLcdArray(Emulator& emu, const char* name, uint32_t want, uint32_t* bytes) {
+const uint8_t* ResolveLcdArray(Machine& emu, const char* name, uint32_t want, uint32_t* bytes) {
   *bytes = 0;
   uint32_t address = LookupIdent(emu, name);
   if (address == 0) return nullptr;
@@ -413,12 +413,33 @@ void RenderLcd(DisplayState& d, uint8_t* page, int source) {
   }
 }
 
+// The I/O mapping the display registers with the memory map: each calls the access routine
+// installed for the video mode.
+Machine& Of(void* ctx) { return *static_cast<Machine*>(ctx); }
+uint8_t IoVmemRead8(void* c, uint32_t o) { return Of(c).display.routines.vmem_read_byte(Of(c), o); }
+uint16_t IoVmemRead16(void* c, uint32_t o) {
+  return Of(c).display.routines.vmem_read_short(Of(c), o);
+}
+void IoVmemWrite8(void* c, uint32_t o, uint32_t v) {
+  Of(c).display.routines.vmem_write_byte(Of(c), o, v);
+}
+void IoVmemWrite16(void* c, uint32_t o, uint32_t v) {
+  Of(c).display.routines.vmem_write_short(Of(c), o, v);
+}
+uint8_t IoPortRead8(void* c, uint32_t p) { return Of(c).display.routines.port_read_byte(Of(c), p); }
+void IoPortWrite8(void* c, uint32_t p, uint32_t v) {
+  Of(c).display.routines.port_write_byte(Of(c), p, v);
+}
+void IoPortWrite16(void* c, uint32_t p, uint32_t v) {
+  Of(c).display.routines.port_write_short(Of(c), p, v);
+}
+
 }  // namespace
 
 DisplayState::DisplayState()
     : routines{NoRead, NoRead16, NoWrite, NoWrite, NoRead, NoWrite, NoWrite} {}
 
-void DisplayInstall(Emulator& emu) {
+void DisplayInstall(Machine& emu) {
   DisplayState& d = emu.display;
   d.mode = emu.opt.video;
   d.packed = d.mode == 3 || d.mode == 4;
@@ -431,10 +452,18 @@ void DisplayInstall(Emulator& emu) {
   }
   EnsurePages(d);
   if (!d.draw) d.draw = d.page_a;
-  if (d.mode == 5) DisplayResolveLcd(emu);
+
+  // The display serves byte and short accesses to display memory and its ports.
+  emu.mem.routine_io = IoHandlers{&emu, IoVmemRead8, IoVmemRead16, IoVmemWrite8, IoVmemWrite16};
+  emu.mem.port_io = IoHandlers{&emu, IoPortRead8, nullptr, IoPortWrite8, IoPortWrite16};
+  if (d.mode == 5) {
+    DisplayResolveLcd(emu);
+    // The window renders the LCD from a copy refreshed at the run loop's check points.
+    emu.hooks.check_point = [](void* ctx) { DisplaySnapshotLcd(*static_cast<Machine*>(ctx)); };
+  }
 }
 
-void DisplayResolveLcd(Emulator& emu) {
+void DisplayResolveLcd(Machine& emu) {
   DisplayState& d = emu.display;
   d.lcd.ram[0] = ResolveLcdArray(emu, "display_ram0", kLcdBytes, &d.lcd.ram_bytes[0]);
   d.lcd.ram[1] = ResolveLcdArray(emu, "display_ram1", kLcdBytes, &d.lcd.ram_bytes[1]);
@@ -444,7 +473,7 @@ void DisplayResolveLcd(Emulator& emu) {
   d.lcd_ready.store(true, std::memory_order_release);
 }
 
-void DisplaySnapshotLcd(Emulator& emu) noexcept {
+void DisplaySnapshotLcd(Machine& emu) noexcept {
   DisplayState& d = emu.display;
   if (d.mode != 5) return;
   for (int source = 0; source < 2; ++source) {
@@ -461,7 +490,7 @@ void DisplaySnapshotLcd(Emulator& emu) noexcept {
   d.lcd_snapshot.visual.store(d.lcd.visual ? *d.lcd.visual : 0, std::memory_order_relaxed);
 }
 
-void DisplayInit(Emulator& emu, uint8_t* page_a, uint8_t* page_b) {
+void DisplayInit(Machine& emu, uint8_t* page_a, uint8_t* page_b) {
   DisplayState& d = emu.display;
   d.page_a = page_a;
   d.page_b = page_b;
@@ -470,7 +499,7 @@ void DisplayInit(Emulator& emu, uint8_t* page_a, uint8_t* page_b) {
   d.shown.store(0);
 }
 
-int DisplayRefresh(Emulator& emu) {
+int DisplayRefresh(Machine& emu) {
   DisplayState& d = emu.display;
   // The first ten calls render nothing, counted from the window's first refresh: ticks before
   // the image is loaded count too, and they are only counted (nothing of the install is read).
@@ -488,7 +517,7 @@ int DisplayRefresh(Emulator& emu) {
   return shown;
 }
 
-void CopyShownPicture(Emulator& emu, uint8_t* out) {
+void CopyShownPicture(Machine& emu, uint8_t* out) {
   DisplayState& d = emu.display;
   const uint8_t* page = d.shown.load() ? d.page_b : d.page_a;
   if (!page) {
@@ -505,7 +534,7 @@ Rgb PaletteColour(uint8_t index) {
   return Rgb{kRgbLevel3[(index >> 5) & 7], kRgbLevel3[(index >> 2) & 7], kRgbLevel2[index & 3]};
 }
 
-void NativeGetPixel2Graph(Emulator& emu) {
+void NativeGetPixel2Graph(Machine& emu) {
   uint32_t& g9 = emu.cpu.g[9];
   const int32_t pixel_number = static_cast<int32_t>(g9);
   g9 = 0xFFFFFFFFu;

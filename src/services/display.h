@@ -7,7 +7,7 @@
 
 namespace korvane {
 
-struct Emulator;
+struct Machine;
 
 constexpr int kPageWidth = 640;
 constexpr int kPageHeight = 820;
@@ -16,13 +16,13 @@ constexpr int kShownHeight = 480;
 
 // The seven display access routines, installed per video mode by DisplayInstall.
 struct DisplayRoutines {
-  uint8_t (*vmem_read_byte)(Emulator&, uint32_t offset);
-  uint16_t (*vmem_read_short)(Emulator&, uint32_t offset);
-  void (*vmem_write_byte)(Emulator&, uint32_t offset, uint32_t value);
-  void (*vmem_write_short)(Emulator&, uint32_t offset, uint32_t value);
-  uint8_t (*port_read_byte)(Emulator&, uint32_t port);
-  void (*port_write_byte)(Emulator&, uint32_t port, uint32_t value);
-  void (*port_write_short)(Emulator&, uint32_t port, uint32_t value);
+  uint8_t (*vmem_read_byte)(Machine&, uint32_t offset);
+  uint16_t (*vmem_read_short)(Machine&, uint32_t offset);
+  void (*vmem_write_byte)(Machine&, uint32_t offset, uint32_t value);
+  void (*vmem_write_short)(Machine&, uint32_t offset, uint32_t value);
+  uint8_t (*port_read_byte)(Machine&, uint32_t port);
+  void (*port_write_byte)(Machine&, uint32_t port, uint32_t value);
+  void (*port_write_short)(Machine&, uint32_t port, uint32_t value);
 };
 
 // Geometry of the monochrome LCD of video mode 5, doubled on screen inside a dotted frame.
@@ -93,24 +93,24 @@ struct DisplayState {
 };
 
 // Installs the access routines of the video mode (options).
-void DisplayInstall(Emulator& emu);
+void DisplayInstall(Machine& emu);
 // Hands the shell's two picture pages to the display; both drawing and shown page become A.
 // Call it before the emulation thread starts.
-void DisplayInit(Emulator& emu, uint8_t* page_a, uint8_t* page_b);
+void DisplayInit(Machine& emu, uint8_t* page_a, uint8_t* page_b);
 // Called on every refresh tick: renders the LCD's latest copy in mode 5 (see
 // DisplaySnapshotLcd); returns 1 when page B is shown.
-int DisplayRefresh(Emulator& emu);
+int DisplayRefresh(Machine& emu);
 // Mode 5, emulation thread: copies display_ram0, display_ram1 and v.visual from guest memory into
 // the copy that DisplayRefresh renders. The run loop calls it when it starts, every 32768
 // instructions and when it ends; DisplayResolveLcd makes the first copy. Does nothing in other
 // modes.
-void DisplaySnapshotLcd(Emulator& emu) noexcept;
+void DisplaySnapshotLcd(Machine& emu) noexcept;
 // Copies the shown page's top 480 rows, row 0 first, as 640 x 480 palette indices. Safe to call
 // from the window thread while the emulation runs.
-void CopyShownPicture(Emulator& emu, uint8_t* out);
+void CopyShownPicture(Machine& emu, uint8_t* out);
 // Finds the LCD arrays of mode 5 in guest memory; DisplayInstall calls it, on the emulation
 // thread, after the image's data regions exist.
-void DisplayResolveLcd(Emulator& emu);
+void DisplayResolveLcd(Machine& emu);
 
 // Red, green and blue of a palette index in the window's 3-3-2 colour cube.
 struct Rgb {

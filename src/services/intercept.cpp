@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/emulator.h"
+#include "services/machine.h"
 #include "services/native_handlers.h"
 
 namespace korvane {
@@ -31,7 +31,7 @@ const IdentEntry* FindIntercept(const ImageState& im, uint32_t t) {
 }
 
 // -di: one line per intercepted call, with the registers handlers read their arguments from.
-void LogIntercept(Emulator& emu, const IdentEntry& e, uint32_t t) {
+void LogIntercept(Machine& emu, const IdentEntry& e, uint32_t t) {
   const char* action = e.handler == nullptr       ? "skipped"
                        : e.flags == kRunsGuestToo ? "handler, then guest"
                                                   : "handler";
@@ -46,7 +46,7 @@ void LogIntercept(Emulator& emu, const IdentEntry& e, uint32_t t) {
 
 }  // namespace
 
-uint32_t CheckInterceptCall(Emulator& emu, uint32_t target) {
+uint32_t CheckInterceptCall(Machine& emu, uint32_t target) {
   const ImageState& im = emu.image;
   if (im.intercept_last < 0) return target;
   const IdentEntry* e = FindIntercept(im, target);
@@ -70,17 +70,27 @@ uint32_t CheckInterceptCall(Emulator& emu, uint32_t target) {
   return 0;
 }
 
-void NativeClearText(Emulator& emu) {
+void NativeClearText(Machine& emu) {
   // Tells the firmware it runs under the emulator.
   uint32_t one = 1;
   if (emu.vars.navigate_msg_mode) std::memcpy(emu.vars.navigate_msg_mode, &one, 4);
   if (emu.vars.korvane_active) *emu.vars.korvane_active = 3;
 }
 
-void NativeInitRtc(Emulator& emu) {
+void NativeInitRtc(Machine& emu) {
   // The emulated clock is present and its backup is good; it offers no time.
   GuestWrite8(emu.mem, LookupIdent(emu, "rtc_present"), 1);
   GuestWrite8(emu.mem, LookupIdent(emu, "rtc_backup_ok"), 1);
+}
+
+void Machine::InstallMachineHooks() {
+  hooks.ctx = this;
+  hooks.intercept_call = [](void* ctx, uint32_t target) {
+    return CheckInterceptCall(*static_cast<Machine*>(ctx), target);
+  };
+  hooks.describe_address = [](void* ctx, uint32_t address) {
+    DescribeAddress(*static_cast<Machine*>(ctx), address);
+  };
 }
 
 }  // namespace korvane

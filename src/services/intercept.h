@@ -6,13 +6,13 @@
 
 namespace korvane {
 
-struct Emulator;
+struct Machine;
 
 struct InterceptState {
   std::string spy_redirect;  // SpyRedirect: a guest routine the current call goes to instead
 };
 
 // The address at which a call to `target` proceeds, or 0 when the call is skipped.
-uint32_t CheckInterceptCall(Emulator& emu, uint32_t target);
+uint32_t CheckInterceptCall(Machine& emu, uint32_t target);
 
 }  // namespace korvane

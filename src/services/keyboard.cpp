@@ -4,7 +4,7 @@
 #include <array>
 #include <cstring>
 
-#include "core/emulator.h"
+#include "services/machine.h"
 #include "platform/keyboard_layout.h"
 #include "services/native_handlers.h"
 
@@ -72,12 +72,12 @@ constexpr std::array<KeyMapRow, kKeyMapRows> MakeKeyMap() {
 constexpr std::array<KeyMapRow, kKeyMapRows> kKeyMap = MakeKeyMap();
 static_assert(kKeyMap[kKeyMapRows - 1].code == 0xE9, "the table ends with F10");
 
-void WriteKeyByte(Emulator& emu, uint32_t address, uint8_t value) {
+void WriteKeyByte(Machine& emu, uint32_t address, uint8_t value) {
   GuestWrite8(emu.mem, address, value);
 }
 
 // Points slot i at `address` (none when 0) with the given expiry and writes `value` there.
-void SetSlot(Emulator& emu, int i, uint32_t address, uint32_t expiry, uint8_t value) {
+void SetSlot(Machine& emu, int i, uint32_t address, uint32_t expiry, uint8_t value) {
   KeySlot& s = emu.keys.slots[i];
   s.used = address != 0;
   s.address = address;
@@ -85,7 +85,7 @@ void SetSlot(Emulator& emu, int i, uint32_t address, uint32_t expiry, uint8_t va
   if (s.used) WriteKeyByte(emu, address, value);
 }
 
-void PressKeyAt(Emulator& emu, const char* name, int value, uint32_t duration, uint32_t now) {
+void PressKeyAt(Machine& emu, const char* name, int value, uint32_t duration, uint32_t now) {
   KeyboardState& k = emu.keys;
   int pair = -1;
   for (int p = 0; p < 8; p += 2) {
@@ -105,7 +105,7 @@ void PressKeyAt(Emulator& emu, const char* name, int value, uint32_t duration, u
 
 // Host location and usable length of `size` guest bytes from `address`, cut at the end of the
 // region that holds the first byte; null when the address lies in no region with storage.
-uint8_t* BoundArea(Emulator& emu, uint32_t address, uint32_t size, uint32_t* usable) {
+uint8_t* BoundArea(Machine& emu, uint32_t address, uint32_t size, uint32_t* usable) {
   *usable = 0;
   int n = FindRegion(emu.mem, address);
   if (n == 0 || emu.mem.regions[n].host == nullptr || size == 0) return nullptr;
@@ -116,7 +116,7 @@ uint8_t* BoundArea(Emulator& emu, uint32_t address, uint32_t size, uint32_t* usa
 }
 
 // Firmware action for a device code: the identifiers to pulse, or an exit request.
-void ActOnCode(Emulator& emu, int code, uint32_t now) {
+void ActOnCode(Machine& emu, int code, uint32_t now) {
   auto press = [&](const char* name, uint32_t duration = kKeyPulseMs) {
     PressKeyAt(emu, name, 1, duration, now);
   };
@@ -167,9 +167,9 @@ void ActOnCode(Emulator& emu, int code, uint32_t now) {
 
 }  // namespace
 
-void PushDeviceKey(Emulator& emu, int code) { emu.keys.pending_device_key.store(code); }
+void PushDeviceKey(Machine& emu, int code) { emu.keys.pending_device_key.store(code); }
 
-void HostKeyDown(Emulator& emu, int virtual_key) {
+void HostKeyDown(Machine& emu, int virtual_key) {
   KeyboardState& k = emu.keys;
   switch (virtual_key) {
     case kVkControl: k.current_mods.store(kModCtrl); return;
@@ -183,12 +183,12 @@ void HostKeyDown(Emulator& emu, int virtual_key) {
   }
 }
 
-void HostKeyUp(Emulator& emu, int virtual_key) {
+void HostKeyUp(Machine& emu, int virtual_key) {
   if (virtual_key == kVkShift || virtual_key == kVkControl || virtual_key == kVkMenu)
     emu.keys.current_mods.store(kModNone);
 }
 
-bool InitEmuKey(Emulator& emu) {
+bool InitEmuKey(Machine& emu) {
   KeyboardState& k = emu.keys;
   const uint32_t n_min = emu.image.n_min, n_max = emu.image.n_max;
   uint32_t span = 0;
@@ -216,7 +216,7 @@ bool InitEmuKey(Emulator& emu) {
   return true;
 }
 
-int NextKey(Emulator& emu) {
+int NextKey(Machine& emu) {
   KeyboardState& k = emu.keys;
   int device = k.pending_device_key.exchange(0);
   if (device != 0) return device;
@@ -235,11 +235,11 @@ int NextKey(Emulator& emu) {
   return 0;
 }
 
-void PressKey(Emulator& emu, const char* name, int value, uint32_t duration_ms) {
+void PressKey(Machine& emu, const char* name, int value, uint32_t duration_ms) {
   PressKeyAt(emu, name, value, duration_ms, ReadSystemTimer(emu));
 }
 
-void NativeReadKeys(Emulator& emu) {
+void NativeReadKeys(Machine& emu) {
   KeyboardState& k = emu.keys;
   if (k.before_read) k.before_read(emu, k.before_read_context);
   const uint32_t now = ReadSystemTimer(emu);

@@ -6,7 +6,7 @@
 
 namespace korvane {
 
-struct Emulator;
+struct Machine;
 
 constexpr int kKeySlots = 12;
 constexpr int kOnKeySlot = 10;     // carries `onkey`
@@ -52,23 +52,23 @@ struct KeyboardState {
 
   // Called by x$readkeys before it looks at the input words; the headless runner feeds its
   // key script from here so that key delivery follows the firmware's own polling.
-  void (*before_read)(Emulator&, void* context) = nullptr;
+  void (*before_read)(Machine&, void* context) = nullptr;
   void* before_read_context = nullptr;
 };
 
 // Called by the window (and the runner's key script) on the host side.
-void PushDeviceKey(Emulator& emu, int code);
-void HostKeyDown(Emulator& emu, int virtual_key);
-void HostKeyUp(Emulator& emu, int virtual_key);
+void PushDeviceKey(Machine& emu, int code);
+void HostKeyDown(Machine& emu, int virtual_key);
+void HostKeyUp(Machine& emu, int virtual_key);
 
 // The keyboard phase of start-up.
-bool InitEmuKey(Emulator& emu);
+bool InitEmuKey(Machine& emu);
 
 // The device code of the pending key (device key first, then the host key through the mapping
 // table), or 0; the key it took is cleared.
-int NextKey(Emulator& emu);
+int NextKey(Machine& emu);
 // Pulses the key identifier `name`: its byte for one x$readkeys call, its twin and `onkey`
 // for `duration_ms`. Dropped when all four slot pairs are busy.
-void PressKey(Emulator& emu, const char* name, int value, uint32_t duration_ms);
+void PressKey(Machine& emu, const char* name, int value, uint32_t duration_ms);
 
 }  // namespace korvane

@@ -4,46 +4,46 @@
 
 namespace korvane {
 
-struct Emulator;
+struct Machine;
 
 // Intercept dispatch and clock.
-void NativeClearText(Emulator& emu);
-void NativeInitRtc(Emulator& emu);
+void NativeClearText(Machine& emu);
+void NativeInitRtc(Machine& emu);
 
 // Keyboard.
-void NativeReadKeys(Emulator& emu);
+void NativeReadKeys(Machine& emu);
 
 // Display.
-void NativeGetPixel2Graph(Emulator& emu);
+void NativeGetPixel2Graph(Machine& emu);
 
 // Serial ports.
-void NativeInitPorts(Emulator& emu);
-void NativeInitPort(Emulator& emu);
-void NativeReadPort(Emulator& emu);
-void NativeWritePort(Emulator& emu);
-void NativeStatusPort(Emulator& emu);
+void NativeInitPorts(Machine& emu);
+void NativeInitPort(Machine& emu);
+void NativeReadPort(Machine& emu);
+void NativeWritePort(Machine& emu);
+void NativeStatusPort(Machine& emu);
 
 // File and directory services: one handler per operation, shared by the _filemem, _filedsk
 // and _fileport names.
-void NativeFileFormat(Emulator& emu);
-void NativeFileOpen(Emulator& emu);
-void NativeFileCreate(Emulator& emu);
-void NativeFileRead(Emulator& emu);
-void NativeFileReadline(Emulator& emu);
-void NativeFileWrite(Emulator& emu);
-void NativeFileSeek(Emulator& emu);
-void NativeFileClose(Emulator& emu);
-void NativeFileShutdown(Emulator& emu);
-void NativeFileDelete(Emulator& emu);
-void NativeFileRename(Emulator& emu);
-void NativeFileChangeDir(Emulator& emu);
-void NativeFileStartParseDir(Emulator& emu);
-void NativeFileChangeParseDir(Emulator& emu);
-void NativeFileMakeDir(Emulator& emu);
-void NativeFileReadDir(Emulator& emu);
-void NativeFileStringDir(Emulator& emu);
-void NativeFileExists(Emulator& emu);
-void NativeFileDefineDrive(Emulator& emu);
-void NativeFileInit(Emulator& emu);
+void NativeFileFormat(Machine& emu);
+void NativeFileOpen(Machine& emu);
+void NativeFileCreate(Machine& emu);
+void NativeFileRead(Machine& emu);
+void NativeFileReadline(Machine& emu);
+void NativeFileWrite(Machine& emu);
+void NativeFileSeek(Machine& emu);
+void NativeFileClose(Machine& emu);
+void NativeFileShutdown(Machine& emu);
+void NativeFileDelete(Machine& emu);
+void NativeFileRename(Machine& emu);
+void NativeFileChangeDir(Machine& emu);
+void NativeFileStartParseDir(Machine& emu);
+void NativeFileChangeParseDir(Machine& emu);
+void NativeFileMakeDir(Machine& emu);
+void NativeFileReadDir(Machine& emu);
+void NativeFileStringDir(Machine& emu);
+void NativeFileExists(Machine& emu);
+void NativeFileDefineDrive(Machine& emu);
+void NativeFileInit(Machine& emu);
 
 }  // namespace korvane

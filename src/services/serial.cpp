@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "core/emulator.h"
+#include "services/machine.h"
 #include "services/native_handlers.h"
 
 namespace korvane {
@@ -23,7 +23,7 @@ constexpr const char* kSpyWrite = "x$insert_spy_ports_WRITE";
 // The common start of the per-port routines: g9 := 0, then the COM number of the port whose
 // variable g7 points at, or 0 when the port is unknown or not connected. An address of 0 is
 // never a port: it stands for a variable the executable lacks.
-int LookupPort(Emulator& emu, uint32_t* port) {
+int LookupPort(Machine& emu, uint32_t* port) {
   emu.cpu.g[kRegG9] = 0;
   uint32_t addr = emu.cpu.g[kRegG7];
   if (addr == 0) return 0;
@@ -37,7 +37,7 @@ int LookupPort(Emulator& emu, uint32_t* port) {
   return 0;
 }
 
-SerialLineSettings ReadLineSettings(Emulator& emu, uint32_t port) {
+SerialLineSettings ReadLineSettings(Machine& emu, uint32_t port) {
   MemoryMap& m = emu.mem;
   SerialLineSettings s;
   s.baud = GuestRead32(m, port + kPortBaud);
@@ -55,7 +55,7 @@ SerialLineSettings ReadLineSettings(Emulator& emu, uint32_t port) {
 
 // Opens COM n's device (or its pseudo-terminal) and applies `s`. Returns the descriptor, or
 // -1 when the device does not open or refuses the settings; nothing is left open then.
-int OpenCom(Emulator& emu, int com, const SerialLineSettings& s) {
+int OpenCom(Machine& emu, int com, const SerialLineSettings& s) {
   SerialState& serial = emu.serial;
   std::string path = ComDevicePath(serial, com);
   if (path == kPtyDevice) {
@@ -82,7 +82,7 @@ int OpenCom(Emulator& emu, int com, const SerialLineSettings& s) {
 // transfer runs only on a port the firmware marked open, and its outcome goes to the flag and
 // g9; only a transfer that happened reaches the firmware's spy routine.
 template <typename Transfer>
-void TransferOnPort(Emulator& emu, const char* spy, Transfer transfer) {
+void TransferOnPort(Machine& emu, const char* spy, Transfer transfer) {
   uint32_t port = 0;
   int com = LookupPort(emu, &port);
   if (com == 0) return;
@@ -122,7 +122,7 @@ SerialState::~SerialState() {
   }
 }
 
-void NativeInitPorts(Emulator& emu) {
+void NativeInitPorts(Machine& emu) {
   // Closing, not just forgetting, the handles: an exclusive device left open would refuse the
   // next x$init_port on the same COM number.
   for (int com = 1; com <= kComCount; ++com) CloseComHandle(emu.serial, com);
@@ -131,7 +131,7 @@ void NativeInitPorts(Emulator& emu) {
   }
 }
 
-void NativeInitPort(Emulator& emu) {
+void NativeInitPort(Machine& emu) {
   uint32_t port = 0;
   int com = LookupPort(emu, &port);
   if (com == 0) return;
@@ -147,7 +147,7 @@ void NativeInitPort(Emulator& emu) {
   emu.intercept.spy_redirect = kSpyInit;
 }
 
-void NativeWritePort(Emulator& emu) {
+void NativeWritePort(Machine& emu) {
   TransferOnPort(emu, kSpyWrite, [&emu](int handle, uint32_t port) {
     uint8_t c = GuestRead8(emu.mem, port + kPortSend);
     // A port the firmware marks open but whose handle is closed (x$init_ports ran since) fails.
@@ -155,7 +155,7 @@ void NativeWritePort(Emulator& emu) {
   });
 }
 
-void NativeReadPort(Emulator& emu) {
+void NativeReadPort(Machine& emu) {
   TransferOnPort(emu, kSpyRead, [&emu](int handle, uint32_t port) {
     uint8_t c = 0;
     // Field 24 changes only when a character actually arrived.
@@ -165,6 +165,6 @@ void NativeReadPort(Emulator& emu) {
   });
 }
 
-void NativeStatusPort(Emulator& emu) { emu.cpu.g[kRegG9] = 0; }
+void NativeStatusPort(Machine& emu) { emu.cpu.g[kRegG9] = 0; }
 
 }  // namespace korvane

@@ -8,7 +8,7 @@
 
 namespace korvane {
 
-struct Emulator;
+struct Machine;
 
 constexpr int kGuestPortCount = 4;  // port1..port4
 constexpr int kComCount = 4;        // COM1..COM4

@@ -1,7 +1,7 @@
 // Where the window's keys go: the keyboard emulation of the running emulator.
 #include "shell/key_target.h"
 
-#include "core/emulator.h"
+#include "driver/emulator.h"
 #include "services/keyboard.h"
 
 namespace korvane::shell {

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/emulator.h"
+#include "driver/emulator.h"
 #include "shell/key_panel.h"
 #include "shell/key_target.h"
 #include "shell/stored_params.h"

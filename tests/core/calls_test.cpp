@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/calls.h"
-#include "core/emulator.h"
+#include "driver/emulator.h"
 #include "core/handlers.h"
 #include "core/heap.h"
 #include "support/snippet.h"
@@ -42,7 +42,7 @@ class CallsTest : public ::testing::Test {
   void SetR(unsigned n, uint32_t v) { WriteReg(emu.cpu, n, v); }
 
   // Runs a handler as the run loop would for the instruction at ip; true when the run ended.
-  bool Exec(void (*handler)(Emulator&), uint32_t length = 4) {
+  bool Exec(void (*handler)(Processor&), uint32_t length = 4) {
     emu.cpu.length = length;
     try {
       handler(emu);
@@ -191,7 +191,7 @@ TEST_F(CallsTest, RegisterServiceIgnoresNumbersPastTheTable) {
 TEST_F(CallsTest, RejectedControlInstructions) {
   struct Row {
     const char* why;
-    void (*handler)(Emulator&);
+    void (*handler)(Processor&);
     bool fatal;
   };
   const Row rows[] = {

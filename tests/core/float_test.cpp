@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "core/calls.h"
-#include "core/emulator.h"
+#include "driver/emulator.h"
 #include "core/handlers.h"
 #include "support/snippet.h"
 
@@ -15,7 +15,7 @@ namespace korvane {
 namespace {
 
 using ::testing::HasSubstr;
-using Handler = void (*)(Emulator&);
+using Handler = void (*)(Processor&);
 
 constexpr uint32_t kStack = 0xF000;
 constexpr float kInf = std::numeric_limits<float>::infinity();

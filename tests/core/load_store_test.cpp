@@ -156,28 +156,28 @@ struct Call {
 };
 std::vector<Call>* g_calls = nullptr;  // the test's recorder, set for one run
 
-uint8_t VmemReadByte(Emulator&, uint32_t off) {
+uint8_t VmemReadByte(Machine&, uint32_t off) {
   g_calls->push_back({"VmemReadByte", off, 0});
   return 0x9C;
 }
-uint16_t VmemReadShort(Emulator&, uint32_t off) {
+uint16_t VmemReadShort(Machine&, uint32_t off) {
   g_calls->push_back({"VmemReadShort", off, 0});
   return 0x8123;
 }
-void VmemWriteByte(Emulator&, uint32_t off, uint32_t v) {
+void VmemWriteByte(Machine&, uint32_t off, uint32_t v) {
   g_calls->push_back({"VmemWriteByte", off, v});
 }
-void VmemWriteShort(Emulator&, uint32_t off, uint32_t v) {
+void VmemWriteShort(Machine&, uint32_t off, uint32_t v) {
   g_calls->push_back({"VmemWriteShort", off, v});
 }
-uint8_t PortReadByte(Emulator&, uint32_t port) {
+uint8_t PortReadByte(Machine&, uint32_t port) {
   g_calls->push_back({"PortReadByte", port, 0});
   return 0xF0;
 }
-void PortWriteByte(Emulator&, uint32_t port, uint32_t v) {
+void PortWriteByte(Machine&, uint32_t port, uint32_t v) {
   g_calls->push_back({"PortWriteByte", port, v});
 }
-void PortWriteShort(Emulator&, uint32_t port, uint32_t v) {
+void PortWriteShort(Machine&, uint32_t port, uint32_t v) {
   g_calls->push_back({"PortWriteShort", port, v});
 }
 

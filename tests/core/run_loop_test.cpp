@@ -270,7 +270,7 @@ TEST(RunLoop, HostStopAndPauseAreHonouredAtCheckPoints) {
 }
 
 // A display port routine that asks for the end of the run, as an exit key does.
-void ExitOnPortWrite(Emulator& emu, uint32_t, uint32_t value) { RequestExit(emu, value); }
+void ExitOnPortWrite(Machine& emu, uint32_t, uint32_t value) { RequestExit(emu, value); }
 
 TEST(RunLoop, ExitRequestEndsTheLoopAfterThatInstruction) {
   for (int code : {1, 2}) {

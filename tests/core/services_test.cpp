@@ -8,7 +8,7 @@
 #include <limits>
 
 #include "core/calls.h"
-#include "core/emulator.h"
+#include "driver/emulator.h"
 #include "core/handlers.h"
 #include "core/heap.h"
 #include "support/snippet.h"

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "core/emulator.h"
+#include "driver/emulator.h"
 #include "core/workload_firmware.h"
 #include "support/snippet.h"
 

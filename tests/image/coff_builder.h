@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "core/emulator.h"
+#include "driver/emulator.h"
 
 namespace korvane::test {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/emulator.h"
+#include "driver/emulator.h"
 #include "services/display.h"
 #include "services/native_handlers.h"
 

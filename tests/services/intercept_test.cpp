@@ -52,7 +52,7 @@ struct Fixture {
     // Stand-in for the serial handler: reports success and asks for the spy routine.
     for (auto& e : emu.image.idents) {
       if (std::string(e.name) == "x$write_port") {
-        e.handler = [](Emulator& em) {
+        e.handler = [](Machine& em) {
           em.cpu.g[9] = 1;
           em.intercept.spy_redirect = "x$insert_spy_ports_WRITE";
         };

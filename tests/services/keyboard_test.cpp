@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "core/emulator.h"
+#include "driver/emulator.h"
 #include "platform/keyboard_layout.h"
 #include "services/keyboard.h"
 #include "services/native_handlers.h"

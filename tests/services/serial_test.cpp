@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "core/emulator.h"
+#include "driver/emulator.h"
 #include "services/native_handlers.h"
 #include "support/host_io.h"
 
@@ -111,7 +111,7 @@ class SerialPorts : public ::testing::Test {
   }
 
   // Calls a port routine the way the firmware does: g7 = the port variable, g9 garbage.
-  void Call(void (*handler)(Emulator&), uint32_t port) {
+  void Call(void (*handler)(Machine&), uint32_t port) {
     emu().intercept.spy_redirect.clear();
     emu().cpu.g[7] = port;
     emu().cpu.g[9] = 0xDEAD;
@@ -292,7 +292,7 @@ TEST_F(SerialPorts, UnknownOrUnmappedPortsReturnZeroAndTouchNothing) {
       {0, "address 0 must not match the missing port3"},
       {PortAddr(0) + 1, "one byte into port1"},
   };
-  void (*const handlers[])(Emulator&) = {NativeInitPort, NativeReadPort, NativeWritePort,
+  void (*const handlers[])(Machine&) = {NativeInitPort, NativeReadPort, NativeWritePort,
                                          NativeStatusPort};
   for (int i = 0; i < kGuestPortCount; ++i) {
     SetPort(PortAddr(i), PortVar{});

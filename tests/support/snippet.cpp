@@ -104,7 +104,7 @@ std::unique_ptr<SnippetRun> RunSnippet(const std::string& asm_body, uint64_t max
   try {
     StartUp(*run);
     if (options.before_run) options.before_run(*run);
-    RunLoop(*run);
+    RunPhase(*run);
   } catch (const EmuExitSignal&) {
     run->ended_by_exit = true;
   }

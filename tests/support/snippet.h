@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "as/assembler.h"
-#include "core/emulator.h"
+#include "driver/emulator.h"
 
 namespace korvane::test {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/emulator.h"
+#include "driver/emulator.h"
 #include "platform/png.h"
 #include "services/native_handlers.h"
 #include "support/firmware_project.h"

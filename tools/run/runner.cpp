@@ -13,7 +13,7 @@
 #include <mutex>
 #include <thread>
 
-#include "core/emulator.h"
+#include "driver/emulator.h"
 #include "driver/project_line.h"
 
 namespace korvane::run {

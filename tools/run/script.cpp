@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "core/emulator.h"
+#include "driver/emulator.h"
 #include "platform/keyboard_layout.h"
 #include "platform/png.h"
 #include "runner.h"
@@ -143,7 +143,7 @@ bool ParseToken(const std::string& token, ScriptStep& step, std::string& error) 
 // True when time a lies before time b (system_timer wraps, so by signed difference).
 bool Before(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) < 0; }
 
-void FeederHook(Emulator& emu, void* context) {
+void FeederHook(Machine& emu, void* context) {
   static_cast<KeyFeeder*>(context)->OnReadKeys(emu);
 }
 
@@ -190,7 +190,7 @@ void KeyFeeder::Install(Emulator& emu) {
   emu.keys.before_read_context = this;
 }
 
-void KeyFeeder::OnReadKeys(Emulator& emu) {
+void KeyFeeder::OnReadKeys(Machine& emu) {
   const uint32_t now = ReadSystemTimer(emu);
   if (awaiting_take_) {
     if (emu.keys.pending_device_key.load() != 0 || emu.keys.pending_host_key.load() != 0) {

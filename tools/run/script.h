@@ -9,6 +9,7 @@
 
 namespace korvane {
 struct Emulator;
+struct Machine;
 }
 
 namespace korvane::run {
@@ -52,7 +53,7 @@ class KeyFeeder {
   size_t steps_done() const { return next_; }
   bool finished() const { return next_ == steps_.size() && !awaiting_take_; }
   // Runs at the start of each x$readkeys call.
-  void OnReadKeys(Emulator& emu);
+  void OnReadKeys(Machine& emu);
 
  private:
   std::vector<ScriptStep> steps_;

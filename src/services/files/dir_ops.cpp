@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "core/emulator.h"
+#include "services/machine.h"
 #include "core/heap.h"
 #include "services/files/file_common.h"
 #include "services/native_handlers.h"
@@ -32,7 +32,7 @@ struct Gathered {
 // The DOS date widened to a word; the all-ones date stands for "none" and widens to -1.
 uint32_t WideDate(uint16_t date) { return date == 0xFFFF ? 0xFFFFFFFFu : date; }
 
-void WriteRecord(Emulator& emu, uint32_t a, const Gathered& g) {
+void WriteRecord(Machine& emu, uint32_t a, const Gathered& g) {
   MemoryMap& m = emu.mem;
   GuestWrite(m, a + DirEntryRecord::kName, g.name, kPackedNameBytes);
   GuestWrite8(m, a + DirEntryRecord::kAttrByte, g.attributes);
@@ -56,14 +56,14 @@ void WriteRecord(Emulator& emu, uint32_t a, const Gathered& g) {
 
 }  // namespace
 
-void NativeFileStartParseDir(Emulator& emu) {
+void NativeFileStartParseDir(Machine& emu) {
   int drive = DriveCheck(emu);
   if (drive < 0) return;
   emu.files.parse_drive = drive;
   emu.files.parse_path = emu.files.drives[drive].current;
 }
 
-void NativeFileChangeParseDir(Emulator& emu) {
+void NativeFileChangeParseDir(Machine& emu) {
   if (DriveCheck(emu) < 0) return;
   std::string name = ReadPackedName(emu, ReadField(emu, FileRequest::kAddress));
   std::string& path = emu.files.parse_path;
@@ -74,7 +74,7 @@ void NativeFileChangeParseDir(Emulator& emu) {
   }
 }
 
-void NativeFileChangeDir(Emulator& emu) {
+void NativeFileChangeDir(Machine& emu) {
   // The request's drive serves only the check: the parse drive is the one that changes.
   if (DriveCheck(emu) < 0) return;
   std::string name = ReadPackedName(emu, ReadField(emu, FileRequest::kAddress));
@@ -87,14 +87,14 @@ void NativeFileChangeDir(Emulator& emu) {
   }
 }
 
-void NativeFileMakeDir(Emulator& emu) {
+void NativeFileMakeDir(Machine& emu) {
   if (DriveCheck(emu) < 0) return;
   std::string name = ReadPackedName(emu, ReadField(emu, FileRequest::kAddress));
   emu.files.parse_path = JoinPath(emu.files.parse_path, name);
   HostMakeDir(emu.files.host, emu.files.parse_path);
 }
 
-void NativeFileReadDir(Emulator& emu) {
+void NativeFileReadDir(Machine& emu) {
   if (DriveCheck(emu) < 0) return;
   FileState& fs = emu.files;
   int32_t maximum = static_cast<int32_t>(ReadField(emu, FileRequest::kCount));
@@ -155,7 +155,7 @@ void NativeFileReadDir(Emulator& emu) {
   WriteField(emu, FileRequest::kCount, delivered);
 }
 
-void NativeFileStringDir(Emulator& emu) {
+void NativeFileStringDir(Machine& emu) {
   FileState& fs = emu.files;
   if (fs.string_dir_block == 0) fs.string_dir_block = HeapAllocate(emu, kStringDirBytes);
   uint32_t result = 0;
@@ -172,7 +172,7 @@ void NativeFileStringDir(Emulator& emu) {
   SetResult(emu, result != 0);
 }
 
-void NativeFileExists(Emulator& emu) {
+void NativeFileExists(Machine& emu) {
   int drive = DriveCheck(emu);
   if (drive < 0) return;
   // The drive counts only when a search of its root finds a first entry: an empty drive

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "core/emulator.h"
+#include "services/machine.h"
 #include "services/files/file_common.h"
 #include "services/native_handlers.h"
 
@@ -18,7 +18,7 @@ namespace {
 constexpr uint8_t kCR = 13;
 constexpr uint8_t kLF = 10;
 
-void FailOpen(Emulator& emu, uint32_t code) {
+void FailOpen(Machine& emu, uint32_t code) {
   WriteField(emu, FileRequest::kHandle, kNoHandle);
   WriteField(emu, FileRequest::kSize, 0);
   WriteField(emu, FileRequest::kPosition, 0);
@@ -28,7 +28,7 @@ void FailOpen(Emulator& emu, uint32_t code) {
 
 // The request's data buffer as host memory, clipped at the end of the region that holds its
 // first byte; a negative count gives an empty buffer.
-uint8_t* TransferBuffer(Emulator& emu, uint32_t* length) {
+uint8_t* TransferBuffer(Machine& emu, uint32_t* length) {
   int32_t count = static_cast<int32_t>(ReadField(emu, FileRequest::kCount));
   uint32_t avail = 0;
   uint8_t* p = TranslateAddress(emu.mem, ReadField(emu, FileRequest::kAddress), &avail);
@@ -36,7 +36,7 @@ uint8_t* TransferBuffer(Emulator& emu, uint32_t* length) {
   return p;
 }
 
-void Advance(Emulator& emu, uint32_t transferred, uint32_t consumed) {
+void Advance(Machine& emu, uint32_t transferred, uint32_t consumed) {
   WriteField(emu, FileRequest::kCount, transferred);
   uint32_t pos = ReadField(emu, FileRequest::kPosition);
   WriteField(emu, FileRequest::kPosition, pos + transferred + consumed);
@@ -73,7 +73,7 @@ int ByteAt(int fd, off_t at) {
 
 }  // namespace
 
-void NativeFileOpen(Emulator& emu) {
+void NativeFileOpen(Machine& emu) {
   if (DriveCheck(emu) < 0) return;
   std::string name = ReadPackedName(emu, ReadField(emu, FileRequest::kAddress));
   int slot = OpenIntoSlot(emu, JoinPath(emu.files.parse_path, name));
@@ -89,7 +89,7 @@ void NativeFileOpen(Emulator& emu) {
   SetResult(emu, true);
 }
 
-void NativeFileCreate(Emulator& emu) {
+void NativeFileCreate(Machine& emu) {
   if (DriveCheck(emu) < 0) return;
   std::string name = ReadPackedName(emu, ReadField(emu, FileRequest::kAddress));
   std::string path = JoinPath(emu.files.parse_path, name);
@@ -116,7 +116,7 @@ void NativeFileCreate(Emulator& emu) {
   FailOpen(emu, kErrHost);
 }
 
-void NativeFileRead(Emulator& emu) {
+void NativeFileRead(Machine& emu) {
   if (DriveCheck(emu) < 0) return;
   OpenFileSlot* slot = RequestSlot(emu);
   uint32_t n = 0;
@@ -124,7 +124,7 @@ void NativeFileRead(Emulator& emu) {
   Advance(emu, slot ? ReadFully(slot->fd, p, n) : 0, 0);
 }
 
-void NativeFileReadline(Emulator& emu) {
+void NativeFileReadline(Machine& emu) {
   if (DriveCheck(emu) < 0) return;
   OpenFileSlot* slot = RequestSlot(emu);
   if (slot == nullptr || static_cast<int32_t>(ReadField(emu, FileRequest::kCount)) < 0) {
@@ -165,7 +165,7 @@ void NativeFileReadline(Emulator& emu) {
   Advance(emu, stored, consumed);
 }
 
-void NativeFileWrite(Emulator& emu) {
+void NativeFileWrite(Machine& emu) {
   if (DriveCheck(emu) < 0) return;
   OpenFileSlot* slot = RequestSlot(emu);
   uint32_t n = 0;
@@ -173,7 +173,7 @@ void NativeFileWrite(Emulator& emu) {
   Advance(emu, (slot && slot->mode == 1) ? WriteFully(slot->fd, p, n) : 0, 0);
 }
 
-void NativeFileSeek(Emulator& emu) {
+void NativeFileSeek(Machine& emu) {
   if (DriveCheck(emu) < 0) return;
   OpenFileSlot* slot = RequestSlot(emu);
   int32_t target = static_cast<int32_t>(ReadField(emu, FileRequest::kCount));
@@ -184,7 +184,7 @@ void NativeFileSeek(Emulator& emu) {
   WriteField(emu, FileRequest::kPosition, result);
 }
 
-void NativeFileClose(Emulator& emu) {
+void NativeFileClose(Machine& emu) {
   if (DriveCheck(emu) < 0) return;
   OpenFileSlot* slot = RequestSlot(emu);
   if (slot == nullptr) return;
@@ -203,13 +203,13 @@ void NativeFileClose(Emulator& emu) {
   FreeSlot(*slot);
 }
 
-void NativeFileDelete(Emulator& emu) {
+void NativeFileDelete(Machine& emu) {
   if (DriveCheck(emu) < 0) return;
   std::string name = ReadPackedName(emu, ReadField(emu, FileRequest::kAddress));
   HostDeleteFile(emu.files.host, JoinPath(emu.files.parse_path, name));
 }
 
-void NativeFileRename(Emulator& emu) {
+void NativeFileRename(Machine& emu) {
   if (DriveCheck(emu) < 0) return;
   std::string old_name = ReadPackedName(emu, ReadField(emu, FileRequest::kAddress));
   std::string new_name = ReadPackedName(emu, ReadField(emu, FileRequest::kCount));

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "core/emulator.h"
+#include "services/machine.h"
 #include "services/files/file_common.h"
 #include "services/native_handlers.h"
 
@@ -13,29 +13,29 @@ namespace korvane {
 
 namespace files {
 
-uint32_t ReadField(Emulator& emu, uint32_t offset) {
+uint32_t ReadField(Machine& emu, uint32_t offset) {
   return GuestRead32(emu.mem, emu.cpu.g[7] + offset);
 }
 
-void WriteField(Emulator& emu, uint32_t offset, uint32_t value) {
+void WriteField(Machine& emu, uint32_t offset, uint32_t value) {
   GuestWrite32(emu.mem, emu.cpu.g[7] + offset, value);
 }
 
-static uint8_t* ErrnumLocation(Emulator& emu) {
+static uint8_t* ErrnumLocation(Machine& emu) {
   return emu.vars.file_errnum ? emu.vars.file_errnum : emu.files.errnum_fallback;
 }
 
-uint32_t GetErrnum(Emulator& emu) {
+uint32_t GetErrnum(Machine& emu) {
   uint32_t v;
   std::memcpy(&v, ErrnumLocation(emu), 4);
   return v;
 }
 
-void SetErrnum(Emulator& emu, uint32_t code) { std::memcpy(ErrnumLocation(emu), &code, 4); }
+void SetErrnum(Machine& emu, uint32_t code) { std::memcpy(ErrnumLocation(emu), &code, 4); }
 
-void SetResult(Emulator& emu, bool ok) { emu.cpu.g[9] = ok ? 1 : 0; }
+void SetResult(Machine& emu, bool ok) { emu.cpu.g[9] = ok ? 1 : 0; }
 
-int DriveCheck(Emulator& emu) {
+int DriveCheck(Machine& emu) {
   uint32_t letter = ReadField(emu, FileRequest::kDrive);
   int drive = -1;
   if (letter >= 'A' && letter <= 'D') {
@@ -52,20 +52,20 @@ int DriveCheck(Emulator& emu) {
   return pass ? drive : -1;
 }
 
-std::string ReadPackedName(Emulator& emu, uint32_t a) {
+std::string ReadPackedName(Machine& emu, uint32_t a) {
   uint8_t packed[kPackedNameBytes];
   GuestRead(emu.mem, a, packed, kPackedNameBytes);
   return PackedNameToHost(packed);
 }
 
-OpenFileSlot* RequestSlot(Emulator& emu) {
+OpenFileSlot* RequestSlot(Machine& emu) {
   uint32_t handle = ReadField(emu, FileRequest::kHandle);
   if (handle >= static_cast<uint32_t>(kOpenFileSlots)) return nullptr;
   OpenFileSlot& slot = emu.files.slots[handle];
   return slot.fd >= 0 ? &slot : nullptr;
 }
 
-int OpenIntoSlot(Emulator& emu, const std::string& path) {
+int OpenIntoSlot(Machine& emu, const std::string& path) {
   for (int i = 0; i < kOpenFileSlots; ++i) {
     OpenFileSlot& slot = emu.files.slots[i];
     if (slot.fd >= 0) continue;
@@ -178,12 +178,12 @@ bool PatternMatches(const uint8_t entry[kPackedNameBytes], const uint8_t pattern
   return true;
 }
 
-void InitFileServices(Emulator& emu) {
+void InitFileServices(Machine& emu) {
   NativeFileInit(emu);
   emu.files.initialised = true;
 }
 
-void NativeFileInit(Emulator& emu) {
+void NativeFileInit(Machine& emu) {
   const char* list = emu.opt.drive_list;
   size_t len = strnlen(list, kDriveListSize);
   for (int i = 0; i < kDriveCount; ++i) {
@@ -199,13 +199,13 @@ void NativeFileInit(Emulator& emu) {
   }
 }
 
-void NativeFileFormat(Emulator& emu) {
+void NativeFileFormat(Machine& emu) {
   files::SetErrnum(emu, files::kErrFormat);
   files::SetResult(emu, false);
 }
 
-void NativeFileShutdown(Emulator& emu) { files::SetResult(emu, true); }
+void NativeFileShutdown(Machine& emu) { files::SetResult(emu, true); }
 
-void NativeFileDefineDrive(Emulator& emu) { files::DriveCheck(emu); }
+void NativeFileDefineDrive(Machine& emu) { files::DriveCheck(emu); }
 
 }  // namespace korvane

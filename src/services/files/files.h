@@ -8,7 +8,7 @@
 
 namespace korvane {
 
-struct Emulator;
+struct Machine;
 
 constexpr int kDriveCount = 10;          // A B C D P Q R S T U
 constexpr int kOpenFileSlots = 10;
@@ -76,7 +76,7 @@ struct FileState {
 };
 
 // Initialises the file services once at start-up (the routine behind x$init_filemem).
-void InitFileServices(Emulator& emu);
+void InitFileServices(Machine& emu);
 
 // Packed 8.3 name to host name: "\" for blanks, "." and "..", else NAME.EXT without blanks.
 std::string PackedNameToHost(const uint8_t packed[kPackedNameBytes]);

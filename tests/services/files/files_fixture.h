@@ -13,7 +13,7 @@
 #include <sstream>
 #include <string>
 
-#include "core/emulator.h"
+#include "driver/emulator.h"
 #include "core/heap.h"
 #include "services/files/files.h"
 #include "services/native_handlers.h"
@@ -85,7 +85,7 @@ class FilesTest : public ::testing::Test {
   }
 
   // Runs a handler the way the intercept does: g9 starts as something else.
-  void Call(void (*handler)(Emulator&)) {
+  void Call(void (*handler)(Machine&)) {
     emu().cpu.g[9] = 0xBAD;
     handler(emu());
   }

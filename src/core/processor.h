@@ -1,0 +1,48 @@
+// The processor layer's part of an emulator: the i960 state, the memory map, the run loop's
+// state, the log, the exit state and the options, plus the hooks through which the processor
+// reaches the machine around it. The processor never calls upward: whatever sits above it
+// (intercepted routines, display I/O, work at check points) registers itself here.
+#pragma once
+
+#include <cstdint>
+
+#include "core/cpu_state.h"
+#include "core/exit.h"
+#include "core/faults.h"
+#include "core/log.h"
+#include "core/memory_map.h"
+#include "core/options.h"
+#include "core/run_loop.h"
+
+namespace korvane {
+
+// Hooks the processor calls. Each takes the context registered with it; a null hook does
+// nothing (a call then proceeds at its own target).
+struct ProcessorHooks {
+  void* ctx = nullptr;
+  // Every procedure call passes its target here before a frame is built. Returns the address
+  // at which the call proceeds, or 0 when the call is skipped.
+  uint32_t (*intercept_call)(void* ctx, uint32_t target) = nullptr;
+  // Run at the run loop's check points every 32768 instructions, before host controls are
+  // looked at.
+  void (*check_point)(void* ctx) = nullptr;
+  // Writes where a code address lies ("IP=...=module+0x..") to the log for state reports;
+  // nothing when no module holds it.
+  void (*describe_address)(void* ctx, uint32_t address) = nullptr;
+};
+
+struct Processor {
+  Processor() = default;
+  Processor(const Processor&) = delete;
+  Processor& operator=(const Processor&) = delete;
+
+  Log log;
+  Options opt;
+  ExitState exit;
+  CpuState cpu;
+  MemoryMap mem;
+  RunState run;
+  ProcessorHooks hooks;
+};
+
+}  // namespace korvane

@@ -1,0 +1,27 @@
+// The Emulator: all state of one emulation run, composed from the processor and the machine
+// around it, so tests and tools can create fresh instances.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "driver/emu_main.h"
+#include "driver/options.h"
+#include "services/machine.h"
+
+namespace korvane {
+
+struct Emulator : Machine {
+  // The argument vector of the run (the project line's words); argv points into args.
+  void SetArgs(const std::vector<std::string>& words) {
+    args = words;
+    argv.clear();
+    for (auto& w : args) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    argv.pop_back();
+  }
+  std::vector<std::string> args;
+  std::vector<char*> argv;
+};
+
+}  // namespace korvane
