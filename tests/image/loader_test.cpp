@@ -40,7 +40,7 @@ bool CopyFixture(const ProjectDir& dir, const std::string& relative) {
 // .data); korvane_version holds 7.
 TEST(LoaderFixtures, SampleLoadsWithModulesInterceptsAndKeyRange) {
   ProjectDir dir;
-  if (!CopyFixture(dir, "sample/sample.out")) GTEST_SKIP() << "reference fixtures not found";
+  ASSERT_TRUE(CopyFixture(dir, "sample/sample.out")) << "tests/data/fixtures is missing from this clone";
   Emulator emu;
   ASSERT_TRUE(LoadProject(emu, Line(dir))) << emu.exit.message;
   const std::string& log = emu.log.captured();
@@ -81,7 +81,7 @@ TEST(LoaderFixtures, SampleLoadsWithModulesInterceptsAndKeyRange) {
 
 TEST(LoaderFixtures, EncodingsImageLoads) {
   ProjectDir dir;
-  if (!CopyFixture(dir, "encodings/encodings.out")) GTEST_SKIP() << "reference fixtures not found";
+  ASSERT_TRUE(CopyFixture(dir, "encodings/encodings.out")) << "tests/data/fixtures is missing from this clone";
   Emulator emu;
   ASSERT_TRUE(LoadProject(emu, Line(dir))) << emu.exit.message;
   EXPECT_THAT(emu.log.captured(), HasSubstr("Project Version= 0\n"));

@@ -31,7 +31,7 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
 
 #define REQUIRE_FIXTURES(dir)                                                                    \
   std::string dir = test::FixturesDir();                                                         \
-  if (dir.empty()) GTEST_SKIP() << "no ../shared/fixtures beside this clone: reference files missing"
+  ASSERT_FALSE(dir.empty()) << "tests/data/fixtures is missing from this clone"
 
 // The comparable content of a symbol: name, value, section, storage class and the length in its
 // first auxiliary entry (section symbols) or the file name (.file symbols). Symbol order and
