@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
-#include <thread>
 
 #include "core/processor.h"
 
@@ -218,15 +217,8 @@ void PrintStatistics(Processor& emu, int64_t ms) {
 }
 
 // Host controls, looked at every 32768 instructions. Returns true when the host wants the loop
-// to stop. While a pause is requested the thread sleeps in short steps.
-bool HostWantsStop(Processor& emu) {
-  RunState& run = emu.run;
-  while (run.pause_requested.load(std::memory_order_relaxed) &&
-         !run.stop_requested.load(std::memory_order_relaxed)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return run.stop_requested.load(std::memory_order_relaxed);
-}
+// to stop; while a pause is requested the thread waits until it is resumed or stopped.
+bool HostWantsStop(Processor& emu) { return emu.run.control.WaitWhilePaused(); }
 
 // Instruction count at which the loop must next look beyond the exit request: the next
 // system_timer point, or the end of the instruction budget if that comes first.

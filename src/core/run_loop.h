@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "core/host_control.h"
 #include "core/opcode_table.h"
 
 namespace korvane {
@@ -32,8 +33,7 @@ struct RunState {
   // sees, except virtual time, which makes system_timer follow the instruction count.
   uint64_t max_instructions = 0;        // 0: no limit
   uint32_t virtual_time_instructions = 0;  // 0: wall clock; N: 1 ms every N instructions
-  std::atomic<bool> stop_requested{false};  // host asks the loop to stop (no memory-file save)
-  std::atomic<bool> pause_requested{false}; // cooperative pause (window inactive)
+  HostControl control;                  // stop (no memory-file save) and pause requests
   bool stopped_by_host = false;         // the loop ended by a limit or stop request
 
   // Instructions executed by this run in 64 bits (the guest-visible count wraps at 2^31).

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -99,12 +100,27 @@ void ReadPorts(const char* list, int (&com)[4]) {
   }
 }
 
-void ReadDriveList(Emulator& emu, const char* word, const char* list) {
+// A fatal option problem: the text and detail that end the run through MsgExitDetail.
+struct OptionError {
+  std::string text, detail;
+};
+
+// What reading options needs besides the options themselves: the folder the option file
+// resolves in, the log (absent for the pure reader) and where a fatal problem goes.
+struct OptionContext {
+  Options& opt;
+  const std::string& base_folder;
+  Log* log;
+  std::optional<OptionError> error;
+};
+
+void ReadDriveList(OptionContext& c, const char* word, const char* list) {
   if (std::strlen(list) >= static_cast<size_t>(kDriveListSize)) {
-    MsgExitDetail(emu, "EMUOPT: drive list longer than 15 characters - ", word);
+    c.error = OptionError{"EMUOPT: drive list longer than 15 characters - ", word};
+    return;
   }
-  std::memset(emu.opt.drive_list, 0, sizeof emu.opt.drive_list);
-  std::strcpy(emu.opt.drive_list, list);
+  std::memset(c.opt.drive_list, 0, sizeof c.opt.drive_list);
+  std::strcpy(c.opt.drive_list, list);
 }
 
 enum class Match { kExact, kPrefix };
@@ -112,54 +128,54 @@ enum class Match { kExact, kPrefix };
 struct OptionRule {
   const char* name;
   Match match;
-  // Stores the value; `rest` is the word after the option's name.
-  void (*store)(Emulator& emu, const char* word, const char* rest);
+  void (*store)(OptionContext& c, const char* word, const char* rest);
 };
 
-// Checked in this order, the first match wins: "-dr" exactly before the prefix "-drv",
-// the prefix "-ic" before the exact "-i", and "-sk" before "-sp".
 const OptionRule kRules[] = {
     {"-bc", Match::kPrefix,
-     [](Emulator& e, const char*, const char* r) {
-       ReadHexRange(r, e.opt.bc_start, e.opt.bc_end);
+     [](OptionContext& c, const char*, const char* r) {
+       ReadHexRange(r, c.opt.bc_start, c.opt.bc_end);
      }},
     {"-bd", Match::kPrefix,
-     [](Emulator& e, const char*, const char* r) {
+     [](OptionContext& c, const char*, const char* r) {
        int kind = *r == 'r' ? 0 : *r == 'w' ? 1 : 2;
-       e.opt.bd_kind = kind;
-       ReadHexRange(kind == 2 ? r : r + 1, e.opt.bd_start, e.opt.bd_end);
+       c.opt.bd_kind = kind;
+       ReadHexRange(kind == 2 ? r : r + 1, c.opt.bd_start, c.opt.bd_end);
      }},
     {"-bo", Match::kPrefix,
-     [](Emulator& e, const char*, const char* r) {
-       ReadHexRange(r, e.opt.bo_start, e.opt.bo_end);
+     [](OptionContext& c, const char*, const char* r) {
+       ReadHexRange(r, c.opt.bo_start, c.opt.bo_end);
      }},
-    {"-dc", Match::kExact, [](Emulator& e, const char*, const char*) { e.opt.dc = true; }},
-    {"-di", Match::kExact, [](Emulator& e, const char*, const char*) { e.opt.di = true; }},
-    {"-dk", Match::kExact, [](Emulator& e, const char*, const char*) { e.opt.dk = true; }},
-    {"-dm", Match::kExact, [](Emulator& e, const char*, const char*) { e.opt.dm = true; }},
-    {"-dn", Match::kPrefix, [](Emulator& e, const char*, const char* r) { ReadLong(r, e.opt.dn); }},
+    {"-dc", Match::kExact, [](OptionContext& c, const char*, const char*) { c.opt.dc = true; }},
+    {"-di", Match::kExact, [](OptionContext& c, const char*, const char*) { c.opt.di = true; }},
+    {"-dk", Match::kExact, [](OptionContext& c, const char*, const char*) { c.opt.dk = true; }},
+    {"-dm", Match::kExact, [](OptionContext& c, const char*, const char*) { c.opt.dm = true; }},
+    {"-dn", Match::kPrefix,
+     [](OptionContext& c, const char*, const char* r) { ReadLong(r, c.opt.dn); }},
     {"-sk", Match::kPrefix,
-     [](Emulator& e, const char*, const char* r) { ReadInt(r, e.opt.soft_keys); }},
-    {"-tc", Match::kPrefix, [](Emulator& e, const char*, const char* r) { ReadLong(r, e.opt.tc); }},
-    {"-dr", Match::kExact, [](Emulator& e, const char*, const char*) { e.opt.dr = true; }},
+     [](OptionContext& c, const char*, const char* r) { ReadInt(r, c.opt.soft_keys); }},
+    {"-tc", Match::kPrefix,
+     [](OptionContext& c, const char*, const char* r) { ReadLong(r, c.opt.tc); }},
+    {"-dr", Match::kExact, [](OptionContext& c, const char*, const char*) { c.opt.dr = true; }},
     {"-drv", Match::kPrefix,
-     [](Emulator& e, const char* w, const char* r) { ReadDriveList(e, w, r); }},
+     [](OptionContext& c, const char* w, const char* r) { ReadDriveList(c, w, r); }},
     {"-por", Match::kPrefix,
-     [](Emulator& e, const char*, const char* r) { ReadPorts(r, e.opt.com_map); }},
-    {"-ic", Match::kPrefix, [](Emulator& e, const char*, const char* r) { ReadLong(r, e.opt.ic); }},
-    {"-i", Match::kExact, [](Emulator& e, const char*, const char*) { e.opt.init_key = true; }},
-    {"-kk", Match::kPrefix, [](Emulator& e, const char*, const char* r) { ReadLong(r, e.opt.kk); }},
+     [](OptionContext& c, const char*, const char* r) { ReadPorts(r, c.opt.com_map); }},
+    {"-ic", Match::kPrefix,
+     [](OptionContext& c, const char*, const char* r) { ReadLong(r, c.opt.ic); }},
+    {"-i", Match::kExact,
+     [](OptionContext& c, const char*, const char*) { c.opt.init_key = true; }},
+    {"-kk", Match::kPrefix,
+     [](OptionContext& c, const char*, const char* r) { ReadLong(r, c.opt.kk); }},
     {"-mo", Match::kPrefix,
-     [](Emulator& e, const char*, const char* r) { ReadOffset(r, e.opt.mo); }},
+     [](OptionContext& c, const char*, const char* r) { ReadOffset(r, c.opt.mo); }},
     {"-sp", Match::kPrefix,
-     [](Emulator& e, const char*, const char* r) { e.opt.suspend = *r != '-'; }},
+     [](OptionContext& c, const char*, const char* r) { c.opt.suspend = *r != '-'; }},
     {"-v", Match::kPrefix,
-     [](Emulator& e, const char*, const char* r) { ReadVideo(r, e.opt.video); }},
-    {"-w", Match::kPrefix, [](Emulator& e, const char*, const char*) { e.opt.wait = true; }},
+     [](OptionContext& c, const char*, const char* r) { ReadVideo(r, c.opt.video); }},
+    {"-w", Match::kPrefix, [](OptionContext& c, const char*, const char*) { c.opt.wait = true; }},
 };
 
-// A word names a file up to its first line end; no "." after the last folder separator
-// means it has no extension and gets `ext`.
 std::string WithDefaultExtension(const char* word, const char* ext) {
   std::string name(word);
   name = name.substr(0, name.find_first_of("\r\n"));
@@ -169,8 +185,24 @@ std::string WithDefaultExtension(const char* word, const char* ext) {
   return name;
 }
 
-void ReadOptionFile(Emulator& emu, const char* last_word) {
+bool ParseWord(OptionContext& c, const char* word) {
+  if (c.log) c.log->Printf("ParseOpt(%s)\n", word);
+  for (const auto& rule : kRules) {
+    size_t n = std::strlen(rule.name);
+    bool hit = rule.match == Match::kExact ? strcasecmp(word, rule.name) == 0
+                                           : strncasecmp(word, rule.name, n) == 0;
+    if (hit) {
+      rule.store(c, word, word + n);
+      return true;
+    }
+  }
+  return false;
+}
+
+void ReadOptionFile(OptionContext& c, const char* last_word) {
   std::string path = WithDefaultExtension(last_word, "opt");
+  if (!c.base_folder.empty() && !path.empty() && path[0] != '/')
+    path = c.base_folder + (c.base_folder.back() == '/' ? "" : "/") + path;
   std::FILE* f = std::fopen(path.c_str(), "r");
   if (!f) return;  // an option file is optional
   struct stat st {};
@@ -182,19 +214,53 @@ void ReadOptionFile(Emulator& emu, const char* last_word) {
   if (!std::fgets(line, sizeof line, f)) line[0] = '\0';
   std::fclose(f);
   line[std::strcspn(line, "\r\n")] = '\0';
-  emu.log.Printf("OptFile Line=\"%s\"\n", line);
+  if (c.log) c.log->Printf("OptFile Line=\"%s\"\n", line);
 
   std::vector<std::string> words;
   for (const char* p = line; *p;) {
     while (*p == ' ' || *p == '\t') ++p;
     const char* start = p;
     while (*p && *p != ' ' && *p != '\t') ++p;
-    // A word holds at most 31 characters; the rest of a longer word is dropped.
     if (p > start) words.emplace_back(start, std::min<size_t>(p - start, kOptionWordChars));
   }
   for (const auto& w : words) {
-    if (!ParseOpt(emu, w.c_str())) break;
+    if (!ParseWord(c, w.c_str()) || c.error) break;
   }
+}
+
+// The option phase over an argument vector; true when it ends with exactly one project name.
+// A fatal problem leaves c.error set and stops.
+bool ReadInto(OptionContext& c, int argc, char** argv) {
+  if (c.log) c.log->Printf("\nEMUOPT: argc=%d argv=%p\n", argc, static_cast<void*>(argv));
+  if (argc <= 1) {
+    c.error = OptionError{kUsage, ""};
+    return false;
+  }
+  ReadOptionFile(c, argv[argc - 1]);
+  if (c.error) return false;
+
+  int i = 0;
+  for (; i < argc; ++i) {
+    if (c.log) c.log->Printf("argv[%d] \"%s\"\n", i, argv[i]);
+    if (i > 0 && !ParseWord(c, argv[i])) break;
+    if (c.error) return false;
+  }
+  if (i >= argc) return false;  // every word was an option: no project name
+
+  std::string project = WithDefaultExtension(argv[i], "prj");
+  if (project.size() >= static_cast<size_t>(kProjectNameSize)) {
+    if (i != argc - 1) return false;
+    c.error = OptionError{"EMUOPT: project name longer than 67 characters - ", project};
+    return false;
+  }
+  std::memset(c.opt.project_name, 0, sizeof c.opt.project_name);
+  std::memcpy(c.opt.project_name, project.data(), project.size());
+  return i == argc - 1;
+}
+
+[[noreturn]] void EndWith(Emulator& emu, const OptionError& e) {
+  if (e.detail.empty()) MsgExit(emu, e.text.c_str());
+  MsgExitDetail(emu, e.text.c_str(), e.detail.c_str());
 }
 
 }  // namespace
@@ -202,42 +268,31 @@ void ReadOptionFile(Emulator& emu, const char* last_word) {
 const char* UsageText() { return kUsage; }
 
 bool ParseOpt(Emulator& emu, const char* word) {
-  emu.log.Printf("ParseOpt(%s)\n", word);
-  for (const auto& rule : kRules) {
-    size_t n = std::strlen(rule.name);
-    bool hit = rule.match == Match::kExact ? strcasecmp(word, rule.name) == 0
-                                           : strncasecmp(word, rule.name, n) == 0;
-    if (hit) {
-      rule.store(emu, word, word + n);
-      return true;
-    }
-  }
-  return false;
+  OptionContext c{emu.opt, emu.base_folder, &emu.log, std::nullopt};
+  bool hit = ParseWord(c, word);
+  if (c.error) EndWith(emu, *c.error);
+  return hit;
 }
 
 bool ReadOptions(Emulator& emu, int argc, char** argv) {
-  emu.log.Printf("\nEMUOPT: argc=%d argv=%p\n", argc, static_cast<void*>(argv));
-  if (argc <= 1) MsgExit(emu, kUsage);
+  OptionContext c{emu.opt, emu.base_folder, &emu.log, std::nullopt};
+  bool ok = ReadInto(c, argc, argv);
+  if (c.error) EndWith(emu, *c.error);
+  return ok;
+}
 
-  ReadOptionFile(emu, argv[argc - 1]);
-
-  int i = 0;
-  for (; i < argc; ++i) {
-    emu.log.Printf("argv[%d] \"%s\"\n", i, argv[i]);
-    if (i > 0 && !ParseOpt(emu, argv[i])) break;
+OptionsRead ReadOptionWords(const std::vector<std::string>& words, const std::string& base_folder) {
+  OptionsRead result;
+  std::vector<std::string> copy = words;
+  std::vector<char*> argv;
+  for (auto& w : copy) argv.push_back(w.data());
+  OptionContext c{result.options, base_folder, nullptr, std::nullopt};
+  result.ok = ReadInto(c, static_cast<int>(argv.size()), argv.data());
+  if (c.error) {
+    result.ok = false;
+    result.error = c.error->text + c.error->detail;
   }
-  if (i >= argc) return false;  // every word was an option: no project name
-
-  std::string project = WithDefaultExtension(argv[i], "prj");
-  if (project.size() >= static_cast<size_t>(kProjectNameSize)) {
-    // A long word that is not the last one is an unknown option: the usage text explains
-    // that line better than a complaint about a project name it does not have.
-    if (i != argc - 1) return false;
-    MsgExitDetail(emu, "EMUOPT: project name longer than 67 characters - ", project.c_str());
-  }
-  std::memset(emu.opt.project_name, 0, sizeof emu.opt.project_name);
-  std::memcpy(emu.opt.project_name, project.data(), project.size());
-  return i == argc - 1;
+  return result;
 }
 
 }  // namespace korvane

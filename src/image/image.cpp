@@ -40,6 +40,17 @@ std::string ReplaceExtension(const std::string& name, const char* ext) {
   return (dot == std::string::npos ? cut : cut.substr(0, dot)) + "." + ext;
 }
 
+std::string ResolveInBase(const Machine& emu, const std::string& name) {
+  if (emu.base_folder.empty() || name.empty() || name[0] == '/') return name;
+  std::string path = emu.base_folder;
+  if (path.back() != '/') path += '/';
+  return path + name;
+}
+
+std::string ProjectFilePath(Machine& emu, const char* ext) {
+  return ResolveInBase(emu, ProjectFileName(emu, ext));
+}
+
 std::string ProjectFileName(Machine& emu, const char* ext) {
   std::string name = ReplaceExtension(emu.opt.project_name, ext);
   if (name.size() >= static_cast<size_t>(kProjectNameSize))

@@ -124,5 +124,10 @@ std::string ReplaceExtension(const std::string& name, const char* ext);
 // The project name with extension `ext`; a name too long for the 68-byte name buffer ends the
 // run through MsgExit instead of being cut.
 std::string ProjectFileName(Machine& emu, const char* ext);
+// Where a name of the project resolves on the host: absolute names as they are, others inside
+// the machine's base folder.
+std::string ResolveInBase(const Machine& emu, const std::string& name);
+// ProjectFileName resolved in the base folder, for opening the file.
+std::string ProjectFilePath(Machine& emu, const char* ext);
 
 }  // namespace korvane

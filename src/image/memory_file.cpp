@@ -67,7 +67,8 @@ std::string FolderOf(const std::string& path) {
 }  // namespace
 
 void RestoreMemoryFile(Machine& emu) {
-  std::string name = ProjectFileName(emu, "mem");
+  const std::string shown = ProjectFileName(emu, "mem");  // as messages name it
+  const std::string name = ResolveInBase(emu, shown);
   std::FILE* f = std::fopen(name.c_str(), "rb");
   // A folder of that name opens here but holds no memory file.
   struct stat st {};
@@ -75,7 +76,7 @@ void RestoreMemoryFile(Machine& emu) {
     std::fclose(f);
     f = nullptr;
   }
-  if (!f) MsgExitDetail(emu, "EMUEXEC: read file not found - ", name.c_str());
+  if (!f) MsgExitDetail(emu, "EMUEXEC: read file not found - ", shown.c_str());
   const MemRegion& absd = emu.mem.regions[kRegionAbsd];
   Placement p = Place(emu.opt.mo, absd.host ? absd.size : 0);
   if (p.file_offset > 0 && fseeko(f, static_cast<off_t>(p.file_offset), SEEK_SET) != 0) {
@@ -93,21 +94,22 @@ void RestoreMemoryFile(Machine& emu) {
 }
 
 void SaveMemoryFile(Machine& emu) {
-  std::string name = ProjectFileName(emu, "mem");
+  const std::string shown = ProjectFileName(emu, "mem");  // as messages name it
+  const std::string name = ResolveInBase(emu, shown);
   const MemRegion& absd = emu.mem.regions[kRegionAbsd];
   Placement p = Place(emu.opt.mo, absd.host ? absd.size : 0);
   if (p.length == 0 && emu.opt.mo < 0) {
     emu.log.Printf(
         "EMUEXEC: memory-file offset %ld leaves no part of the area in the file, "
         "%s is left as it was\n",
-        emu.opt.mo, name.c_str());
+        emu.opt.mo, shown.c_str());
     return;
   }
 
   // A memory file that may not be written is refused as opening it for writing would refuse
   // it; the swap below must not get round its protection.
   if (::access(name.c_str(), F_OK) == 0 && ::access(name.c_str(), W_OK) != 0)
-    MsgExitDetail(emu, "EMUEXEC: write file not found - ", name.c_str());
+    MsgExitDetail(emu, "EMUEXEC: write file not found - ", shown.c_str());
   // A memory file reached through a symbolic link is saved where the link points, as writing
   // through the name would; replacing the link itself would leave the real file stale.
   std::string target = name;
@@ -124,7 +126,7 @@ void SaveMemoryFile(Machine& emu) {
   // one step, so a crash or kill leaves either the old or the new file, never a torn one.
   std::string temp = FolderOf(target) + "/.korvane-mem-XXXXXX";
   int fd = ::mkstemp(temp.data());
-  if (fd < 0) MsgExitDetail(emu, "EMUEXEC: write file not found - ", name.c_str());
+  if (fd < 0) MsgExitDetail(emu, "EMUEXEC: write file not found - ", shown.c_str());
   struct stat old {};
   ::fchmod(fd, ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
 
@@ -149,7 +151,7 @@ void SaveMemoryFile(Machine& emu) {
     // The old file is still intact; say so rather than report a save that did not happen.
     emu.log.Printf("EMUEXEC: memory file not written (%s), the old one is kept\n",
                    std::strerror(err));
-    MsgExitDetail(emu, "EMUEXEC: memory file not written - ", name.c_str());
+    MsgExitDetail(emu, "EMUEXEC: memory file not written - ", shown.c_str());
   }
 }
 

@@ -58,7 +58,7 @@ bool ReadExcludePiece(std::FILE* f, int max, std::string& out) {
 void ReadExcludeList(Machine& emu) {
   ImageState& im = emu.image;
   std::string path = ProjectFileName(emu, "xcl");
-  std::FILE* f = std::fopen(path.c_str(), "r");
+  std::FILE* f = std::fopen(ResolveInBase(emu, path).c_str(), "r");
   // A folder of that name opens here but holds no exclude list.
   struct stat st {};
   if (f && ::fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -319,7 +319,7 @@ bool InitEmuIdents(Machine& emu) {
 
   im.exe_path = ProjectFileName(emu, "out");
   if (im.exe) std::fclose(im.exe);
-  im.exe = std::fopen(im.exe_path.c_str(), "rb");
+  im.exe = std::fopen(ResolveInBase(emu, im.exe_path).c_str(), "rb");
   if (!im.exe) MsgExitDetail(emu, "EMUIDE: emulate file not found - ", im.exe_path.c_str());
 
   im.module_count = 0;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "core/processor.h"
 #include "image/image.h"
@@ -26,6 +27,11 @@ struct GuestVars {
 
 struct Machine : Processor {
   Machine() { InstallMachineHooks(); }
+
+  // The folder from which the project line's names, the option file, the exclude list, the
+  // executable, the memory file and the drive folders resolve (the project file's folder).
+  // Empty: the process's working directory. Nothing changes the process's directory.
+  std::string base_folder;
 
   GuestVars vars;
   ImageState image;

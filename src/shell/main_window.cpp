@@ -72,7 +72,6 @@ constexpr int kClientBase = 480 + kFrameExtra;
 // The letters of the menu's key chords.
 constexpr int kLetterI = 73, kLetterO = 79, kLetterX = 88, kLetterQ = 81;
 
-constexpr auto kStopWait = std::chrono::seconds(3);
 
 // The menu bar's look without its Alt navigation: Alt pressed alone must not move the keyboard
 // into the menus, since every key belongs to the device.
@@ -217,27 +216,19 @@ void MainWindow::StartEmulation(const StoredParameters& params) {
   Emulator& emu = session_->emu;
   // Relative names of the project line and the drive folders resolve next to the project, and
   // the log is written there.
-  QDir::setCurrent(QFileInfo(params.param_path).absolutePath());
-  emu.log.OpenFile("aaa.txt");  // without a writable folder the run goes on without a log
+  emu.base_folder = QFileInfo(params.param_path).absolutePath().toStdString();
+  emu.log.OpenFile(ResolveInBase(emu, "aaa.txt"));  // without a writable folder: no log
   emu.SetArgs(params.words);
 
   // The window needs a few options (soft keys, video mode, -sp) before the emulation thread
-  // has read them; reading them here on a scratch emulator avoids sharing emu.opt with the
-  // thread while it is being filled.
-  {
-    auto probe = std::make_unique<Emulator>();
-    probe->SetArgs(params.words);
-    try {
-      if (!probe->argv.empty() &&
-          ReadOptions(*probe, static_cast<int>(probe->argv.size()), probe->argv.data())) {
-        SetWindowOptions(probe->opt.soft_keys, probe->opt.video, probe->opt.suspend);
-      }
-    } catch (const EmuExitSignal&) {
-      // The emulation thread reports the same problem itself.
-    }
+  // has read them; the pure option reader gives them without touching the emulator. A line that
+  // does not read is reported by the emulation thread itself.
+  if (!params.words.empty()) {
+    OptionsRead read = ReadOptionWords(params.words, emu.base_folder);
+    if (read.ok) SetWindowOptions(read.options.soft_keys, read.options.video, read.options.suspend);
   }
   if (!config_.start_thread) return;
-  thread_ = std::thread([&emu] { EmuThreadMain(emu); });
+  session_->thread.Start();
 }
 
 void MainWindow::SetWindowOptions(int soft_keys, int video, bool suspend) {
@@ -247,32 +238,18 @@ void MainWindow::SetWindowOptions(int soft_keys, int video, bool suspend) {
 }
 
 void MainWindow::StopEmulation() {
-  if (!thread_.joinable()) return;
-  Emulator& emu = session_->emu;
-  if (!emu.exit.finished.load()) {
-    // Closing the window ends the run without saving the memory file, as ending the process
-    // would.
-    emu.run.pause_requested = false;
-    emu.run.stop_requested = true;
-    auto deadline = std::chrono::steady_clock::now() + kStopWait;
-    while (!emu.exit.finished.load() && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  if (emu.exit.finished.load()) {
-    thread_.join();
-  } else {
-    // The thread is stuck in a host call; it keeps its emulator, which is left behind for it
-    // as the process ends.
-    thread_.detach();
-    (void)session_.release();
-  }
+  if (!session_ || !session_->thread.started()) return;
+  // Closing the window ends the run without saving the memory file, as ending the process
+  // would; the end report is written as for any stop.
+  session_->thread.Stop();
+  session_->thread.Wait();
 }
 
 void MainWindow::Tick() {
   if (display_) display_->repaint();
   if (!session_ || !session_->emu.exit.finished.load(std::memory_order_acquire)) return;
   timer_.stop();
-  if (thread_.joinable()) thread_.join();
+  session_->thread.Wait();  // the run has ended: this only joins
   QString message = QString::fromLocal8Bit(session_->emu.exit.message);
   if (!message.isEmpty()) show_message(QMessageBox::Warning, message);
   close();
@@ -402,9 +379,9 @@ void MainWindow::RightClick() { keys_->KeyDown(kVkEscape); }
 void MainWindow::ApplicationActive(bool active) {
   if (!session_) return;
   if (active) {
-    session_->emu.run.pause_requested = false;
+    session_->thread.Resume();
   } else if (suspend_) {
-    session_->emu.run.pause_requested = true;
+    session_->thread.Pause();
   }
 }
 

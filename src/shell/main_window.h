@@ -10,9 +10,9 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <thread>
 #include <vector>
 
+#include "driver/emulation_thread.h"
 #include "driver/emulator.h"
 #include "shell/key_panel.h"
 #include "shell/key_target.h"
@@ -40,10 +40,12 @@ enum MenuId {
 
 // The emulator and the picture pages it draws into; they live as long as the emulation thread
 // may use them.
+// The thread object is declared last, so it is stopped and joined before the rest goes.
 struct Session {
   Emulator emu;
   std::vector<uint8_t> page_a = std::vector<uint8_t>(kPageBytes);
   std::vector<uint8_t> page_b = std::vector<uint8_t>(kPageBytes);
+  EmulationThread thread{emu};
 };
 
 struct WindowConfig {
@@ -78,7 +80,7 @@ class MainWindow : public QMainWindow {
   bool keyboard_shown() const { return keyboard_shown_; }
   QWidget* display() const;
   int max_height() const { return max_height_; }
-  bool thread_started() const { return thread_.joinable(); }
+  bool thread_started() const { return session_ && session_->thread.started(); }
   bool timer_active() const { return timer_.isActive(); }
 
   // One tick of the 250 ms timer: repaint, then close when the emulation has ended.
@@ -122,7 +124,6 @@ class MainWindow : public QMainWindow {
   DisplayView* display_ = nullptr;
   KeyPanel* panel_ = nullptr;
   QTimer timer_;
-  std::thread thread_;
   StoredParameters params_;
 
   int menu_height_ = 0;     // M

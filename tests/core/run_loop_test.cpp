@@ -247,7 +247,7 @@ TEST(RunLoop, SystemTimerFollowsTheInstructionCountInVirtualTime) {
 
 TEST(RunLoop, HostStopAndPauseAreHonouredAtCheckPoints) {
   SnippetOptions stop;
-  stop.before_run = [](Emulator& e) { e.run.stop_requested = true; };
+  stop.before_run = [](Emulator& e) { e.run.control.RequestStop(); };
   auto emu = RunSnippet("self:\n\tb self\n", 0, stop);
   EXPECT_TRUE(emu->run.stopped_by_host);
   EXPECT_EQ(emu->cpu.icount, 32768);
@@ -257,10 +257,10 @@ TEST(RunLoop, HostStopAndPauseAreHonouredAtCheckPoints) {
   SnippetOptions pause;
   std::thread host;
   pause.before_run = [&host](Emulator& e) {
-    e.run.pause_requested = true;
+    e.run.control.SetPause(true);
     host = std::thread([&e] {
       std::this_thread::sleep_for(std::chrono::milliseconds(30));
-      e.run.stop_requested = true;
+      e.run.control.RequestStop();
     });
   };
   auto paused = RunSnippet("self:\n\tb self\n", 0, pause);

@@ -116,12 +116,12 @@ TEST(LcdCopy, PausedLoopShowsThePictureDrawnSoFar) {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    emu->run.stop_requested.store(true);
+    emu->run.control.RequestStop();
   });
   SnippetOptions options;
   options.options = "-v5";
   options.before_run = [&](Emulator& emu) {
-    emu.run.pause_requested.store(true);
+    emu.run.control.SetPause(true);
     running.store(&emu);
   };
   auto run = RunSnippet(R"(

@@ -376,21 +376,23 @@ TEST_F(MainWindowTest, StartFailureShowsErrorAndStartsNothing) {
 TEST_F(MainWindowTest, StartRunsInTheProjectFolderWithItsLog) {
   command_line_ = WriteProject("prog -sp demo\n");
   auto window = MakeWindow();
+  const QString before = QDir::currentPath();
   window->Start();
   EXPECT_TRUE(messages_.empty());
-  EXPECT_EQ(QFileInfo(QDir::currentPath()).canonicalFilePath(),
+  EXPECT_EQ(QDir::currentPath(), before) << "the process's directory is never changed";
+  EXPECT_EQ(QFileInfo(QString::fromStdString(window->emulator().base_folder)).canonicalFilePath(),
             QFileInfo(dir_.path()).canonicalFilePath());
   EXPECT_TRUE(QFileInfo::exists(dir_.filePath("aaa.txt")));
   EXPECT_EQ(window->emulator().args, (std::vector<std::string>{"prog", "-sp", "demo\n"}));
 
   // -sp on: leaving the application pauses the run, coming back resumes it.
   window->ApplicationActive(false);
-  EXPECT_TRUE(window->emulator().run.pause_requested.load());
+  EXPECT_TRUE(window->emulator().run.control.pause_requested());
   window->ApplicationActive(true);
-  EXPECT_FALSE(window->emulator().run.pause_requested.load());
+  EXPECT_FALSE(window->emulator().run.control.pause_requested());
   window->SetWindowOptions(10, 1, /*suspend=*/false);
   window->ApplicationActive(false);
-  EXPECT_FALSE(window->emulator().run.pause_requested.load()) << "-sp- keeps running";
+  EXPECT_FALSE(window->emulator().run.control.pause_requested()) << "-sp- keeps running";
 }
 
 TEST_F(MainWindowTest, EmulationThreadEndsAndClosesTheWindow) {
@@ -433,10 +435,10 @@ TEST_F(MainWindowTest, ClosingStopsARunningPausedEmulation) {
   ASSERT_EQ(window.emulator().exit.finished.load(), 0)
       << "the loop should still run: " << window.emulator().exit.message;
   window.ApplicationActive(false);  // -sp is on by default: paused
-  EXPECT_TRUE(window.emulator().run.pause_requested.load());
+  EXPECT_TRUE(window.emulator().run.control.pause_requested());
   window.close();
   EXPECT_EQ(window.emulator().exit.finished.load(), 1);
-  EXPECT_FALSE(window.thread_started()) << "joined";
+  EXPECT_EQ(window.session().thread.state(), EmuThreadState::kEnded) << "joined";
   EXPECT_TRUE(messages_.empty());
   EXPECT_EQ(Store().ReadKeyboard(), 1);
 }

@@ -2,17 +2,13 @@
 // and the end-of-run dumps.
 #include "runner.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <mutex>
-#include <thread>
 
+#include "driver/emulation_thread.h"
 #include "driver/emulator.h"
 #include "driver/project_line.h"
 
@@ -247,49 +243,31 @@ int RunEmulation(RunnerConfig& config, std::FILE* out, std::FILE* err) {
   }
 
   auto emu = std::make_unique<Emulator>();
+  // The project's names, its drives and the log resolve in the project file's folder.
+  emu->base_folder = workdir;
   if (config.log_path == "-") {
     emu->log.SetFile(stdout, false);
   } else {
     // A log name given on the command line is relative to where korvane-run was started.
-    std::string path = config.log_path.empty() ? std::string() : Absolute(config.log_path);
-    if (!workdir.empty() && ::chdir(workdir.c_str()) != 0) {
-      std::fprintf(err, "korvane-run: cannot enter the project folder %s\n", workdir.c_str());
-      return kExitUsage;
-    }
-    if (path.empty()) path = "aaa.txt";
+    std::string path = config.log_path.empty() ? ResolveInBase(*emu, "aaa.txt")
+                                               : Absolute(config.log_path);
     if (!emu->log.OpenFile(path)) {
       std::fprintf(err, "korvane-run: cannot write the log file %s\n", path.c_str());
       return kExitUsage;
     }
-  }
-  if (config.log_path == "-" && !workdir.empty() && ::chdir(workdir.c_str()) != 0) {
-    std::fprintf(err, "korvane-run: cannot enter the project folder %s\n", workdir.c_str());
-    return kExitUsage;
   }
 
   emu->SetArgs(words);
   emu->run.max_instructions = config.max_instructions;
   for (auto& hook : config.before_run) hook(*emu);
 
-  std::mutex m;
-  std::condition_variable cv;
-  bool done = false;
-  std::thread thread([&] {
-    EmuThreadMain(*emu);
-    std::lock_guard<std::mutex> lock(m);
-    done = true;
-    cv.notify_all();
-  });
   {
-    std::unique_lock<std::mutex> lock(m);
-    if (config.timeout_ms >= 0) {
-      auto deadline =
-          std::chrono::steady_clock::now() + std::chrono::milliseconds(config.timeout_ms);
-      if (!cv.wait_until(lock, deadline, [&] { return done; })) emu->run.stop_requested.store(true);
-    }
-    cv.wait(lock, [&] { return done; });
+    EmulationThread thread(*emu);
+    thread.Start();
+    if (config.timeout_ms >= 0 && !thread.WaitFor(std::chrono::milliseconds(config.timeout_ms)))
+      thread.Stop();
+    thread.Wait();
   }
-  thread.join();
   // EmuFinished is set; the message is complete.
   (void)emu->exit.finished.load(std::memory_order_acquire);
 

@@ -179,6 +179,8 @@ bool PatternMatches(const uint8_t entry[kPackedNameBytes], const uint8_t pattern
 }
 
 void InitFileServices(Machine& emu) {
+  // Drive folders resolve from the project's folder unless a caller chose another.
+  if (emu.files.host.base_folder.empty()) emu.files.host.base_folder = emu.base_folder;
   NativeFileInit(emu);
   emu.files.initialised = true;
 }
