@@ -115,13 +115,7 @@ void Op_callx(Emulator& emu) {
 
 void Op_calls(Emulator& emu) { RunService(emu, emu.cpu.src1); }
 
-// Instructions of the i960 that need a process-control or register-cache model, which this
-// processor does not have.
-void Op_bal(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_modac(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_modpc(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_fmark(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_flushreg(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
+// bal, modac, modpc, fmark and flushreg run with the option -xi: extended.cpp.
 // sysctl is reported but harmless: firmware start-up code issues it and runs on.
 void Op_sysctl(Emulator& emu) { ReportFault(emu, E_INSTR, false); }
 

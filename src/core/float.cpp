@@ -1,6 +1,6 @@
 // Floating-point instructions on reals held in the ordinary registers, the real-number
-// conversions they share with the run-time services, and the rejected extended-arithmetic
-// and transcendental opcodes.
+// conversions they share with the run-time services. The extended-arithmetic, transcendental
+// and real-move opcodes are in extended.cpp.
 #include <cmath>
 #include <cstring>
 
@@ -162,15 +162,5 @@ void Op_cvtzril(Emulator& emu) {
   double v;
   if (ReadPair(emu, emu.cpu.src1_reg, emu.cpu.src1_lit, &v)) WriteInt(emu, RealToInt32(std::floor(v)));
 }
-
-// Extended arithmetic, transcendental functions and real moves are not provided; firmware
-// built for this device does not use them.
-void Op_emul(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_ediv(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_sinr(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_cosr(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_tanr(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_movr(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_movrl(Emulator& emu) { ReportFault(emu, E_INSTR, true); }
 
 }  // namespace korvane

@@ -49,6 +49,7 @@ const char kUsage[] =
     "\t\t\t\t3 = Jolvo 256 colour\n"
     "\t\t\t\t4 = Pelta/Sorn 256 colour\n"
     "\t\t\t\t5 = Nimbal\n"
+    "\t-xi\t\t= execute the full instruction set\n"
     "\t-w\t\t= wait for key before exit\n"
     "\t-skN\t\t= number of softkeys\n";
 
@@ -156,6 +157,8 @@ const OptionRule kRules[] = {
     {"-v", Match::kPrefix,
      [](Emulator& e, const char*, const char* r) { ReadVideo(r, e.opt.video); }},
     {"-w", Match::kPrefix, [](Emulator& e, const char*, const char*) { e.opt.wait = true; }},
+    // No other option starts with "-x", so the exact word cannot shadow a prefix match.
+    {"-xi", Match::kExact, [](Emulator& e, const char*, const char*) { e.opt.xi = true; }},
 };
 
 // A word names a file up to its first line end; no "." after the last folder separator
