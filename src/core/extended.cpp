@@ -20,7 +20,7 @@ constexpr unsigned kLinkRegister = 30;  // g14 receives the return address of ba
 
 // True when the option lets the current instruction run. Otherwise the instruction is refused
 // as a fatal E_INSTR whose report names the way out.
-bool FullSet(Emulator& emu) {
+bool FullSetAllows(Emulator& emu) {
   if (emu.opt.xi) return true;
   const OpcodeEntry& e = OpcodeTable()[emu.run.opcode_index[emu.cpu.opcode & 0x7FF]];
   char note[96];
@@ -81,7 +81,7 @@ void WriteSingle(Emulator& emu, float v) { SetDst(emu, SingleToBits(v)); }
 // The transcendental functions are computed in double precision and rounded once to single.
 template <double (*F)(double)>
 void Transcendental(Emulator& emu) {
-  if (FullSet(emu)) WriteSingle(emu, static_cast<float>(F(double{Src1Single(emu)})));
+  if (FullSetAllows(emu)) WriteSingle(emu, static_cast<float>(F(double{Src1Single(emu)})));
 }
 
 double Sin(double x) { return std::sin(x); }
@@ -92,21 +92,21 @@ double Tan(double x) { return std::tan(x); }
 
 // addc, subc: multi-word arithmetic through the carry bit.
 void Op_addc(Emulator& emu) {
-  if (FullSet(emu)) AddWithCarry(emu, emu.cpu.src1);
+  if (FullSetAllows(emu)) AddWithCarry(emu, emu.cpu.src1);
 }
 void Op_subc(Emulator& emu) {
-  if (FullSet(emu)) AddWithCarry(emu, ~emu.cpu.src1);
+  if (FullSetAllows(emu)) AddWithCarry(emu, ~emu.cpu.src1);
 }
 
 // rotate: src2 rotated left by src1 modulo 32.
 void Op_rotate(Emulator& emu) {
-  if (FullSet(emu)) SetDst(emu, std::rotl(emu.cpu.src2, static_cast<int>(emu.cpu.src1 & 31)));
+  if (FullSetAllows(emu)) SetDst(emu, std::rotl(emu.cpu.src2, static_cast<int>(emu.cpu.src1 & 31)));
 }
 
 // shrdi: src2 divided by 2 to the power src1 (modulo 32, like the other shifts), rounded
 // toward zero: a negative value whose shifted-out bits are not all zero goes up by one.
 void Op_shrdi(Emulator& emu) {
-  if (!FullSet(emu)) return;
+  if (!FullSetAllows(emu)) return;
   const uint32_t n = emu.cpu.src1 & 31;
   const int32_t v = static_cast<int32_t>(emu.cpu.src2);
   int32_t q = v >> n;
@@ -115,16 +115,16 @@ void Op_shrdi(Emulator& emu) {
 }
 
 void Op_scanbit(Emulator& emu) {
-  if (FullSet(emu)) ScanForSetBit(emu, emu.cpu.src1);
+  if (FullSetAllows(emu)) ScanForSetBit(emu, emu.cpu.src1);
 }
 void Op_spanbit(Emulator& emu) {
-  if (FullSet(emu)) ScanForSetBit(emu, ~emu.cpu.src1);  // most significant clear bit
+  if (FullSetAllows(emu)) ScanForSetBit(emu, ~emu.cpu.src1);  // most significant clear bit
 }
 
 // emul: the unsigned 64-bit product of src1 and src2 into an aligned pair, low word first.
 void Op_emul(Emulator& emu) {
   CpuState& cpu = emu.cpu;
-  if (!FullSet(emu) || !AlignedPair(emu, cpu.dst)) return;
+  if (!FullSetAllows(emu) || !AlignedPair(emu, cpu.dst)) return;
   const uint64_t p = uint64_t{cpu.src1} * cpu.src2;
   WritePairWords(emu, cpu.dst, static_cast<uint32_t>(p), static_cast<uint32_t>(p >> 32));
 }
@@ -135,7 +135,7 @@ void Op_emul(Emulator& emu) {
 // E_DIV0, non-fatal as for divo, and clears the pair.
 void Op_ediv(Emulator& emu) {
   CpuState& cpu = emu.cpu;
-  if (!FullSet(emu) || !AlignedPair(emu, cpu.dst)) return;
+  if (!FullSetAllows(emu) || !AlignedPair(emu, cpu.dst)) return;
   if (!cpu.src2_lit && !AlignedPair(emu, cpu.src2_reg)) return;
   const uint64_t dividend =
       cpu.src2_lit ? cpu.src2
@@ -154,7 +154,7 @@ void Op_ediv(Emulator& emu) {
 // is built; the callee returns with bx (g14).
 void Op_bal(Emulator& emu) {
   CpuState& cpu = emu.cpu;
-  if (!FullSet(emu)) return;
+  if (!FullSetAllows(emu)) return;
   const uint32_t target = cpu.ip + cpu.ea;
   cpu.length = 0;
   if (!IsValidTarget(emu, target)) {
@@ -167,14 +167,14 @@ void Op_bal(Emulator& emu) {
 
 // flushreg: the local registers always live in the stack frame, so there is nothing to write
 // back. fmark: a software breakpoint; without a debugger to stop in, it does nothing.
-void Op_flushreg(Emulator& emu) { FullSet(emu); }
-void Op_fmark(Emulator& emu) { FullSet(emu); }
+void Op_flushreg(Emulator& emu) { FullSetAllows(emu); }
+void Op_fmark(Emulator& emu) { FullSetAllows(emu); }
 
 // modac mask, src, dst: the arithmetic controls (the condition code in bits 0-2 and the other
 // bits kept beside it) take src in the bits set in mask; dst receives the value from before.
 void Op_modac(Emulator& emu) {
   CpuState& cpu = emu.cpu;
-  if (!FullSet(emu)) return;
+  if (!FullSetAllows(emu)) return;
   const uint32_t old = (cpu.ac_other & ~kAcCcMask) | (cpu.cc & kAcCcMask);
   const uint32_t mask = cpu.src1;
   const uint32_t now = (cpu.src2 & mask) | (old & ~mask);
@@ -188,7 +188,7 @@ void Op_modac(Emulator& emu) {
 // is only stored: the emulator always runs in supervisor mode, without priorities or tracing.
 void Op_modpc(Emulator& emu) {
   CpuState& cpu = emu.cpu;
-  if (!FullSet(emu)) return;
+  if (!FullSetAllows(emu)) return;
   const uint32_t old = cpu.process_controls;
   const uint32_t mask = cpu.src2;
   cpu.process_controls = (ReadReg(cpu, cpu.dst) & mask) | (old & ~mask);
@@ -198,11 +198,11 @@ void Op_modpc(Emulator& emu) {
 // movr: a single copied bit for bit. movrl: a long-real pair copied word by word; a literal or a
 // pair running past r15 or g15 is an operand fault, as for the other long-real instructions.
 void Op_movr(Emulator& emu) {
-  if (FullSet(emu)) SetDst(emu, emu.cpu.src1);
+  if (FullSetAllows(emu)) SetDst(emu, emu.cpu.src1);
 }
 void Op_movrl(Emulator& emu) {
   CpuState& cpu = emu.cpu;
-  if (!FullSet(emu)) return;
+  if (!FullSetAllows(emu)) return;
   if (cpu.src1_lit || !RegGroupFits(cpu.src1_reg, 2) || !RegGroupFits(cpu.dst, 2)) {
     ReportFault(emu, E_OPERAND, true);
     return;
