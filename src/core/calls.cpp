@@ -115,13 +115,7 @@ void Op_callx(Processor& emu) {
 
 void Op_calls(Processor& emu) { RunService(emu, emu.cpu.src1); }
 
-// Instructions of the i960 that need a process-control or register-cache model, which this
-// processor does not have.
-void Op_bal(Processor& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_modac(Processor& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_modpc(Processor& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_fmark(Processor& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_flushreg(Processor& emu) { ReportFault(emu, E_INSTR, true); }
+// bal, modac, modpc, fmark and flushreg run with the option -xi: extended.cpp.
 // sysctl is reported but harmless: firmware start-up code issues it and runs on.
 void Op_sysctl(Processor& emu) { ReportFault(emu, E_INSTR, false); }
 

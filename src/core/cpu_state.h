@@ -11,6 +11,10 @@ enum ConditionCode : uint32_t { kCcNone = 0, kCcGreater = 1, kCcEqual = 2, kCcLe
 
 constexpr int kServiceTableSize = 255;
 constexpr int kFrameBytes = 64;  // sixteen local registers
+// Process controls at start: supervisor mode (bit 1), priority 31 (bits 16-20), executing.
+constexpr uint32_t kInitialProcessControls = 0x001F0002;
+// The condition code is the low three bits of the arithmetic controls.
+constexpr uint32_t kAcCcMask = 7;
 
 // Format classes of the opcode table.
 enum FormatClass : uint8_t { kFormatMem = 0, kFormatCobr = 1, kFormatCtrl = 2, kFormatReg = 3 };
@@ -22,6 +26,10 @@ struct CpuState {
   uint32_t reserved1 = 0;       // always 0
   uint32_t service_table[kServiceTableSize] = {};
   uint32_t cc = kCcNone;
+  // The arithmetic-controls bits above the condition code and the process-controls word. Only
+  // modac and modpc (full instruction set, -xi) read or write them; nothing else acts on them.
+  uint32_t ac_other = 0;
+  uint32_t process_controls = kInitialProcessControls;
   // Host location of r0 of the current frame, inside the storage of region STCK. Local
   // registers are read and written here with memcpy: guest code may leave FP unaligned.
   uint8_t* frame = nullptr;

@@ -50,9 +50,10 @@ const char* FaultName(int code) {
   return (code >= 0 && code <= E_DIV0) ? kNames[code] : "?";
 }
 
-void ReportFault(Processor& emu, int code, bool fatal) {
+void ReportFault(Processor& emu, int code, bool fatal, const char* note) {
   emu.log.Printf(" ERR %d %s, Opcode %04X %s\n", code, FaultName(code),
                  static_cast<unsigned>(emu.cpu.opcode), "?");
+  if (note) emu.log.Printf("%s\n", note);
   ++emu.run.fault_count;
   PrintStateReport(emu);
   emu.log.Printf("\n");

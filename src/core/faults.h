@@ -27,8 +27,9 @@ constexpr int kFaultLimit = 20;  // the 20th fault of a run ends it
 const char* FaultName(int code);
 
 // Prints the fault, counts it, prints the state report; ends the run (never returns) when the
-// fault is fatal or the fault limit is reached.
-void ReportFault(Processor& emu, int code, bool fatal);
+// fault is fatal or the fault limit is reached. A `note` is logged as its own line right after
+// the fault's line.
+void ReportFault(Processor& emu, int code, bool fatal, const char* note = nullptr);
 
 // Register dump (with -dr) and the trace line, which has no line end of its own.
 void PrintStateReport(Processor& emu);

@@ -1,6 +1,6 @@
 // Floating-point instructions on reals held in the ordinary registers, the real-number
-// conversions they share with the run-time services, and the rejected extended-arithmetic
-// and transcendental opcodes.
+// conversions they share with the run-time services. The extended-arithmetic, transcendental
+// and real-move opcodes are in extended.cpp.
 #include <cmath>
 #include <cstring>
 
@@ -162,15 +162,5 @@ void Op_cvtzril(Processor& emu) {
   double v;
   if (ReadPair(emu, emu.cpu.src1_reg, emu.cpu.src1_lit, &v)) WriteInt(emu, RealToInt32(std::floor(v)));
 }
-
-// Extended arithmetic, transcendental functions and real moves are not provided; firmware
-// built for this device does not use them.
-void Op_emul(Processor& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_ediv(Processor& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_sinr(Processor& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_cosr(Processor& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_tanr(Processor& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_movr(Processor& emu) { ReportFault(emu, E_INSTR, true); }
-void Op_movrl(Processor& emu) { ReportFault(emu, E_INSTR, true); }
 
 }  // namespace korvane

@@ -32,6 +32,7 @@ struct Options {
   bool suspend = true;                // -sp
   int video = 1;                      // -v
   bool wait = false;                  // -w
+  bool xi = false;                    // -xi execute the full instruction set
   char project_name[kProjectNameSize] = {};
 };
 

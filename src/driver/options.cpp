@@ -50,6 +50,7 @@ const char kUsage[] =
     "\t\t\t\t3 = Jolvo 256 colour\n"
     "\t\t\t\t4 = Pelta/Sorn 256 colour\n"
     "\t\t\t\t5 = Nimbal\n"
+    "\t-xi\t\t= execute the full instruction set\n"
     "\t-w\t\t= wait for key before exit\n"
     "\t-skN\t\t= number of softkeys\n";
 
@@ -128,9 +129,12 @@ enum class Match { kExact, kPrefix };
 struct OptionRule {
   const char* name;
   Match match;
+  // Stores the value; `rest` is the word after the option's name.
   void (*store)(OptionContext& c, const char* word, const char* rest);
 };
 
+// Checked in this order, the first match wins: "-dr" exactly before the prefix "-drv",
+// the prefix "-ic" before the exact "-i", and "-sk" before "-sp".
 const OptionRule kRules[] = {
     {"-bc", Match::kPrefix,
      [](OptionContext& c, const char*, const char* r) {
@@ -174,8 +178,12 @@ const OptionRule kRules[] = {
     {"-v", Match::kPrefix,
      [](OptionContext& c, const char*, const char* r) { ReadVideo(r, c.opt.video); }},
     {"-w", Match::kPrefix, [](OptionContext& c, const char*, const char*) { c.opt.wait = true; }},
+    // No other option starts with "-x", so the exact word cannot shadow a prefix match.
+    {"-xi", Match::kExact, [](OptionContext& c, const char*, const char*) { c.opt.xi = true; }},
 };
 
+// A word names a file up to its first line end; no "." after the last folder separator
+// means it has no extension and gets `ext`.
 std::string WithDefaultExtension(const char* word, const char* ext) {
   std::string name(word);
   name = name.substr(0, name.find_first_of("\r\n"));

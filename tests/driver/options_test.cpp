@@ -71,6 +71,9 @@ TEST(ParseOpt, EveryOptionWord) {
       {"-dkx", false, nullptr},
       {"demo", false, nullptr},
       {"-x", false, nullptr},
+      // -xi is exact: it must not grow a tail or swallow other words.
+      {"-XI", true, [](const Options& o) { return o.xi; }},
+      {"-xii", false, nullptr},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.word);

@@ -203,7 +203,12 @@ std::string HelpText() {
        "registers its handler reads (\"INTERCEPT name at IP=... target=... g0=... g6=... g7=...\n"
        "g9=...\"); -dk logs every key that reaches the firmware; -dr adds a register dump to\n"
        "fault reports; -dm logs data accesses outside every memory region (\"EMUMEM: unmapped\n"
-       "access ... at IP=...\", the first 100, then one in 65536).\n";
+       "access ... at IP=...\", the first 100, then one in 65536).\n"
+       "\n"
+       "Code from today's i960 GCC (long long products, setjmp/longjmp) needs -xi, which\n"
+       "executes the full instruction set (emul, ediv, addc, subc, rotate, shrdi, scanbit,\n"
+       "spanbit, bal, flushreg, fmark, modac, modpc, movr, movrl, sinr, cosr, tanr); without it\n"
+       "they end the run with E_INSTR and a log line naming the option.\n";
   return t;
 }
 
