@@ -265,6 +265,14 @@ uint64_t CurrentInstructionTotal(const Emulator& emu) {
   return emu.run.executed + (static_cast<uint32_t>(emu.cpu.icount) - emu.run.executed_mark);
 }
 
+uint64_t PublishedInstructionTotal(const Emulator& emu) {
+  return emu.run.published_executed.load(std::memory_order_relaxed);
+}
+
+uint32_t PublishedSystemTimer(const Emulator& emu) {
+  return emu.run.published_timer_ms.load(std::memory_order_relaxed);
+}
+
 uint32_t ReadSystemTimer(Emulator& emu) {
   RunState& run = emu.run;
   if (!run.system_timer) return 0;
@@ -360,7 +368,10 @@ void RunLoop(Emulator& emu) {
         run.executed_mark = count;
         bool stop = false;
         if ((count & (kTimerInterval - 1)) == 0) {
-          WriteSystemTimer(emu, TimerValue(emu));
+          const uint32_t timer = TimerValue(emu);
+          WriteSystemTimer(emu, timer);
+          run.published_timer_ms.store(timer, std::memory_order_relaxed);
+          run.published_executed.store(run.executed, std::memory_order_relaxed);
           if (lcd) DisplaySnapshotLcd(emu);  // before a pause, so a paused window is current
           stop = HostWantsStop(emu);
         }
@@ -377,6 +388,7 @@ void RunLoop(Emulator& emu) {
 
   run.executed += count - run.executed_mark;
   run.executed_mark = count;
+  run.published_executed.store(run.executed, std::memory_order_relaxed);
   mem.unmapped_log = nullptr;
 
   PrintStateReport(emu);
