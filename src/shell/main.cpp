@@ -27,10 +27,9 @@ constexpr char kUsage[] =
     "  -h, --help     show this text and exit\n"
     "  --version      show the version and exit\n"
     "\n"
-    "Files:\n"
-    "  ~/.config/Tavex electronic/Korvane Emulator.ini\n"
-    "                 the remembered project, the keypad, zoom and recent projects\n"
-    "  aaa.txt        the log of a run, written in the project's folder\n";
+    "The remembered project, the keypad's state, the zoom and the recent projects are kept in\n"
+    "~/.config/Tavex electronic/Korvane Emulator.ini; the log of a run is aaa.txt in the\n"
+    "project's folder.\n";
 
 // The installed demo's folder (or the build tree's, when started from there), or "".
 QString DemoFolder() {
