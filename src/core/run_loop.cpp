@@ -244,6 +244,14 @@ uint64_t CurrentInstructionTotal(const Processor& emu) {
   return emu.run.executed + (static_cast<uint32_t>(emu.cpu.icount) - emu.run.executed_mark);
 }
 
+uint64_t PublishedInstructionTotal(const Processor& emu) {
+  return emu.run.published_executed.load(std::memory_order_relaxed);
+}
+
+uint32_t PublishedSystemTimer(const Processor& emu) {
+  return emu.run.published_timer_ms.load(std::memory_order_relaxed);
+}
+
 uint32_t ReadSystemTimer(Processor& emu) {
   RunState& run = emu.run;
   if (!run.system_timer) return 0;
@@ -332,7 +340,10 @@ void RunLoop(Processor& emu) {
         run.executed_mark = count;
         bool stop = false;
         if ((count & (kTimerInterval - 1)) == 0) {
-          WriteSystemTimer(emu, TimerValue(emu));
+          const uint32_t timer = TimerValue(emu);
+          WriteSystemTimer(emu, timer);
+          run.published_timer_ms.store(timer, std::memory_order_relaxed);
+          run.published_executed.store(run.executed, std::memory_order_relaxed);
           if (hooks.check_point) hooks.check_point(hooks.ctx);  // before a pause
           stop = HostWantsStop(emu);
         }
@@ -349,6 +360,7 @@ void RunLoop(Processor& emu) {
 
   run.executed += count - run.executed_mark;
   run.executed_mark = count;
+  run.published_executed.store(run.executed, std::memory_order_relaxed);
   mem.unmapped_log = nullptr;
 
   PrintStateReport(emu);

@@ -40,6 +40,11 @@ struct RunState {
   // Brought up to date at the loop's check points; CurrentInstructionTotal is exact anytime.
   uint64_t executed = 0;
   uint32_t executed_mark = 0;           // instruction count at the last check point
+
+  // Copies for other threads (the window's status line), published at every system_timer
+  // point and at the end of the loop; the fields above belong to the emulation thread.
+  std::atomic<uint64_t> published_executed{0};
+  std::atomic<uint32_t> published_timer_ms{0};
 };
 
 // Fetch, decode and execute until an exit request, a host stop or a fatal condition (which
@@ -51,6 +56,10 @@ void RunLoop(Processor& emu);
 uint32_t ReadSystemTimer(Processor& emu);
 // Instructions executed since the loop started, exact at any moment.
 uint64_t CurrentInstructionTotal(const Processor& emu);
+// The instruction total and system_timer value as last published by the emulation thread;
+// safe to read from any thread while the emulation runs.
+uint64_t PublishedInstructionTotal(const Processor& emu);
+uint32_t PublishedSystemTimer(const Processor& emu);
 // Time per instruction in ns from hundredths of a second and the instruction count, in 64 bits
 // so long runs cannot overflow; 0 for a count of 0.
 int64_t TimePerInstruction(int64_t dtime, int32_t count);

@@ -2,65 +2,39 @@
 // thread it starts and watches.
 #include "shell/main_window.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QImageWriter>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPainter>
 #include <QProxyStyle>
 #include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <chrono>
 #include <cstring>
 
+#include "core/run_loop.h"
 #include "driver/options.h"
 #include "platform/vk_keys.h"
 #include "services/display.h"
+#include "shell/display_view.h"
 #include "shell/key_pictures.h"
 #include "shell/palette.h"
+#include "shell/recent_projects.h"
 #include "shell/soft_keys.h"
-#include "shell/translation.h"
 
 namespace korvane::shell {
-
-// The display area: the top 640 x 480 pixels of the shown picture page, painted on every tick
-// without erasing the background first (so it never flickers).
-class DisplayView : public QWidget {
- public:
-  DisplayView(MainWindow* window, QWidget* parent) : QWidget(parent), window_(window) {
-    setFixedSize(kDisplayWidth, kDisplayHeight);
-    setAttribute(Qt::WA_OpaquePaintEvent);
-    setAttribute(Qt::WA_NoSystemBackground);
-    setFocusPolicy(Qt::NoFocus);
-  }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter painter(this);
-    window_->PaintDisplay(painter);
-  }
-  void mousePressEvent(QMouseEvent* event) override {
-    if (event->button() == Qt::LeftButton) {
-      QPoint pos = event->position().toPoint();
-      window_->DisplayClick(pos.x(), pos.y());
-      event->accept();
-    } else if (event->button() == Qt::RightButton) {
-      window_->RightClick();
-      event->accept();
-    } else {
-      QWidget::mousePressEvent(event);
-    }
-  }
-
- private:
-  MainWindow* window_;
-};
 
 namespace {
 
@@ -103,6 +77,20 @@ MainWindow::MainWindow(WindowConfig config)
     box.exec();
   };
   chooser = DesktopProjectChooser(this);
+  choose_screenshot = [this](bool* at_zoom) {
+    QFileDialog dialog(this, tr("Save Screenshot"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("png"));
+    const QString at_1x = tr("PNG picture at 1x (*.png)");
+    dialog.setNameFilters({at_1x, tr("PNG picture at the current zoom (*.png)")});
+    QString folder = params_.param_path.isEmpty() ? QDir::homePath()
+                                                  : QFileInfo(params_.param_path).absolutePath();
+    dialog.setDirectory(folder);
+    dialog.selectFile(QStringLiteral("screenshot.png"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+    *at_zoom = dialog.selectedNameFilter() != at_1x;
+    return dialog.selectedFiles().first();
+  };
 
   setWindowTitle(QString::fromLatin1(kWindowTitle));
   setWindowIcon(ProgramIcon());
@@ -114,9 +102,21 @@ MainWindow::MainWindow(WindowConfig config)
 
   auto* client = new QWidget(this);
   client->setFocusPolicy(Qt::NoFocus);
-  display_ = new DisplayView(this, client);
-  display_->move(0, 0);
+  DisplayView::Hooks hooks;
+  hooks.picture = [this] { return ShownPicture(); };
+  hooks.left_click = [this](int x, int y) { DisplayClick(x, y); };
+  hooks.right_click = [this] { RightClick(); };
+  display_ = new DisplayView(std::move(hooks), client);
+  display_->SetZoom(ReadZoomSetting(store_.path()));
+  Action(kMenuZoomFit + display_->zoom())->setChecked(true);
   setCentralWidget(client);
+  new ResizeWatcher(client, [this] { LayoutClient(); });
+  status_line_ = new StatusLine(this);
+  statusBar()->addWidget(status_line_, 1);
+  statusBar()->setSizeGripEnabled(false);
+  UpdateStatus();
+  new ProjectDropTarget(this, [this](const QString& path) { OpenRecentProject(path); });
+  clock_.start();
 
   // The panel is made at once and stays hidden unless the keyboard is shown.
   panel_ = new KeyPanel(*keys_, this, client);
@@ -168,48 +168,203 @@ QAction* MainWindow::Action(int id) const {
 }
 
 void MainWindow::BuildMenus() {
-  auto add = [this](QMenu* menu, int id, const char* text) {
-    QAction* action = menu->addAction(Text(text));
+  auto add = [this](QMenu* menu, int id, const QString& text) {
+    QAction* action = menu->addAction(text);
     action->setData(id);
     actions_[id] = action;
     connect(action, &QAction::triggered, this, [this, id] { Command(id); });
     return action;
   };
-  QMenu* file = menuBar()->addMenu(Text("&File"));
-  add(file, kMenuOpenProject, "&Open Project File ...");
+  QMenu* file = menuBar()->addMenu(tr("&File"));
+  add(file, kMenuOpenProject, tr("&Open Project File ..."));
+  recent_menu_ = file->addMenu(tr("&Recent Projects"));
+  // Alt chords never reach the device (the window consumes them), so Alt+S takes nothing away.
+  add(file, kMenuScreenshot, tr("Save Screensho&t...\tAlt+S"));
   file->addSeparator();
-  add(file, kMenuSaveExit, "&Save and Exit\tCtrl+X");
-  add(file, kMenuExit, "E&xit\tCtrl+Q");
-  QMenu* view = menuBar()->addMenu(Text("&View"));
-  add(view, kMenuKeyboard, "Keyboard")->setCheckable(true);
-  add(view, kMenuStatus, "Status\tCtrl+I")->setCheckable(true);
-  add(view, kMenuStatusNext, "Status Next\tCtrl+O");
-  QMenu* help = menuBar()->addMenu(Text("&Help"));
-  add(help, kMenuHelp, "&Help\tCtrl+H");
-  add(help, kMenuAbout, "&About korvane ...");
+  add(file, kMenuSaveExit, tr("&Save and Exit\tCtrl+X"));
+  add(file, kMenuExit, tr("E&xit\tCtrl+Q"));
+  QMenu* view = menuBar()->addMenu(tr("&View"));
+  add(view, kMenuKeyboard, tr("Keyboard"))->setCheckable(true);
+  add(view, kMenuStatus, tr("Status\tCtrl+I"))->setCheckable(true);
+  add(view, kMenuStatusNext, tr("Status Next\tCtrl+O"));
+  QMenu* zoom = view->addMenu(tr("&Zoom"));
+  auto* zoom_group = new QActionGroup(this);
+  for (int id = kMenuZoom1; id <= kMenuZoom4; ++id) {
+    QAction* action = add(zoom, id, tr("%1x").arg(id - kMenuZoomFit));
+    action->setCheckable(true);
+    zoom_group->addAction(action);
+  }
+  QAction* fit = add(zoom, kMenuZoomFit, tr("&Fit to Window"));
+  fit->setCheckable(true);
+  zoom_group->addAction(fit);
+  QMenu* help = menuBar()->addMenu(tr("&Help"));
+  add(help, kMenuHelp, tr("&Help\tCtrl+H"));
+  add(help, kMenuAbout, tr("&About korvane ..."));
+  RebuildRecentMenu();
 }
 
 void MainWindow::PlacePanel() {
-  panel_->setGeometry(0, kDisplayHeight, kPanelWidth, kPanelHeight);
+  LayoutClient();
   panel_->show();
 }
 
 void MainWindow::ResizeToHeight() {
-  // The client area below the menu: the display, plus the panel when it is shown.
+  // The client area below the menu: the display, plus the panel when it is shown; at 1x the
+  // window is no larger than that (and the status line).
   max_height_ = window_height_ - menu_height_ - kFrameExtra;
+  const int status = statusBar()->sizeHint().height();
   centralWidget()->setMinimumSize(0, 0);
-  setMaximumSize(kDisplayWidth, max_height_);
-  resize(kDisplayWidth, max_height_);
+  if (display_->zoom() == kZoomFit) {
+    setMinimumSize(kDisplayWidth, max_height_ + status);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  } else {
+    const int scale = display_->zoom();
+    const QSize size(kDisplayWidth * scale, max_height_ + kDisplayHeight * (scale - 1) + status);
+    setMinimumSize(0, 0);
+    setMaximumSize(size);
+    resize(size);
+  }
+  LayoutClient();
+}
+
+void MainWindow::LayoutClient() {
+  if (!display_) return;
+  QWidget* client = centralWidget();
+  const int panel = keyboard_shown_ ? kPanelHeight : 0;
+  QSize area(kDisplayWidth * display_->zoom(), kDisplayHeight * display_->zoom());
+  if (display_->zoom() == kZoomFit)
+    area = QSize(std::max(kDisplayWidth, client->width()),
+                 std::max(kDisplayHeight, client->height() - panel));
+  display_->setGeometry(0, 0, area.width(), area.height());
+  // The keypad keeps its size and sits centred under the display.
+  if (panel_)
+    panel_->setGeometry((area.width() - kPanelWidth) / 2, area.height(), kPanelWidth, kPanelHeight);
+}
+
+void MainWindow::SetZoom(int zoom) {
+  if (zoom < kZoomFit || zoom > kMaxZoom) return;
+  display_->SetZoom(zoom);
+  Action(kMenuZoomFit + zoom)->setChecked(true);
+  WriteZoomSetting(store_.path(), zoom);  // a store that cannot be written only forgets it
+  ResizeToHeight();
+  display_->update();
+}
+
+int MainWindow::zoom() const { return display_->zoom(); }
+
+bool MainWindow::SaveScreenshot(const QString& path, bool at_zoom) {
+  QImage picture = display_->LastPicture().convertToFormat(QImage::Format_RGB888);
+  if (at_zoom) picture = ScalePicture(picture, display_->scale());
+  QImageWriter writer(path, "png");
+  if (!writer.write(picture)) {
+    show_message(QMessageBox::Warning,
+                 tr("Screenshot not saved: %1 (%2)").arg(path, writer.errorString()));
+    return false;
+  }
+  return true;
+}
+
+void MainWindow::UpdateStatus() {
+  if (!status_line_) return;
+  RunStatus status = RunStatus::kNoProject;
+  QString message;
+  if (session_ && session_->emu.exit.finished.load(std::memory_order_acquire)) {
+    status = RunStatus::kEnded;
+    message = QString::fromLocal8Bit(session_->emu.exit.message);
+  } else if (session_ && session_->thread.started()) {
+    status = session_->emu.run.control.pause_requested() ? RunStatus::kPaused : RunStatus::kRunning;
+  }
+  uint32_t timer_ms = 0;
+  if (session_ && status != RunStatus::kNoProject) {
+    rate_.Add(clock_.elapsed(), PublishedInstructionTotal(session_->emu));
+    timer_ms = PublishedSystemTimer(session_->emu);
+  }
+  // The project name is the project line's last word.
+  QString project = params_.words.empty() ? QFileInfo(params_.param_path).completeBaseName()
+                                          : QString::fromLocal8Bit(params_.words.back()).trimmed();
+  status_line_->Show(status, message, status == RunStatus::kRunning ? rate_.Mips() : 0.0, timer_ms,
+                     project);
+}
+
+void MainWindow::RememberProject() {
+  WriteRecentProjects(store_.path(),
+                      WithRecentProject(ReadRecentProjects(store_.path()), params_.param_path));
+  RebuildRecentMenu();
+}
+
+void MainWindow::PruneRecentProjects() {
+  QStringList list = ReadRecentProjects(store_.path());
+  QStringList removed = PruneMissingProjects(list);
+  if (removed.isEmpty()) return;
+  WriteRecentProjects(store_.path(), list);
+  RebuildRecentMenu();
+  show_message(QMessageBox::Information,
+               tr("These project files no longer exist and were removed from the recent "
+                  "projects:\n%1")
+                   .arg(removed.join(QLatin1Char('\n'))));
+}
+
+void MainWindow::RebuildRecentMenu() {
+  recent_menu_->clear();
+  const QStringList list = ReadRecentProjects(store_.path());
+  for (int i = 0; i < list.size(); ++i) {
+    const QString path = list[i];
+    QAction* action = recent_menu_->addAction(
+        QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName()));
+    action->setToolTip(path);
+    action->setData(path);
+    connect(action, &QAction::triggered, this, [this, path] { OpenRecentProject(path); });
+  }
+  recent_menu_->setEnabled(!list.isEmpty());
+}
+
+void MainWindow::OpenRecentProject(const QString& path) {
+  QFileInfo info(path);
+  if (!info.exists() || info.isDir()) {
+    PruneRecentProjects();
+    return;
+  }
+  ProjectChooser fixed = chooser;
+  fixed.choose_file = [path](const QString&) { return path; };
+  OpenProject(fixed);
+}
+
+void MainWindow::OpenProject(const ProjectChooser& project_chooser) {
+  int result = OpenProjectFile(store_, params_.param_path, project_chooser);
+  if (result == -1) {
+    show_message(QMessageBox::Warning, QStringLiteral("New Project not opened"));
+  } else if (result == 0) {
+    show_message(QMessageBox::Warning, QStringLiteral("Problem creating new emulation"));
+  } else {
+    timer_.stop();
+    close();  // the new instance takes over
+  }
 }
 
 void MainWindow::Start() {
+  PruneRecentProjects();
   QString error = ReadStoredParameters(store_, params_);
   if (!error.isEmpty()) {
     // The window stays open with an empty display; File > Open Project File still works.
     show_message(QMessageBox::Critical, error);
+    if (params_.param_path.isEmpty() && store_.CanOpen()) {
+      // A first start: nothing is remembered yet, so the open dialog follows at once, in the
+      // installed demo's folder. It runs from the event loop, which a new instance's start
+      // closes this window into.
+      QTimer::singleShot(0, this, [this] {
+        ProjectChooser first = chooser;
+        first.choose_file = [this](const QString&) {
+          return chooser.choose_file(config_.demo_folder);
+        };
+        OpenProject(first);
+      });
+    }
+    UpdateStatus();
     return;
   }
   StartEmulation(params_);
+  RememberProject();
+  UpdateStatus();
 }
 
 void MainWindow::StartEmulation(const StoredParameters& params) {
@@ -247,6 +402,7 @@ void MainWindow::StopEmulation() {
 
 void MainWindow::Tick() {
   if (display_) display_->repaint();
+  UpdateStatus();
   if (!session_ || !session_->emu.exit.finished.load(std::memory_order_acquire)) return;
   timer_.stop();
   session_->thread.Wait();  // the run has ended: this only joins
@@ -255,23 +411,28 @@ void MainWindow::Tick() {
   close();
 }
 
-void MainWindow::PaintDisplay(QPainter& painter) {
-  if (!session_) return;
+void MainWindow::PaintDisplay(QPainter& painter) { painter.drawImage(0, 0, ShownPicture()); }
+
+QImage MainWindow::ShownPicture() {
+  static const QList<QRgb> kColors = PaletteColorTable();
+  QImage picture(kDisplayWidth, kDisplayHeight, QImage::Format_Indexed8);
+  picture.setColorTable(kColors);
+  if (!session_) {
+    picture.fill(0);
+    return picture;
+  }
   Emulator& emu = session_->emu;
   int page = DisplayRefresh(emu);
   if (page != shown_page_) {
     shown_page_ = page;
     Action(kMenuStatus)->setChecked(page == 1);
   }
-  static const QList<QRgb> kColors = PaletteColorTable();
-  QImage picture(kDisplayWidth, kDisplayHeight, QImage::Format_Indexed8);
-  picture.setColorTable(kColors);
   std::vector<uint8_t> rows(static_cast<size_t>(kDisplayWidth) * kDisplayHeight);
   CopyShownPicture(emu, rows.data());
   for (int y = 0; y < kDisplayHeight; ++y)
     std::memcpy(picture.scanLine(y), rows.data() + static_cast<size_t>(y) * kDisplayWidth,
                 kDisplayWidth);
-  painter.drawImage(0, 0, picture);
+  return picture;
 }
 
 void MainWindow::KeyChord(int letter) {
@@ -282,16 +443,13 @@ void MainWindow::KeyChord(int letter) {
 
 void MainWindow::Command(int id) {
   switch (id) {
-    case kMenuOpenProject: {
-      int result = OpenProjectFile(store_, params_.param_path, chooser);
-      if (result == -1) {
-        show_message(QMessageBox::Warning, QStringLiteral("New Project not opened"));
-      } else if (result == 0) {
-        show_message(QMessageBox::Warning, QStringLiteral("Problem creating new emulation"));
-      } else {
-        timer_.stop();
-        close();  // the new instance takes over
-      }
+    case kMenuOpenProject:
+      OpenProject(chooser);
+      break;
+    case kMenuScreenshot: {
+      bool at_zoom = false;
+      QString path = choose_screenshot(&at_zoom);
+      if (!path.isEmpty()) SaveScreenshot(path, at_zoom);
       break;
     }
     case kMenuStatus:  // the check mark has already toggled with the click
@@ -316,6 +474,7 @@ void MainWindow::Command(int id) {
       ShowAbout();
       break;
     default:
+      if (id >= kMenuZoomFit && id <= kMenuZoom4) SetZoom(id - kMenuZoomFit);
       break;
   }
 }
@@ -404,8 +563,10 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
   bool system_key = (event->modifiers() & Qt::AltModifier) || vk == kVkAlt || vk == kVkF10;
   if (system_key) {
     // Alt combinations are consumed so Alt neither opens the menu nor closes the window; F10
-    // alone is passed on.
+    // alone is passed on. Alt+S, which the device never receives, saves a screenshot.
     if (vk == kVkF10) keys_->KeyDown(kVkF10);
+    if (key == Qt::Key_S && (event->modifiers() & Qt::AltModifier) && !event->isAutoRepeat())
+      Command(kMenuScreenshot);
     event->accept();
     return;
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -16,6 +17,7 @@
 #include "driver/emulator.h"
 #include "shell/key_panel.h"
 #include "shell/key_target.h"
+#include "shell/status_line.h"
 #include "shell/stored_params.h"
 
 namespace korvane::shell {
@@ -36,6 +38,11 @@ enum MenuId {
   kMenuStatusNext = 7,
   kMenuSaveExit = 8,
   kMenuExit = 9,
+  kMenuScreenshot = 10,
+  // View > Zoom: kMenuZoomFit + the zoom (0 Fit, 1-4 the scale).
+  kMenuZoomFit = 20,
+  kMenuZoom1 = 21,
+  kMenuZoom4 = 24,
 };
 
 // The emulator and the picture pages it draws into; they live as long as the emulation thread
@@ -54,6 +61,7 @@ struct WindowConfig {
   int screen_height = 0;        // 0: the primary screen's height
   KeyTarget* keys = nullptr;    // nullptr: the emulator's keyboard
   bool start_thread = true;     // false: tests drive the end of a run themselves
+  QString demo_folder;          // where the first start's open dialog looks, or ""
 };
 
 class DisplayView;
@@ -98,6 +106,21 @@ class MainWindow : public QMainWindow {
   // The options of the run that the window uses (soft keys, video mode, -sp).
   void SetWindowOptions(int soft_keys, int video, bool suspend);
 
+  // View > Zoom: 0 Fit to window, 1-4 the scale; remembered in the settings store.
+  void SetZoom(int zoom);
+  int zoom() const;
+  // The shown 640 x 480 picture, with the page selection and Status mark brought up to date.
+  QImage ShownPicture();
+  // Writes the shown picture as PNG at 1x or at the current zoom; false with a message box when
+  // it cannot be written.
+  bool SaveScreenshot(const QString& path, bool at_zoom);
+  // Asks where to save a screenshot and whether at the zoom; "" when cancelled. Tests replace it.
+  std::function<QString(bool* at_zoom)> choose_screenshot;
+  // Opens a project of File > Recent Projects or a dropped file as Open Project File would.
+  void OpenRecentProject(const QString& path);
+  StatusLine* status_line() const { return status_line_; }
+  QMenu* recent_menu() const { return recent_menu_; }
+
  protected:
   bool event(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
@@ -114,6 +137,12 @@ class MainWindow : public QMainWindow {
   void ResizeToHeight();
   void StartEmulation(const StoredParameters& params);
   void StopEmulation();
+  void OpenProject(const ProjectChooser& project_chooser);
+  void LayoutClient();
+  void UpdateStatus();
+  void RememberProject();
+  void PruneRecentProjects();
+  void RebuildRecentMenu();
 
   WindowConfig config_;
   SettingsStore store_;
@@ -136,6 +165,11 @@ class MainWindow : public QMainWindow {
   int video_ = 1;
   bool suspend_ = true;
   bool closed_ = false;
+
+  StatusLine* status_line_ = nullptr;
+  QMenu* recent_menu_ = nullptr;
+  RateMeter rate_;
+  QElapsedTimer clock_;
 };
 
 }  // namespace korvane::shell

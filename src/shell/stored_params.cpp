@@ -154,7 +154,11 @@ ProjectChooser DesktopProjectChooser(QWidget* parent) {
     dialog.setNameFilter(QStringLiteral("Emulator Project Files(*tvx) (*.tvx)"));
     dialog.setDefaultSuffix(QStringLiteral("tvx"));
     dialog.setOption(QFileDialog::HideNameFilterDetails, true);
-    if (!initial.isEmpty()) dialog.selectFile(initial);
+    if (QFileInfo(initial).isDir()) {
+      dialog.setDirectory(initial);  // a first start looks in the demo's folder
+    } else if (!initial.isEmpty()) {
+      dialog.selectFile(initial);
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
     return dialog.selectedFiles().first();
   };

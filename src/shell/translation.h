@@ -1,5 +1,4 @@
-// German texts of the window: a small built-in translator used when the system language is
-// German.
+// The window's texts in the system language: Qt Linguist translations built into the program.
 #pragma once
 
 #include <QLocale>
@@ -7,22 +6,9 @@
 
 namespace korvane::shell {
 
-// The translation context of every text of the window.
-inline constexpr char kTextContext[] = "Korvane";
-
-class GermanTranslator : public QTranslator {
- public:
-  using QTranslator::QTranslator;
-  bool isEmpty() const override { return false; }
-  QString translate(const char* context, const char* source_text, const char* disambiguation,
-                    int n) const override;
-};
-
-// Installs the German texts on the application when `locale` is German; returns the translator
-// (owned by the application), or nullptr for other languages.
-GermanTranslator* InstallTranslator(QLocale locale);
-
-// A text of the window in the current language.
-QString Text(const char* english);
+// Loads the translation for `locale` (German: korvane_de) from the program's resources and
+// installs it on the application; returns the translator (owned by the application), or
+// nullptr when there is none for that language.
+QTranslator* InstallTranslator(const QLocale& locale);
 
 }  // namespace korvane::shell

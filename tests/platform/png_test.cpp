@@ -1,11 +1,12 @@
-// Tests of the PNG writer: checksums, block splitting, and the decoder's refusal of damage.
+// Tests of the PNG files: checksums, round trips, compression, other PNG kinds, refusal of damage.
+#include "platform/png.h"
+
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include "platform/png.h"
 
 namespace korvane {
 namespace {
@@ -29,7 +30,10 @@ TEST(PngChecksums, KnownValues) {
 }
 
 TEST(PngEncode, RoundTripsAcrossStoredBlockSizes) {
-  struct Row { int w, h; const char* why; };
+  struct Row {
+    int w, h;
+    const char* why;
+  };
   const Row rows[] = {
       {1, 1, "smallest image: one short final block"},
       {1456, 15, "raw data of exactly 65535 bytes: one full block"},
@@ -55,7 +59,12 @@ TEST(PngEncode, RoundTripsAcrossStoredBlockSizes) {
 TEST(PngDecode, RefusesDamagedFiles) {
   const std::vector<uint8_t> rgb = Pattern(20, 10);
   const std::vector<uint8_t> good = EncodePngRgb(20, 10, rgb.data());
-  struct Row { size_t at; int delta; size_t cut; const char* why; };
+  struct Row {
+    size_t at;
+    int delta;
+    size_t cut;
+    const char* why;
+  };
   const Row rows[] = {
       {0, 1, 0, "bad signature"},
       {20, 1, 0, "IHDR width changed: its CRC no longer matches"},
@@ -72,6 +81,54 @@ TEST(PngDecode, RefusesDamagedFiles) {
     std::string error;
     EXPECT_FALSE(DecodeStoredPngRgb(bad, &w, &h, &out, &error)) << r.why;
     EXPECT_FALSE(error.empty()) << r.why;
+  }
+}
+
+TEST(PngEncode, ScreenOfFewColoursIsCompressed) {
+  // A 640 x 480 screen of a few flat areas, as a firmware menu draws it.
+  std::vector<uint8_t> rgb(640 * 480 * 3, 255);
+  for (int y = 0; y < 480; ++y)
+    for (int x = 0; x < 640; ++x)
+      if (y < 40 || (y >= 400 && x % 64 < 60)) rgb[(y * 640 + x) * 3 + 2] = 0;
+  const std::vector<uint8_t> png = EncodePngRgb(640, 480, rgb.data());
+  EXPECT_LT(png.size(), 20000u);
+  EXPECT_TRUE(EncodePngRgb(0, 5, rgb.data()).empty()) << "an empty picture is refused";
+}
+
+TEST(PngDecode, ReadsOtherKindsOfPng) {
+  // Pictures written by libpng in other formats come back as 8-bit RGB.
+  const uint8_t rgba[] = {10, 20, 30, 255, 200, 100, 50, 255, 1, 2, 3, 0, 4, 5, 6, 255};
+  const uint8_t grey[] = {0, 128, 255, 7};
+  struct Row {
+    uint32_t format;
+    const uint8_t* pixels;
+    std::vector<uint8_t> want;
+    const char* why;
+  };
+  const Row rows[] = {
+      {PNG_FORMAT_RGBA,
+       rgba,
+       {10, 20, 30, 200, 100, 50, 0, 0, 0, 4, 5, 6},
+       "RGBA: a transparent pixel is composed onto black"},
+      {PNG_FORMAT_GRAY, grey, {0, 0, 0, 128, 128, 128, 255, 255, 255, 7, 7, 7}, "grey"},
+  };
+  for (const Row& r : rows) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = 2;
+    image.height = 2;
+    image.format = r.format;
+    std::vector<uint8_t> file(4096);
+    png_alloc_size_t size = file.size();
+    ASSERT_TRUE(png_image_write_to_memory(&image, file.data(), &size, 0, r.pixels, 0, nullptr));
+    file.resize(size);
+    int w = 0, h = 0;
+    std::vector<uint8_t> out;
+    std::string error;
+    ASSERT_TRUE(DecodePngRgb(file, &w, &h, &out, &error)) << r.why << ": " << error;
+    EXPECT_EQ(w, 2);
+    EXPECT_EQ(h, 2);
+    EXPECT_EQ(out, r.want) << r.why;
   }
 }
 

@@ -1,16 +1,18 @@
 // The main window: sizes, menus, clicks, keys, the keypad toggle, painting, the end of a run.
+#include "shell/main_window.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFileInfo>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fstream>
 
 #include "as/assembler.h"
 #include "shell/keypad.h"
-#include "shell/main_window.h"
 #include "shell/translation.h"
 #include "shell_support.h"
 #include "support/snippet.h"
@@ -70,7 +72,8 @@ TEST_F(MainWindowTest, TitleSizesAndFirstRunKeyboard) {
   EXPECT_TRUE(window->keyboard_shown());
   EXPECT_TRUE(window->Action(kMenuKeyboard)->isChecked());
   EXPECT_EQ(window->max_height(), menu + 480 + kPanelHeight);
-  EXPECT_EQ(window->maximumSize(), QSize(640, menu + 480 + kPanelHeight));
+  int status = window->statusBar()->sizeHint().height();
+  EXPECT_EQ(window->maximumSize(), QSize(640, menu + 480 + kPanelHeight + status));
   EXPECT_EQ(window->display()->size(), QSize(640, 480));
   ASSERT_NE(window->panel(), nullptr);
   EXPECT_EQ(window->panel()->geometry(), QRect(0, 480, 640, kPanelHeight));
@@ -120,11 +123,17 @@ TEST_F(MainWindowTest, MenuTextsAndIds) {
   auto window = MakeWindow();
   struct Popup {
     const char* title;
-    std::vector<std::pair<int, const char*>> items;  // id 0: separator
+    std::vector<std::pair<int, const char*>> items;  // id 0: separator, -1: submenu
   } popups[] = {
-      {"&File", {{1, "&Open Project File ..."}, {0, ""}, {8, "&Save and Exit\tCtrl+X"},
-                 {9, "E&xit\tCtrl+Q"}}},
-      {"&View", {{5, "Keyboard"}, {6, "Status\tCtrl+I"}, {7, "Status Next\tCtrl+O"}}},
+      {"&File",
+       {{1, "&Open Project File ..."},
+        {-1, "&Recent Projects"},
+        {10, "Save Screensho&t...\tAlt+S"},
+        {0, ""},
+        {8, "&Save and Exit\tCtrl+X"},
+        {9, "E&xit\tCtrl+Q"}}},
+      {"&View",
+       {{5, "Keyboard"}, {6, "Status\tCtrl+I"}, {7, "Status Next\tCtrl+O"}, {-1, "&Zoom"}}},
       {"&Help", {{3, "&Help\tCtrl+H"}, {4, "&About korvane ..."}}},
   };
   QList<QAction*> tops = window->menuBar()->actions();
@@ -139,17 +148,23 @@ TEST_F(MainWindowTest, MenuTextsAndIds) {
         EXPECT_TRUE(items[j]->isSeparator());
         continue;
       }
-      EXPECT_EQ(items[j]->data().toInt(), id);
+      if (id == -1) {
+        EXPECT_NE(items[j]->menu(), nullptr) << text;
+      } else {
+        EXPECT_EQ(items[j]->data().toInt(), id);
+      }
       EXPECT_EQ(items[j]->text(), QString::fromUtf8(text));
     }
   }
 }
 
 TEST_F(MainWindowTest, GermanMenuTexts) {
-  GermanTranslator german;
-  QCoreApplication::installTranslator(&german);
+  EXPECT_EQ(InstallTranslator(QLocale(QLocale::English)), nullptr);
+  QTranslator* german = InstallTranslator(QLocale(QLocale::German, QLocale::Germany));
+  ASSERT_NE(german, nullptr) << "the build embeds the German translation";
   auto window = MakeWindow();
-  QCoreApplication::removeTranslator(&german);
+  QCoreApplication::removeTranslator(german);
+  delete german;
   QList<QAction*> tops = window->menuBar()->actions();
   EXPECT_EQ(tops[0]->text(), QStringLiteral("&Datei"));
   EXPECT_EQ(tops[1]->text(), QStringLiteral("&Ansicht"));
@@ -158,13 +173,10 @@ TEST_F(MainWindowTest, GermanMenuTexts) {
   EXPECT_EQ(window->Action(7)->text(), QStringLiteral("Naechste Status\tStrg+O"));
   EXPECT_EQ(window->Action(3)->text(), QStringLiteral("&Hilfthemen\tCtrl+H"));
   EXPECT_EQ(window->Action(4)->text(), QStringLiteral("Inf&o ..."));
-  EXPECT_EQ(InstallTranslator(QLocale(QLocale::English)), nullptr);
-  GermanTranslator* installed = InstallTranslator(QLocale(QLocale::German));
-  ASSERT_NE(installed, nullptr);
-  EXPECT_EQ(Text("Keyboard"), QStringLiteral("Tastatur")) << "the system language picks German";
-  QCoreApplication::removeTranslator(installed);
-  delete installed;
-  EXPECT_EQ(Text("Keyboard"), QStringLiteral("Keyboard"));
+  EXPECT_EQ(window->Action(5)->text(), QStringLiteral("Tastatur"));
+  EXPECT_EQ(window->Action(8)->text(), QStringLiteral("&Speicher und Exit\tStrg+X"));
+  EXPECT_EQ(window->Action(kMenuZoomFit)->text(), QStringLiteral("An &Fenster anpassen"));
+  EXPECT_EQ(MakeWindow()->Action(5)->text(), QStringLiteral("Keyboard")) << "removed again";
 }
 
 TEST_F(MainWindowTest, MenuCommandsSendChordsAndMessages) {
@@ -355,6 +367,9 @@ TEST_F(MainWindowTest, EndOfRunWithAndWithoutMessage) {
     window->Tick();
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(window->timer_active());
+    EXPECT_TRUE(
+        window->status_line()->text().startsWith(r.boxes ? "Ended: InitEmuIdents |" : "Ended |"))
+        << "the status line shows the end before the box";
     ASSERT_EQ(messages_.size(), r.boxes);
     if (r.boxes) {
       EXPECT_EQ(messages_[0].icon, QMessageBox::Warning);
@@ -434,8 +449,14 @@ TEST_F(MainWindowTest, ClosingStopsARunningPausedEmulation) {
   QTest::qWait(200);
   ASSERT_EQ(window.emulator().exit.finished.load(), 0)
       << "the loop should still run: " << window.emulator().exit.message;
+  window.Tick();
+  EXPECT_TRUE(window.status_line()->text().startsWith(QStringLiteral("Running | ")))
+      << window.status_line()->text().toStdString();
+  EXPECT_TRUE(window.status_line()->text().endsWith(QStringLiteral(" | x")));
   window.ApplicationActive(false);  // -sp is on by default: paused
   EXPECT_TRUE(window.emulator().run.control.pause_requested());
+  window.Tick();
+  EXPECT_TRUE(window.status_line()->text().startsWith(QStringLiteral("Paused | ")));
   window.close();
   EXPECT_EQ(window.emulator().exit.finished.load(), 1);
   EXPECT_EQ(window.session().thread.state(), EmuThreadState::kEnded) << "joined";

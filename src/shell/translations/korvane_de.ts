@@ -1,0 +1,120 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>korvane::shell::MainWindow</name>
+    <message>
+        <source>Save Screenshot</source>
+        <translation>Bildschirmfoto speichern</translation>
+    </message>
+    <message>
+        <source>PNG picture at 1x (*.png)</source>
+        <translation>PNG-Bild in 1x (*.png)</translation>
+    </message>
+    <message>
+        <source>PNG picture at the current zoom (*.png)</source>
+        <translation>PNG-Bild im aktuellen Zoom (*.png)</translation>
+    </message>
+    <message>
+        <source>&amp;File</source>
+        <translation>&amp;Datei</translation>
+    </message>
+    <message>
+        <source>&amp;Open Project File ...</source>
+        <translation>Project Datei Ö&amp;ffnen...</translation>
+    </message>
+    <message>
+        <source>&amp;Recent Projects</source>
+        <translation>&amp;Zuletzt geöffnete Projekte</translation>
+    </message>
+    <message>
+        <source>Save Screensho&amp;t...	Alt+S</source>
+        <translation>Bildschirmfo&amp;to speichern...	Alt+S</translation>
+    </message>
+    <message>
+        <source>&amp;Save and Exit	Ctrl+X</source>
+        <translation>&amp;Speicher und Exit	Strg+X</translation>
+    </message>
+    <message>
+        <source>E&amp;xit	Ctrl+Q</source>
+        <translation>E&amp;xit	Strg+Q</translation>
+    </message>
+    <message>
+        <source>&amp;View</source>
+        <translation>&amp;Ansicht</translation>
+    </message>
+    <message>
+        <source>Keyboard</source>
+        <translation>Tastatur</translation>
+    </message>
+    <message>
+        <source>Status	Ctrl+I</source>
+        <translation>Status	Strg+I</translation>
+    </message>
+    <message>
+        <source>Status Next	Ctrl+O</source>
+        <translation>Naechste Status	Strg+O</translation>
+    </message>
+    <message>
+        <source>&amp;Zoom</source>
+        <translation>&amp;Zoom</translation>
+    </message>
+    <message>
+        <source>%1x</source>
+        <translation>%1x</translation>
+    </message>
+    <message>
+        <source>&amp;Fit to Window</source>
+        <translation>An &amp;Fenster anpassen</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>&amp;Hilfe</translation>
+    </message>
+    <message>
+        <source>&amp;Help	Ctrl+H</source>
+        <translation>&amp;Hilfthemen	Ctrl+H</translation>
+    </message>
+    <message>
+        <source>&amp;About korvane ...</source>
+        <translation>Inf&amp;o ...</translation>
+    </message>
+    <message>
+        <source>Screenshot not saved: %1 (%2)</source>
+        <translation>Bildschirmfoto nicht gespeichert: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>These project files no longer exist and were removed from the recent projects:
+%1</source>
+        <translation>Diese Projektdateien gibt es nicht mehr; sie wurden aus den zuletzt geöffneten Projekten entfernt:
+%1</translation>
+    </message>
+</context>
+<context>
+    <name>korvane::shell::StatusLine</name>
+    <message>
+        <source>No project running</source>
+        <translation>Kein Projekt läuft</translation>
+    </message>
+    <message>
+        <source>Running</source>
+        <translation>Läuft</translation>
+    </message>
+    <message>
+        <source>Paused</source>
+        <translation>Angehalten</translation>
+    </message>
+    <message>
+        <source>Ended</source>
+        <translation>Beendet</translation>
+    </message>
+    <message>
+        <source>Ended: %1</source>
+        <translation>Beendet: %1</translation>
+    </message>
+    <message>
+        <source>%1 | %2 MIPS | system_timer %3 s | %4</source>
+        <translation>%1 | %2 MIPS | system_timer %3 s | %4</translation>
+    </message>
+</context>
+</TS>

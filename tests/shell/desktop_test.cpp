@@ -1,0 +1,197 @@
+// The window's desktop conveniences: zoom, screenshots, the status line, recent projects,
+// dropped project files and the first start.
+#include <gtest/gtest.h>
+
+#include <QMenu>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+#include <fstream>
+
+#include "shell/display_view.h"
+#include "shell/main_window.h"
+#include "shell/recent_projects.h"
+#include "shell_support.h"
+
+namespace korvane::shell {
+namespace {
+
+using Calls = std::vector<std::string>;
+
+class DesktopTest : public ::testing::Test {
+ protected:
+  void SetUp() override { test::App(); }
+  std::unique_ptr<MainWindow> MakeWindow(const QString& project = QString()) {
+    WindowConfig config;
+    config.store_path = dir_.filePath("store.ini");
+    config.screen_height = 2000;
+    config.keys = &keys_;
+    config.start_thread = false;
+    config.command_line_path = project;
+    config.demo_folder = dir_.path();
+    auto window = std::make_unique<MainWindow>(config);
+    window->show_message = [this](QMessageBox::Icon, const QString& text) {
+      messages_.push_back(text);
+    };
+    return window;
+  }
+  QString Project(const QString& name) {
+    QString path = dir_.filePath(name);
+    std::ofstream(path.toStdString()) << "prog " << QFileInfo(name).baseName().toStdString();
+    return path;
+  }
+  QTemporaryDir dir_;
+  test::RecordingKeys keys_;
+  std::vector<QString> messages_;
+};
+
+TEST(Zoom, ScaleAndClickMapping) {
+  struct Row {
+    int zoom;
+    QSize area;
+    QPoint click;
+    std::optional<QPoint> device;
+    const char* why;
+  };
+  const Row rows[] = {
+      {1, {640, 480}, {200, 450}, QPoint(200, 450), "1x: positions unchanged"},
+      {3, {1920, 1440}, {602, 1352}, QPoint(200, 450), "3x: divided by the scale"},
+      {kZoomFit, {1360, 1000}, {40, 100}, QPoint(0, 40), "Fit 2x, picture centred at 40, 20"},
+      {kZoomFit, {1360, 1000}, {39, 100}, std::nullopt, "left of the centred picture"},
+      {kZoomFit, {700, 500}, {699, 10}, std::nullopt, "Fit never goes below 1x"},
+  };
+  for (const Row& r : rows) {
+    int scale = ZoomScale(r.zoom, r.area);
+    EXPECT_EQ(DevicePoint(r.click, r.area, scale), r.device) << r.why;
+  }
+  EXPECT_EQ(ZoomScale(kZoomFit, {3840, 2000}), 4) << "4K screen, panel below";
+}
+
+TEST_F(DesktopTest, ZoomSizesTheWindowMapsClicksAndIsRemembered) {
+  auto window = MakeWindow();
+  window->SetZoom(2);
+  EXPECT_EQ(window->display()->size(), QSize(1280, 960));
+  EXPECT_EQ(window->maximumWidth(), 1280);
+  EXPECT_EQ(window->panel()->geometry(), QRect(320, 960, 640, kPanelHeight)) << "centred below";
+  QTest::mouseClick(window->display(), Qt::LeftButton, Qt::NoModifier, QPoint(400, 900));
+  EXPECT_EQ(keys_.calls, (Calls{"down 115"})) << "F4 as at (200, 450) at 1x";
+  EXPECT_TRUE(MakeWindow()->Action(kMenuZoom1 + 1)->isChecked()) << "the next start keeps 2x";
+
+  window->Command(kMenuZoomFit);
+  window->show();
+  window->resize(2100, 1800);
+  QTest::qWait(1);
+  EXPECT_EQ(window->display()->width(), window->centralWidget()->width());
+  EXPECT_EQ(static_cast<DisplayView*>(window->display())->scale(), 3);
+}
+
+TEST_F(DesktopTest, ScreenshotAtOneAndAtTheZoom) {
+  auto window = MakeWindow();
+  Session& s = window->session();
+  std::memset(s.page_a.data() + 819 * 640, 224, 640);  // top row red
+  window->SetZoom(3);
+  window->display()->grab();
+  bool at_zoom = false;
+  QString path;
+  window->choose_screenshot = [&](bool* z) {
+    *z = at_zoom;
+    return path;
+  };
+  struct Row {
+    bool at_zoom;
+    QSize size;
+  } rows[] = {{false, {640, 480}}, {true, {1920, 1440}}};
+  for (const Row& r : rows) {
+    path = dir_.filePath(r.at_zoom ? "zoom.png" : "one.png");
+    at_zoom = r.at_zoom;
+    window->Command(kMenuScreenshot);
+    QImage shot(path);
+    EXPECT_EQ(shot.size(), r.size);
+    const int scale = r.size.width() / 640;
+    EXPECT_EQ(shot.pixel(0, scale - 1), qRgb(255, 0, 0));
+    EXPECT_EQ(shot.pixel(0, scale), qRgb(0, 0, 0)) << "sharp pixels, no smoothing";
+  }
+  // Alt+S saves too, and reaches nothing of the device; a path that cannot be written says so.
+  path = dir_.filePath("missing-folder/x.png");
+  QTest::keyClick(window.get(), Qt::Key_S, Qt::AltModifier);
+  EXPECT_TRUE(keys_.calls.empty());
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_TRUE(messages_[0].startsWith("Screenshot not saved: " + path));
+}
+
+TEST(StatusLine, TextsAndSpeed) {
+  EXPECT_EQ(StatusLine::Text(RunStatus::kRunning, "", 12.34, 61500, "demo"),
+            QStringLiteral("Running | 12.3 MIPS | system_timer 61.5 s | demo"));
+  EXPECT_EQ(StatusLine::Text(RunStatus::kEnded, " MsgExit: bad \n", 0, 0, "demo"),
+            QStringLiteral("Ended: MsgExit: bad | 0.0 MIPS | system_timer 0.0 s | demo"));
+  RateMeter meter;
+  for (int64_t t = 0; t <= 3000; t += 250) meter.Add(t, t < 2000 ? t * 1000 : t * 5000);
+  EXPECT_DOUBLE_EQ(meter.Mips(), 5.0) << "only the last second counts";
+}
+
+TEST_F(DesktopTest, RecentProjectsKeptPrunedAndOpened) {
+  QStringList paths;
+  for (int i = 0; i < 10; ++i) paths.append(Project(QStringLiteral("p%1.tvx").arg(i)));
+  for (const QString& p : paths) MakeWindow(p)->Start();
+  auto window = MakeWindow(paths[9]);
+  QFile::remove(paths[8]);
+  window->Start();
+  ASSERT_EQ(messages_.size(), 1u) << "the missing file is reported";
+  EXPECT_TRUE(messages_[0].endsWith(paths[8]));
+  QStringList recent = ReadRecentProjects(dir_.filePath("store.ini"));
+  EXPECT_EQ(recent,
+            (QStringList{paths[9], paths[7], paths[6], paths[5], paths[4], paths[3], paths[2]}));
+  EXPECT_EQ(window->recent_menu()->actions().size(), 7);
+
+  QString started;
+  window->chooser = {[](const QString&) { return QString(); },
+                     [&] {
+                       started = "yes";
+                       return true;
+                     }};
+  window->recent_menu()->actions()[2]->trigger();
+  EXPECT_EQ(started, "yes");
+  EXPECT_EQ(SettingsStore(dir_.filePath("store.ini")).ReadParameters(), paths[6]);
+  EXPECT_FALSE(window->isVisible()) << "the new instance takes over";
+}
+
+TEST_F(DesktopTest, DroppedProjectFileOpens) {
+  auto window = MakeWindow();
+  window->chooser = {[](const QString&) { return QString(); }, [] { return true; }};
+  QMimeData other, project;
+  other.setUrls({QUrl::fromLocalFile(dir_.filePath("store.ini"))});
+  project.setUrls({QUrl::fromLocalFile(Project("dropped.tvx"))});
+  EXPECT_TRUE(DroppedProjectFile(&other).isEmpty()) << "only project files";
+  EXPECT_FALSE(DroppedProjectFile(&project).isEmpty());
+  // The drag is offered first; only a project file is taken, and dropping it opens it.
+  for (QMimeData* mime : {&other, &project}) {
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window.get(), &enter);
+    EXPECT_EQ(enter.isAccepted(), mime == &project);
+  }
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &project, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(window.get(), &drop);
+  EXPECT_EQ(SettingsStore(dir_.filePath("store.ini")).ReadParameters(),
+            dir_.filePath("dropped.tvx"));
+}
+
+TEST_F(DesktopTest, FirstStartShowsTheMessageThenTheOpenDialogInTheDemoFolder) {
+  auto window = MakeWindow();
+  QString asked_in = "not asked";
+  window->chooser = {[&](const QString& initial) {
+                       asked_in = initial;
+                       return QString();
+                     },
+                     [] { return false; }};
+  window->Start();
+  QTest::qWait(1);
+  ASSERT_EQ(messages_.size(), 2u);
+  EXPECT_EQ(messages_[0],
+            "Unable to open key: SOFTWARE\\Tavex electronic\\Korvane Emulator\\1.00+Parameters");
+  EXPECT_EQ(asked_in, dir_.path());
+  EXPECT_EQ(messages_[1], "New Project not opened") << "cancelled";
+}
+
+}  // namespace
+}  // namespace korvane::shell
