@@ -74,6 +74,7 @@ struct LivePort {
   PseudoTerminal pty;
   int stop_pipe[2] = {-1, -1};
   std::thread pump;
+  size_t sent = 0;  // bytes of line.send written so far
   std::string received;
 
   ~LivePort() {
@@ -87,12 +88,14 @@ struct LivePort {
           "COM" + std::to_string(line.com) + ": cannot create a pseudo-terminal (" + error + ")";
       return false;
     }
+    // What fits in the line's buffer goes now, so the firmware's first read finds it.
+    ssize_t n = ::write(pty.master, line.send.data(), line.send.size());
+    sent = n > 0 ? static_cast<size_t>(n) : 0;
     pump = std::thread([this] { Pump(); });
     return true;
   }
 
   void Pump() {
-    size_t sent = 0;
     char buffer[4096];
     for (;;) {
       pollfd fds[2] = {
