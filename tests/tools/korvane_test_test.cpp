@@ -174,6 +174,7 @@ TEST_F(SuiteRun, FailuresAreClearAndDoNotStopTheOthers) {
                                       "screen = \"golden/white.png\"\n");
   dir_.Write("suite/hang.toml", head + "max_instructions = 3000000\n[[step]]\nexit_code = 0\n");
   dir_.Write("suite/broken.toml", "project = \n");
+  dir_.Write("suite/message.toml", head + "options = [\"-zz\"]\n[[step]]\nkeys = \"CTRL+Q\"\n");
   std::vector<uint8_t> white(640 * 480 * 3, 255);
   fs::create_directories(dir_ / "suite/golden");
   ASSERT_TRUE(
@@ -189,7 +190,8 @@ TEST_F(SuiteRun, FailuresAreClearAndDoNotStopTheOthers) {
   EXPECT_THAT(text, HasSubstr("stopped at its limit (--max-instructions 3000000)"));
   EXPECT_THAT(text, HasSubstr("ERROR broken"));
   EXPECT_THAT(text, HasSubstr("broken.toml:1:"));
-  EXPECT_THAT(text, HasSubstr("4 scenarios: 1 passed, 2 failed, 1 errors"));
+  EXPECT_THAT(text, HasSubstr("the run ended with the exit message: USAGE> Korvane"));
+  EXPECT_THAT(text, HasSubstr("5 scenarios: 1 passed, 3 failed, 1 errors"));
   EXPECT_TRUE(fs::exists(dir_ / "report/screen-run1-white.actual.png"));
   std::string diff_bytes =
       test::ReadHostFile((dir_ / "report/screen-run1-white.diff.png").string());
@@ -208,6 +210,22 @@ TEST_F(SuiteRun, FailuresAreClearAndDoNotStopTheOthers) {
   update.push_back("--update-golden");
   EXPECT_EQ(RunKorvaneTest(update, out), 0) << test::ReadHostFile(out.string());
   EXPECT_EQ(RunKorvaneTest(Args(only_screen), out), 0) << test::ReadHostFile(out.string());
+}
+
+TEST_F(SuiteRun, BadUsageEndsWithStatusTwo) {
+  const fs::path out = dir_ / "out.txt";
+  const std::vector<std::vector<std::string>> bad = {
+      {},                                      // no suite
+      {"--shard", "4/3", KORVANE_SOURCE_DIR},  // shard beyond the count
+      {"--shard", "1/0", KORVANE_SOURCE_DIR},  // no shards at all
+      {"--jobs", "0", KORVANE_SOURCE_DIR},     // no worker
+      {"--colour", KORVANE_SOURCE_DIR},        // unknown option
+      {(dir_ / "no-such-folder").string()},    // nothing there
+  };
+  for (const auto& args : bad) {
+    EXPECT_EQ(RunKorvaneTest(args, out), 2) << test::ReadHostFile(out.string());
+    EXPECT_THAT(test::ReadHostFile(out.string()), HasSubstr("korvane-test: "));
+  }
 }
 
 TEST_F(SuiteRun, DemoSuiteShardsRunEveryScenarioOnceInValidJUnit) {

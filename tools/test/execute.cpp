@@ -90,6 +90,15 @@ std::string Lower(std::string s) {
   return s;
 }
 
+// The first non-empty line of a message; a longer message says where the rest is.
+std::string FirstLine(const std::string& text, const fs::path& whole) {
+  size_t start = text.find_first_not_of("\r\n");
+  if (start == std::string::npos) return "\"\"";
+  size_t end = text.find_first_of("\r\n", start);
+  if (end == std::string::npos) return text.substr(start);
+  return text.substr(start, end - start) + " (the whole message: " + whole.string() + ")";
+}
+
 struct ChildOutcome {
   bool started = false;
   std::string start_error;
@@ -432,11 +441,13 @@ void RunOne(const Scenario& s, size_t k, const ExecOptions& options, const fs::p
     return;
   }
   if (o.status != expected_exit) {
-    std::string why = o.status == 0   ? "the firmware requested the exit"
-                      : o.status == 1 ? "the run ended with the exit message: " + err
-                      : o.status == 3 ? "the run was stopped at its limit (" + limits +
-                                            "): it hung or needs a higher limit"
-                                      : "korvane-run ended with status " + std::to_string(o.status);
+    std::string why =
+        o.status == 0 ? "the firmware requested the exit"
+        : o.status == 1
+            ? "the run ended with the exit message: " + FirstLine(err, files / "stderr.txt")
+        : o.status == 3
+            ? "the run was stopped at its limit (" + limits + "): it hung or needs a higher limit"
+            : "korvane-run ended with status " + std::to_string(o.status);
     if (o.status == 3) r.hung = true;
     r.problems.push_back(at + "exit code " + std::to_string(o.status) + " instead of " +
                          std::to_string(expected_exit) + (expect_set ? "" : " (the default)") +
