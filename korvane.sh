@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES="cmake g++ make libgtest-dev libgmock-dev qt6-base-dev xvfb xauth"
+PACKAGES="cmake g++ make libgtest-dev libgmock-dev qt6-base-dev libtoml11-dev xvfb xauth"
 
 install_missing() {
   local missing=()
