@@ -78,7 +78,7 @@ bool HaveXmllint() { return std::system("xmllint --version >/dev/null 2>&1") == 
 TEST(ScenarioFile, ProblemsNameTheFileTheLineAndWhatIsWrong) {
   TempDir dir;
   const struct {
-    const char* text;
+    std::string text;
     const char* error;
   } cases[] = {
       {"project = \"p.tvx\"\nname = 5\n", ":2: 'name' must be a string"},
@@ -95,6 +95,10 @@ TEST(ScenarioFile, ProblemsNameTheFileTheLineAndWhatIsWrong) {
       {"project = \"p\"\n[[step]]\nserial = { com = 1 }\n", "'serial' needs the field 'sent'"},
       {"project = \"p\"\n[[step]]\nfile = { path = \"DEMO.TXT\", contains = \"x\" }\n",
        ":3: 'path' must start with a drive letter"},
+      // Refused before parsing: the parser recurses per level and slows down quadratically.
+      {"project = \"p\"\nx = " + std::string(100000, '[') + std::string(100000, ']'),
+       ":2: arrays and tables nested more than 32 deep"},
+      {"project = \"p\"\nx" + std::string(10000, '.') + " = 1\n", ":2: more than 4096 tables"},
   };
   for (const auto& c : cases) {
     dir.Write("s.toml", c.text);

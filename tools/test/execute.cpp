@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 
@@ -233,12 +234,22 @@ bool ReadPicture(const fs::path& path, int& w, int& h, std::vector<uint8_t>& rgb
   return true;
 }
 
+// A scenario name as one file-name part: letters, digits, '-' and '_' only, so no name can
+// reach outside the folder it is put in ("..", "/").
 std::string Safe(const std::string& name) {
   std::string out;
   for (char c : name)
-    out +=
-        std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' ? c : '_';
+    out += std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' ? c : '_';
   return out;
+}
+
+// The scenario's own work folder: the safe name alone could be shared by two names ("a b",
+// "a_b") that run at the same time.
+std::string FolderName(const std::string& name) {
+  char hash[24];
+  std::snprintf(hash, sizeof hash, "-%016llx",
+                static_cast<unsigned long long>(std::hash<std::string>{}(name)));
+  return Safe(name) + hash;
 }
 
 // Compares the run's screenshot with the golden picture; on a difference writes the actual
@@ -524,7 +535,7 @@ Result RunScenario(const Entry& entry, const ExecOptions& options) {
   Result r;
   const auto start = std::chrono::steady_clock::now();
   const Scenario& s = entry.scenario;
-  const fs::path work = fs::path(options.work_root) / Safe(s.name) / "project";
+  const fs::path work = fs::path(options.work_root) / FolderName(s.name) / "project";
   r.folder = work.parent_path().string();
   std::string error;
   fs::path tvx;

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <sstream>
 #include <toml.hpp>
@@ -206,6 +207,53 @@ void ReadScenario(const toml::value& root, const std::string& path, Scenario& s)
                         "'restart' at the end starts a run with nothing in it"};
 }
 
+constexpr int kMaxNesting = 32;
+constexpr int kMaxItems = 4096;
+constexpr size_t kMaxFileBytes = 1u << 20;
+
+// toml11 reads nested arrays and inline tables recursively, so a file nested thousands deep
+// would exhaust the stack, and its time grows with the square of the number of tables, list
+// items and dotted-key parts. Files beyond sane limits for a scenario are refused before parsing:
+// returns the problem, with `line` where it starts, or "".
+std::string BeyondLimits(const std::string& text, int& line) {
+  if (text.size() > kMaxFileBytes) {
+    line = 1;
+    return "the file is larger than " + std::to_string(kMaxFileBytes) + " bytes";
+  }
+  int depth = 0, items = 0;
+  line = 1;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\n') {
+      ++line;
+    } else if (c == '#') {
+      while (i + 1 < text.size() && text[i + 1] != '\n') ++i;
+    } else if (c == '"' || c == '\'') {
+      // A string, basic or literal, on one line or (tripled quotes) on several.
+      const bool multi = text.compare(i, 3, std::string(3, c)) == 0;
+      i += multi ? 3 : 1;
+      for (; i < text.size(); ++i) {
+        if (c == '"' && text[i] == '\\') {
+          ++i;
+        } else if (text[i] == '\n') {
+          ++line;
+          if (!multi) break;
+        } else if (text[i] == c && (!multi || text.compare(i, 3, std::string(3, c)) == 0)) {
+          if (multi) i += 2;
+          break;
+        }
+      }
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+    if ((c == '[' || c == '{') && ++depth > kMaxNesting)
+      return "arrays and tables nested more than " + std::to_string(kMaxNesting) + " deep";
+    if ((c == '[' || c == '{' || c == ',' || c == '.') && ++items > kMaxItems)
+      return "more than " + std::to_string(kMaxItems) + " tables, list items and dotted-key parts";
+  }
+  return "";
+}
+
 }  // namespace
 
 bool ParseHexBytes(const std::string& text, std::vector<uint8_t>& bytes) {
@@ -228,8 +276,16 @@ bool LoadScenario(const std::string& path, Scenario& scenario, std::string& erro
     error = path + ": cannot read the scenario file";
     return false;
   }
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  int line = 0;
+  const std::string too_much = BeyondLimits(text, line);
+  if (!too_much.empty()) {
+    error = path + ":" + std::to_string(line) + ": " + too_much;
+    return false;
+  }
   try {
-    toml::value root = toml::parse(in, path);
+    std::istringstream text_in(text);
+    toml::value root = toml::parse(text_in, path);
     ReadScenario(root, path, scenario);
     return true;
   } catch (const ScenarioError& e) {
