@@ -1,21 +1,22 @@
 // korvane-test's scenario runs: a fresh copy of the project folder, one korvane-run child
 // process per run (so a hang or crash stays in that process), and the checks after each run.
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "platform/png.h"
 #include "suite.h"
@@ -153,30 +154,28 @@ ChildOutcome RunChild(const std::vector<std::string>& args, const fs::path& out,
   }
   o.started = true;
 
-  // Wait for the child or the deadline, whichever comes first, without polling in a loop.
-  int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-  if (pidfd >= 0) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kill_after_ms);
-    for (;;) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      deadline - std::chrono::steady_clock::now())
-                      .count();
-      if (left <= 0) {
-        ::kill(-pid, SIGKILL);
-        o.killed = true;
-        break;
-      }
-      pollfd p{pidfd, POLLIN, 0};
-      int n = ::poll(&p, 1, static_cast<int>(std::min<int64_t>(left, 1 << 30)));
-      if (n > 0) break;
-      if (n < 0 && errno != EINTR) break;
-    }
-    ::close(pidfd);
-  }
+  // A helper thread reaps the child; this one keeps the deadline and kills at it.
+  std::mutex m;
+  std::condition_variable cv;
+  bool ended = false;
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  std::thread waiter([&] {
+    int st = 0;
+    while (::waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+    }
+    std::lock_guard<std::mutex> lock(m);
+    status = st;
+    ended = true;
+    cv.notify_all();
+  });
+  {
+    std::unique_lock<std::mutex> lock(m);
+    if (!cv.wait_for(lock, std::chrono::milliseconds(kill_after_ms), [&] { return ended; })) {
+      ::kill(-pid, SIGKILL);
+      o.killed = true;
+    }
   }
+  waiter.join();
   if (WIFEXITED(status)) {
     o.exited = true;
     o.status = WEXITSTATUS(status);
