@@ -47,8 +47,15 @@ class TempDir {
   std::string path_;
 };
 
-// Runs korvane-test; its standard output and error go to `output`.
+// Runs korvane-test; its standard output and error go to `output`, and the project copies of
+// failing scenarios, which it keeps, go to the folder of `output` (through TMPDIR).
 int RunKorvaneTest(std::vector<std::string> args, const fs::path& output) {
+  std::vector<std::string> env = {"TMPDIR=" + output.parent_path().string()};
+  for (char** e = environ; *e; ++e)
+    if (std::string(*e).rfind("TMPDIR=", 0) != 0) env.push_back(*e);
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
   args.insert(args.begin(), KORVANE_TEST_PATH);
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
@@ -58,7 +65,7 @@ int RunKorvaneTest(std::vector<std::string> args, const fs::path& output) {
   posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   pid_t pid = 0;
-  int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   int status = 0;
   if (rc != 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
