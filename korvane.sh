@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES="cmake g++ make libgtest-dev libgmock-dev qt6-base-dev xvfb xauth libpng-dev qt6-l10n-tools qt6-tools-dev help2man"
+PACKAGES="cmake g++ make libgtest-dev libgmock-dev qt6-base-dev xvfb xauth libpng-dev qt6-l10n-tools qt6-tools-dev help2man libtoml11-dev"
 
 install_missing() {
   local missing=()
