@@ -19,8 +19,7 @@ void TakeBranch(Processor& emu) {
   CpuState& cpu = emu.cpu;
   cpu.length = 0;
   uint32_t target = cpu.ip + cpu.ea;
-  const MemRegion& text = emu.mem.regions[kRegionText];
-  if ((target & 3) != 0 || !RegionHolds(text, target)) ReportFault(emu, E_GOTO, true);
+  if (!IsCodeTarget(emu.mem, target)) ReportFault(emu, E_GOTO, true);
   cpu.ip = target;
 }
 
@@ -28,18 +27,13 @@ inline void BranchIf(Processor& emu, bool taken) {
   if (taken) TakeBranch(emu);
 }
 
-inline uint32_t Compare(uint32_t a, uint32_t b) {
-  return a < b ? kCcLess : (a == b ? kCcEqual : kCcGreater);
-}
-
 void CompareOrdinalAndBranch(Processor& emu) {
-  emu.cpu.cc = Compare(emu.cpu.src1, emu.cpu.src2);
+  emu.cpu.cc = CompareOrdinal(emu.cpu.src1, emu.cpu.src2);
   BranchIf(emu, ConditionHolds(emu.cpu));
 }
 
 void CompareIntegerAndBranch(Processor& emu) {
-  int32_t a = static_cast<int32_t>(emu.cpu.src1), b = static_cast<int32_t>(emu.cpu.src2);
-  emu.cpu.cc = a < b ? kCcLess : (a == b ? kCcEqual : kCcGreater);
+  emu.cpu.cc = CompareInteger(emu.cpu.src1, emu.cpu.src2);
   BranchIf(emu, ConditionHolds(emu.cpu));
 }
 

@@ -39,10 +39,7 @@ void JumpTo(Processor& emu, uint32_t t) {
 
 }  // namespace
 
-bool IsValidTarget(const Processor& emu, uint32_t t) {
-  const MemRegion& text = emu.mem.regions[kRegionText];
-  return text.defined && text.size != 0 && t >= text.base && t <= text.last && (t & 3) == 0;
-}
+bool IsValidTarget(const Processor& emu, uint32_t t) { return IsCodeTarget(emu.mem, t); }
 
 void CallProcedure(Processor& emu, uint32_t target) {
   // The intercept check comes first: a skipped routine builds no frame, and execution goes

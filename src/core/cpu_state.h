@@ -9,6 +9,15 @@ namespace korvane {
 // Condition code values: the i960 cc bit patterns 100, 010 and 001.
 enum ConditionCode : uint32_t { kCcNone = 0, kCcGreater = 1, kCcEqual = 2, kCcLess = 4 };
 
+// The condition code of a comparison of two words as unsigned (ordinal) or signed integers.
+inline uint32_t CompareOrdinal(uint32_t a, uint32_t b) {
+  return a < b ? kCcLess : (a == b ? kCcEqual : kCcGreater);
+}
+inline uint32_t CompareInteger(uint32_t a, uint32_t b) {
+  int32_t x = static_cast<int32_t>(a), y = static_cast<int32_t>(b);
+  return x < y ? kCcLess : (x == y ? kCcEqual : kCcGreater);
+}
+
 constexpr int kServiceTableSize = 255;
 constexpr int kFrameBytes = 64;  // sixteen local registers
 // Process controls at start: supervisor mode (bit 1), priority 31 (bits 16-20), executing.

@@ -9,14 +9,6 @@ namespace {
 inline void SetDst(Processor& emu, uint32_t v) { WriteReg(emu.cpu, emu.cpu.dst, v); }
 inline uint32_t Bit(uint32_t src1) { return 1u << (src1 & 31); }
 
-inline uint32_t Compare(uint32_t a, uint32_t b) {
-  return a < b ? kCcLess : (a == b ? kCcEqual : kCcGreater);
-}
-inline uint32_t CompareSigned(uint32_t a, uint32_t b) {
-  int32_t x = static_cast<int32_t>(a), y = static_cast<int32_t>(b);
-  return x < y ? kCcLess : (x == y ? kCcEqual : kCcGreater);
-}
-
 // Division by zero: a non-fatal E_DIV0, then 0 in the destination. Returns true when it applied.
 bool DivideByZero(Processor& emu) {
   if (emu.cpu.src1 != 0) return false;
@@ -120,22 +112,22 @@ void Op_shli(Processor& emu) { SetDst(emu, emu.cpu.src2 << (emu.cpu.src1 & 31));
 
 // Comparisons: src1 against src2; the increment/decrement forms write src2 +/- 1 after the
 // condition code is taken from the old values.
-void Op_cmpo(Processor& emu) { emu.cpu.cc = Compare(emu.cpu.src1, emu.cpu.src2); }
-void Op_cmpi(Processor& emu) { emu.cpu.cc = CompareSigned(emu.cpu.src1, emu.cpu.src2); }
+void Op_cmpo(Processor& emu) { emu.cpu.cc = CompareOrdinal(emu.cpu.src1, emu.cpu.src2); }
+void Op_cmpi(Processor& emu) { emu.cpu.cc = CompareInteger(emu.cpu.src1, emu.cpu.src2); }
 void Op_cmpinco(Processor& emu) {
-  emu.cpu.cc = Compare(emu.cpu.src1, emu.cpu.src2);
+  emu.cpu.cc = CompareOrdinal(emu.cpu.src1, emu.cpu.src2);
   SetDst(emu, emu.cpu.src2 + 1);
 }
 void Op_cmpinci(Processor& emu) {
-  emu.cpu.cc = CompareSigned(emu.cpu.src1, emu.cpu.src2);
+  emu.cpu.cc = CompareInteger(emu.cpu.src1, emu.cpu.src2);
   SetDst(emu, emu.cpu.src2 + 1);
 }
 void Op_cmpdeco(Processor& emu) {
-  emu.cpu.cc = Compare(emu.cpu.src1, emu.cpu.src2);
+  emu.cpu.cc = CompareOrdinal(emu.cpu.src1, emu.cpu.src2);
   SetDst(emu, emu.cpu.src2 - 1);
 }
 void Op_cmpdeci(Processor& emu) {
-  emu.cpu.cc = CompareSigned(emu.cpu.src1, emu.cpu.src2);
+  emu.cpu.cc = CompareInteger(emu.cpu.src1, emu.cpu.src2);
   SetDst(emu, emu.cpu.src2 - 1);
 }
 

@@ -89,6 +89,11 @@ struct MemoryMap {
 // address space, and never for an empty or undefined region).
 inline bool RegionHolds(const MemRegion& r, uint32_t a) { return a - r.base < r.size; }
 
+// True when t may be the target of a branch, call, return or bx: a multiple of 4 inside TEXT.
+inline bool IsCodeTarget(const MemoryMap& map, uint32_t t) {
+  return (t & 3) == 0 && RegionHolds(map.regions[kRegionText], t);
+}
+
 // Bucket of a guest address: bits 12-23 ORed with bits 20-31, so distant regions can share one.
 inline uint32_t BucketOf(uint32_t a) {
   return (((a >> 16) & 0xFFFF) | ((a >> 8) & 0xFFFF)) >> 4;

@@ -40,8 +40,6 @@ constexpr uint32_t kPackedRowBytes = kPageWidth / 4;  // 4 pixels (planes) per b
 // Level tables of the 3-3-2 cube: on the DAC's 0-63 scale and in 8-bit colour.
 constexpr int kDacLevel3[8] = {0, 9, 18, 27, 36, 45, 54, 63};
 constexpr int kDacLevel2[4] = {0, 21, 42, 63};
-constexpr uint8_t kRgbLevel3[8] = {0, 36, 73, 109, 146, 182, 219, 255};
-constexpr uint8_t kRgbLevel2[4] = {0, 85, 171, 255};
 
 uint8_t Load(const uint8_t* p) {
   return std::atomic_ref<uint8_t>(*const_cast<uint8_t*>(p)).load(std::memory_order_relaxed);

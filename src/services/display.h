@@ -14,6 +14,11 @@ constexpr int kPageHeight = 820;
 constexpr int kPageBytes = kPageWidth * kPageHeight;
 constexpr int kShownHeight = 480;
 
+// Level tables of the 3-3-2 colour cube in 8-bit colour: the three-bit red and green components
+// and the two-bit blue. The window's palette and the screenshots share them.
+inline constexpr uint8_t kRgbLevel3[8] = {0, 36, 73, 109, 146, 182, 219, 255};
+inline constexpr uint8_t kRgbLevel2[4] = {0, 85, 171, 255};
+
 // The seven display access routines, installed per video mode by DisplayInstall.
 struct DisplayRoutines {
   uint8_t (*vmem_read_byte)(Machine&, uint32_t offset);

@@ -2,6 +2,8 @@
 // emulation's argument vector, and choosing another project.
 #include "shell/stored_params.h"
 
+#include "driver/project_line.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
@@ -74,34 +76,11 @@ bool SettingsStore::WriteKeyboard(int shown) const {
 }
 
 std::optional<std::vector<std::string>> SplitParameterLine(const std::string& file_start) {
-  // The first line as a text-mode read sees it: CR LF becomes LF, the LF ends the line and
-  // stays, and no more than 127 characters are taken.
-  std::string line;
-  for (size_t i = 0; i < file_start.size() && line.size() < kMaxLineChars; ++i) {
-    char c = file_start[i];
-    if (c == '\r' && i + 1 < file_start.size() && file_start[i + 1] == '\n') continue;
-    line.push_back(c);
-    if (c == '\n') break;
-  }
-  std::vector<std::string> words;
-  size_t pos = 0;
-  while (pos < line.size()) {
-    if (line[pos] == ' ') {
-      ++pos;
-      continue;
-    }
-    size_t end = line.find(' ', pos);
-    if (end == std::string::npos) end = line.size();
-    std::string word = line.substr(pos, end - pos);
-    pos = end;
-    // A blank before the line end would leave the line feed alone as the last word, and so as
-    // an empty project name.
-    if (word == "\n") continue;
-    // The vector has room for ten words; a longer line is refused rather than run with a
-    // project name that is not the line's last word.
-    if (static_cast<int>(words.size()) == kMaxWords) return std::nullopt;
-    words.push_back(std::move(word));
-  }
+  // The one project-line reader that korvane-run uses too; a line of more than ten words is
+  // refused rather than run with a project name that is not the line's last word.
+  bool more_words = false;
+  std::vector<std::string> words = SplitProjectLine(file_start, &more_words);
+  if (more_words) return std::nullopt;
   return words;
 }
 

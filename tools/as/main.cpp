@@ -33,7 +33,8 @@ constexpr const char* kUsage =
     "  --entry SYMBOL   entry point (default _start; without it, the text start)\n"
     "  --listing        print address, bytes and source line of every statement\n"
     "  --disassemble    print the text section of an executable, one instruction per line\n"
-    "  --help           show this text\n";
+    "  --help           show this text\n"
+    "  --version        print the version and end\n";
 
 constexpr size_t kMaxInputBytes = 256u << 20;
 
@@ -141,6 +142,9 @@ int Main(int argc, char** argv) {
     std::string v;
     if (a == "--help" || a == "-h") {
       std::cout << kUsage;
+      return 0;
+    } else if (a == "--version") {
+      std::cout << "korvane-as " << KORVANE_VERSION << "\n";
       return 0;
     } else if (a == "-o") {
       if (!value(&output) || output.empty()) return Fail("-o needs a file name");

@@ -21,6 +21,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "korvane-run: %s\n(korvane-run --help shows the usage)\n", error.c_str());
     return kExitUsage;
   }
+  if (config.version) {
+    std::printf("korvane-run %s\n", KORVANE_VERSION);
+    return 0;
+  }
   if (config.help) {
     std::fputs((HelpText() + ScriptHelpText() + SerialHelpText()).c_str(), stdout);
     return 0;

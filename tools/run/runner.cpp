@@ -76,6 +76,11 @@ bool ApplyHelp(RunnerConfig& c, const std::string&, std::string&) {
   return true;
 }
 
+bool ApplyVersion(RunnerConfig& c, const std::string&, std::string&) {
+  c.version = true;
+  return true;
+}
+
 bool IsHexAddress(const std::string& name, uint32_t& address) {
   if (name.size() < 3 || name[0] != '0' || (name[1] != 'x' && name[1] != 'X')) return false;
   char* end = nullptr;
@@ -98,13 +103,14 @@ const std::vector<RunnerOption>& RunnerOptions() {
   static const std::vector<RunnerOption> kOptions = {
       {"--max-instructions", "N", "stop after N instructions", ApplyMaxInstructions},
       {"--timeout-ms", "N", "stop after N ms of wall-clock time", ApplyTimeout},
-      {"--log", "FILE", "log to FILE instead of aaa.txt in the working directory; '-' = stdout",
+      {"--log", "FILE", "log to FILE instead of aaa.txt in the project file's folder; '-' = stdout",
        ApplyLog},
       {"--dump", "NAME:LEN",
        "at the end print \"NAME: \" and LEN bytes at symbol NAME (or a hex address 0x...) as "
        "lower-case hex pairs separated by blanks; repeatable",
        ApplyDump},
       {"--help", nullptr, "show this text", ApplyHelp},
+      {"--version", nullptr, "print the version and end", ApplyVersion},
   };
   return kOptions;
 }
@@ -162,7 +168,7 @@ bool ParseRunnerArgs(const std::vector<std::string>& args, RunnerConfig& config,
     }
     config.project_file = a;
   }
-  if (!config.help && config.project_file.empty()) {
+  if (!config.help && !config.version && config.project_file.empty()) {
     error = "no project file and no '-- WORD...' given";
     return false;
   }

@@ -35,6 +35,7 @@ struct RunnerConfig {
   std::string log_path;            // empty: aaa.txt in the working directory; "-": stdout
   std::vector<DumpRequest> dumps;
   bool help = false;
+  bool version = false;
   // Hooks for options that act on the emulator: before the thread starts (after the
   // Emulator exists) and after it has finished (before the dumps).
   std::vector<std::function<void(Emulator&)>> before_run;
