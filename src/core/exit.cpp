@@ -37,6 +37,9 @@ void EmuAbort(Processor& emu, const char* text) {
   throw EmuExitSignal{};
 }
 
-void RequestExit(Processor& emu, int code) { emu.exit.code = code; }
+void RequestExit(Processor& emu, int code) {
+  emu.exit.code = code;
+  emu.run.control.Raise();  // the loop leaves after this instruction
+}
 
 }  // namespace korvane

@@ -1,13 +1,39 @@
 // Requests of the host to a running emulation.
 #include "core/host_control.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 namespace korvane {
+
+HostControl::HostControl() : wake_fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+HostControl::~HostControl() {
+  if (wake_fd_ >= 0) ::close(wake_fd_);
+}
+
+void HostControl::Raise() {
+  attention_.store(1, std::memory_order_relaxed);
+  if (wake_fd_ >= 0) {
+    uint64_t one = 1;
+    (void)!::write(wake_fd_, &one, sizeof one);
+  }
+}
+
+void HostControl::ClearAttention() {
+  attention_.store(0, std::memory_order_relaxed);
+  if (wake_fd_ >= 0) {
+    uint64_t count;
+    (void)!::read(wake_fd_, &count, sizeof count);  // drains the counter
+  }
+}
 
 void HostControl::RequestStop() {
   {
     std::lock_guard<std::mutex> lock(m_);
     stop_.store(true, std::memory_order_relaxed);
   }
+  Raise();
   cv_.notify_all();
 }
 
@@ -16,6 +42,7 @@ void HostControl::SetPause(bool on) {
     std::lock_guard<std::mutex> lock(m_);
     pause_.store(on, std::memory_order_relaxed);
   }
+  if (on) Raise();
   cv_.notify_all();
 }
 
@@ -23,6 +50,7 @@ void HostControl::Reset() {
   std::lock_guard<std::mutex> lock(m_);
   stop_.store(false, std::memory_order_relaxed);
   pause_.store(false, std::memory_order_relaxed);
+  ClearAttention();
 }
 
 bool HostControl::WaitWhilePaused() {

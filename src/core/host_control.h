@@ -1,9 +1,13 @@
-// Requests of the host (window, runner) to a running emulation: stop and pause. The emulation
-// thread looks at them at the run loop's check points; a paused loop waits on a condition
-// variable until it is resumed or stopped.
+// Requests of the host (window, runner) to a running emulation: stop and pause. Every request
+// raises one attention flag that the run loop tests after each instruction together with the
+// exit request, so a request takes effect at the end of the current instruction; a paused loop
+// waits on a condition variable until it is resumed or stopped. Native handlers that block
+// (serial transfers) also wait on wake_fd(), which becomes readable with every request, and
+// return as on a time-out.
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <condition_variable>
 #include <mutex>
 
@@ -11,11 +15,25 @@ namespace korvane {
 
 class HostControl {
  public:
+  HostControl();
+  ~HostControl();
+  HostControl(const HostControl&) = delete;
+  HostControl& operator=(const HostControl&) = delete;
+
   // Any thread. A stop also ends a pause.
   void RequestStop();
   void SetPause(bool on);
   // Clears the requests before a new run.
   void Reset();
+
+  // Raises the attention flag (and wakes blocking waits) for anything the loop must look at:
+  // host requests, and the exit request of a native handler.
+  void Raise();
+  // Emulation thread: lowers the flag before it looks at the requests.
+  void ClearAttention();
+  bool attention() const { return attention_.load(std::memory_order_relaxed) != 0; }
+  // Readable while a request is raised and not yet looked at; -1 when it could not be made.
+  int wake_fd() const { return wake_fd_; }
 
   bool stop_requested() const { return stop_.load(std::memory_order_relaxed); }
   bool pause_requested() const { return pause_.load(std::memory_order_relaxed); }
@@ -32,6 +50,8 @@ class HostControl {
   std::atomic<bool> stop_{false};
   std::atomic<bool> pause_{false};
   std::atomic<bool> paused_{false};
+  std::atomic<uint32_t> attention_{0};
+  int wake_fd_ = -1;
 };
 
 }  // namespace korvane

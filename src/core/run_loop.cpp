@@ -284,6 +284,7 @@ void RunLoop(Processor& emu) {
   }
 
   const ProcessorHooks hooks = emu.hooks;
+  HostControl& control = run.control;
 
   // Regions never change once the loop runs, so the text window is cached.
   const MemRegion& text = mem.regions[kRegionText];
@@ -332,9 +333,9 @@ void RunLoop(Processor& emu) {
 
     ++count;
     cpu.icount = static_cast<int32_t>(count);
-    // The one per-instruction test: an exit request, or a check point (timer, host controls,
-    // instruction budget) reached.
-    if (__builtin_expect((count == check_point) | (emu.exit.code != 0), 0)) {
+    // The one per-instruction test: a check point (timer, instruction budget) reached, or the
+    // attention flag (an exit request, or a request of the host).
+    if (__builtin_expect((count == check_point) | control.attention(), 0)) {
       if (count == check_point) {
         run.executed += count - run.executed_mark;
         run.executed_mark = count;
@@ -355,6 +356,20 @@ void RunLoop(Processor& emu) {
         check_point = NextCheckPoint(emu, count);
       }
       if (emu.exit.code != 0) break;
+      if (control.attention()) {
+        // A host request between check points: stop or pause at the end of this instruction.
+        control.ClearAttention();
+        if (control.stop_requested() || control.pause_requested()) {
+          run.executed += count - run.executed_mark;
+          run.executed_mark = count;
+          run.published_executed.store(run.executed, std::memory_order_relaxed);
+          if (hooks.check_point) hooks.check_point(hooks.ctx);  // a paused window is current
+          if (HostWantsStop(emu)) {
+            run.stopped_by_host = true;
+            break;
+          }
+        }
+      }
     }
   }
 

@@ -48,13 +48,13 @@ int RemainingMs(Clock::time_point deadline) {
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
-// Waits for `events` on fd until `deadline`. Returns the revents (0 on time-out), or -1 on a
-// poll failure.
-int WaitFor(int fd, short events, Clock::time_point deadline) {
+// Waits for `events` on fd until `deadline` or until `wake_fd` becomes readable. Returns the
+// revents (0 on time-out or wake-up), or -1 on a poll failure.
+int WaitFor(int fd, short events, Clock::time_point deadline, int wake_fd) {
   for (;;) {
-    pollfd p{fd, events, 0};
-    int n = ::poll(&p, 1, RemainingMs(deadline));
-    if (n > 0) return p.revents;
+    pollfd p[2] = {{fd, events, 0}, {wake_fd, POLLIN, 0}};
+    int n = ::poll(p, wake_fd >= 0 ? 2 : 1, RemainingMs(deadline));
+    if (n > 0) return (wake_fd >= 0 && (p[1].revents & POLLIN)) ? 0 : p[0].revents;
     if (n == 0) return 0;
     if (errno != EINTR) return -1;
   }
@@ -140,7 +140,7 @@ bool SerialConfigure(int fd, const SerialLineSettings& s) {
   return true;
 }
 
-SerialIo SerialReadByte(int fd, uint8_t* out, int timeout_ms) {
+SerialIo SerialReadByte(int fd, uint8_t* out, int timeout_ms, int wake_fd) {
   if (fd < 0) return SerialIo::kError;
   Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
@@ -151,14 +151,14 @@ SerialIo SerialReadByte(int fd, uint8_t* out, int timeout_ms) {
     }
     // Nothing waiting: sleep until a character arrives or the time is up.
     if (RemainingMs(deadline) == 0) return SerialIo::kTimeout;
-    int ev = WaitFor(fd, POLLIN, deadline);
+    int ev = WaitFor(fd, POLLIN, deadline, wake_fd);
     if (ev < 0) return SerialIo::kError;
     if (ev == 0) return SerialIo::kTimeout;
     if ((ev & POLLIN) == 0 && (ev & (POLLERR | POLLHUP | POLLNVAL)) != 0) return SerialIo::kError;
   }
 }
 
-SerialIo SerialWriteByte(int fd, uint8_t c, int timeout_ms) {
+SerialIo SerialWriteByte(int fd, uint8_t c, int timeout_ms, int wake_fd) {
   if (fd < 0) return SerialIo::kError;
   Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
@@ -169,7 +169,7 @@ SerialIo SerialWriteByte(int fd, uint8_t c, int timeout_ms) {
     }
     // The output queue is full (flow control holds it): wait for room until the time is up.
     if (RemainingMs(deadline) == 0) return SerialIo::kTimeout;
-    int ev = WaitFor(fd, POLLOUT, deadline);
+    int ev = WaitFor(fd, POLLOUT, deadline, wake_fd);
     if (ev < 0) return SerialIo::kError;
     if (ev == 0) return SerialIo::kTimeout;
     if ((ev & POLLOUT) == 0 && (ev & (POLLERR | POLLHUP | POLLNVAL)) != 0) return SerialIo::kError;

@@ -50,10 +50,11 @@ int SerialOpen(const std::string& path, bool exclusive, std::string* error);
 // the device rejects them.
 bool SerialConfigure(int fd, const SerialLineSettings& s);
 
-// Reads one character, waiting at most `timeout_ms`.
-SerialIo SerialReadByte(int fd, uint8_t* out, int timeout_ms);
-// Writes one character, waiting at most `timeout_ms` for room.
-SerialIo SerialWriteByte(int fd, uint8_t c, int timeout_ms);
+// Reads one character, waiting at most `timeout_ms`. A readable `wake_fd` (the host's request
+// to the emulation thread, -1 for none) ends the wait early, as a time-out.
+SerialIo SerialReadByte(int fd, uint8_t* out, int timeout_ms, int wake_fd = -1);
+// Writes one character, waiting at most `timeout_ms` for room; `wake_fd` as for reads.
+SerialIo SerialWriteByte(int fd, uint8_t c, int timeout_ms, int wake_fd = -1);
 
 // Releases exclusivity and closes the descriptor. Ignores -1.
 void SerialClose(int fd);

@@ -151,7 +151,8 @@ void NativeWritePort(Machine& emu) {
   TransferOnPort(emu, kSpyWrite, [&emu](int handle, uint32_t port) {
     uint8_t c = GuestRead8(emu.mem, port + kPortSend);
     // A port the firmware marks open but whose handle is closed (x$init_ports ran since) fails.
-    return SerialWriteByte(handle, c, kSerialWriteTimeoutMs) == SerialIo::kDone;
+    return SerialWriteByte(handle, c, kSerialWriteTimeoutMs, emu.run.control.wake_fd()) ==
+           SerialIo::kDone;
   });
 }
 
@@ -159,7 +160,9 @@ void NativeReadPort(Machine& emu) {
   TransferOnPort(emu, kSpyRead, [&emu](int handle, uint32_t port) {
     uint8_t c = 0;
     // Field 24 changes only when a character actually arrived.
-    if (SerialReadByte(handle, &c, kSerialReadTimeoutMs) != SerialIo::kDone) return false;
+    if (SerialReadByte(handle, &c, kSerialReadTimeoutMs, emu.run.control.wake_fd()) !=
+        SerialIo::kDone)
+      return false;
     GuestWrite8(emu.mem, port + kPortReceived, c);
     return true;
   });

@@ -98,8 +98,8 @@ TEST(LcdCopy, WindowThreadRefreshesWhileTheFirmwareDraws) {
   ExpectShowsGuestArrays(*run);
 }
 
-// A pause requested by the window takes effect at a check point; the picture drawn so far must
-// be the one shown during the pause, not the one of the loop's start.
+// A pause requested by the window takes effect after the current instruction; the picture drawn
+// so far must be the one shown during the pause, not the one of the loop's start.
 TEST(LcdCopy, PausedLoopShowsThePictureDrawnSoFar) {
   std::atomic<Emulator*> running{nullptr};
   std::atomic<bool> saw_picture{false};
@@ -120,13 +120,19 @@ TEST(LcdCopy, PausedLoopShowsThePictureDrawnSoFar) {
   });
   SnippetOptions options;
   options.options = "-v5";
+  // The firmware draws, then asks for the pause itself through a display port write that the
+  // test routes to the host control, as the window's request would arrive.
   options.before_run = [&](Emulator& emu) {
-    emu.run.control.SetPause(true);
+    emu.display.routines.port_write_byte = [](Machine& m, uint32_t, uint32_t) {
+      m.run.control.SetPause(true);
+    };
     running.store(&emu);
   };
   auto run = RunSnippet(R"(
 	ldconst	0x80,r7
 	stob	r7,display_ram0		# source pixel (0, 0)
+	ldconst	0x800003C4,r8
+	stob	r7,(r8)			# a port write: the pause request
 )" + std::string(kLcdData), 0, options);
   window.join();
   ASSERT_TRUE(run->assembled);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -15,6 +16,7 @@
 #include "shell/keypad.h"
 #include "shell/translation.h"
 #include "shell_support.h"
+#include "support/serial_poll_firmware.h"
 #include "support/snippet.h"
 
 namespace korvane::shell {
@@ -462,6 +464,33 @@ TEST_F(MainWindowTest, ClosingStopsARunningPausedEmulation) {
   EXPECT_EQ(window.session().thread.state(), EmuThreadState::kEnded) << "joined";
   EXPECT_TRUE(messages_.empty());
   EXPECT_EQ(Store().ReadKeyboard(), 1);
+}
+
+TEST_F(MainWindowTest, ClosingStopsAFirmwareWaitingOnASerialPortAtOnce) {
+  // The firmware spends its time in x$read_port on an unconnected pseudo-terminal; closing the
+  // window wakes that wait instead of waiting for the next check point (minutes away).
+  as::Executable exe = as::AssembleAndLink({{"poll.s", test::SerialPollFirmware()}}, {});
+  ASSERT_TRUE(exe.ok());
+  for (const char* name : {"x.out", "x.xcl", "x.mem"}) {
+    std::ofstream f(dir_.filePath(name).toStdString(), std::ios::binary);
+    if (std::string(name) == "x.out")
+      f.write(reinterpret_cast<const char*>(exe.file.data()),
+              static_cast<std::streamsize>(exe.file.size()));
+  }
+  qputenv("KORVANE_COM1", "pty");
+  command_line_ = WriteProject("korvane -por1 -sp- x\n");
+  auto window_owner = MakeWindow(2000, /*start_thread=*/true);
+  MainWindow& window = *window_owner;
+  window.show();
+  window.Start();
+  QTest::qWait(300);
+  ASSERT_EQ(window.emulator().exit.finished.load(), 0) << window.emulator().exit.message;
+  QElapsedTimer timer;
+  timer.start();
+  window.close();
+  qunsetenv("KORVANE_COM1");
+  EXPECT_EQ(window.session().thread.state(), EmuThreadState::kEnded);
+  EXPECT_LT(timer.elapsed(), 2000) << "closing waited for the firmware";
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // scripted keys to the firmware as it polls, and PNG screenshots of the shown page.
 #include "script.h"
 
+#include <chrono>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -143,6 +144,13 @@ bool ParseToken(const std::string& token, ScriptStep& step, std::string& error) 
 // True when time a lies before time b (system_timer wraps, so by signed difference).
 bool Before(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) < 0; }
 
+// Milliseconds of wall-clock time, wrapping as system_timer does.
+uint32_t WallClockMs() {
+  using namespace std::chrono;
+  return static_cast<uint32_t>(
+      duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
 void FeederHook(Machine& emu, void* context) {
   static_cast<KeyFeeder*>(context)->OnReadKeys(emu);
 }
@@ -183,7 +191,8 @@ bool LoadKeyScript(const std::string& arg, std::vector<ScriptStep>& steps, std::
   return ParseKeyScript(text, steps, error);
 }
 
-KeyFeeder::KeyFeeder(std::vector<ScriptStep> steps) : steps_(std::move(steps)) {}
+KeyFeeder::KeyFeeder(std::vector<ScriptStep> steps, Clock clock)
+    : steps_(std::move(steps)), clock_(clock) {}
 
 void KeyFeeder::Install(Emulator& emu) {
   emu.keys.before_read = FeederHook;
@@ -191,7 +200,7 @@ void KeyFeeder::Install(Emulator& emu) {
 }
 
 void KeyFeeder::OnReadKeys(Machine& emu) {
-  const uint32_t now = ReadSystemTimer(emu);
+  const uint32_t now = clock_ == Clock::kSystemTimer ? ReadSystemTimer(emu) : WallClockMs();
   if (awaiting_take_) {
     if (emu.keys.pending_device_key.load() != 0 || emu.keys.pending_host_key.load() != 0) {
       prev_call_ = now;
@@ -301,7 +310,11 @@ void InstallScriptOptions(const ScriptOptions& options, RunnerConfig& config) {
     config.before_run.push_back([n](Emulator& emu) { emu.run.virtual_time_instructions = n; });
   }
   if (options.have_keys) {
-    auto feeder = std::make_shared<KeyFeeder>(options.keys);
+    // Under virtual time the script follows system_timer, so runs repeat exactly; otherwise
+    // waits and gaps are wall-clock time, which passes however the firmware spends it.
+    auto feeder = std::make_shared<KeyFeeder>(
+        options.keys, options.virtual_time > 0 ? KeyFeeder::Clock::kSystemTimer
+                                               : KeyFeeder::Clock::kWall);
     config.before_run.push_back([feeder](Emulator& emu) { feeder->Install(emu); });
     // Keep the feeder alive until the emulation thread has ended.
     config.after_run.push_back([feeder](Emulator& emu) { emu.keys.before_read = nullptr; });
@@ -322,9 +335,10 @@ std::string ScriptHelpText() {
          "                        F1-F10 UP DOWN LEFT RIGHT ENTER ESC TAB HOME END PGUP PGDN\n"
          "                        BKSP DEL 0-9 A-Z KP0-KP9 KP. KP- KP+ KP* KP/ ( ) . , -, with\n"
          "                        an optional CTRL+, SHIFT+ or ALT+ prefix; #0xCA pushes a\n"
-         "                        device code; wait:MS waits MS ms of system_timer time. A key\n"
-         "                        goes out once the firmware has taken the previous one and\n"
-         "                        300 ms have passed\n"
+         "                        device code; wait:MS waits MS ms. A key goes out once the\n"
+         "                        firmware has taken the previous one and 300 ms have passed.\n"
+         "                        Waits and gaps count wall-clock time, or system_timer time\n"
+         "                        under --virtual-time (so scripted runs repeat exactly)\n"
          "  --screenshot FILE     at the end, write the shown page's top 640 x 480 as a PNG,\n"
          "                        coloured with the 3-3-2 palette of the window\n"
          "  --virtual-time[=N]    system_timer advances 1 ms every N instructions (default\n"

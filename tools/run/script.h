@@ -46,7 +46,10 @@ bool LoadKeyScript(const std::string& arg, std::vector<ScriptStep>& steps, std::
 // the same on every run.
 class KeyFeeder {
  public:
-  explicit KeyFeeder(std::vector<ScriptStep> steps);
+  // Which clock waits and gaps count: system_timer (runs under virtual time repeat exactly) or
+  // the wall clock (which passes however the firmware spends its time).
+  enum class Clock { kSystemTimer, kWall };
+  explicit KeyFeeder(std::vector<ScriptStep> steps, Clock clock = Clock::kSystemTimer);
   // Hooks the feeder into the emulator's keyboard; the feeder must outlive the run.
   void Install(Emulator& emu);
   // Steps handed out so far (waits included), and whether the last key was taken.
@@ -57,6 +60,7 @@ class KeyFeeder {
 
  private:
   std::vector<ScriptStep> steps_;
+  Clock clock_;
   size_t next_ = 0;
   bool awaiting_take_ = false;  // a delivered key is still in the input words
   bool gap_active_ = false;     // ready_at_ holds a time before which nothing is delivered
