@@ -61,8 +61,7 @@ std::optional<std::vector<std::string>> SplitParameterLine(const std::string& fi
 QString ReadStoredParameters(const SettingsStore& store, StoredParameters& params);
 
 // The command-line argument as the parameter-file path: made absolute when it names an
-// existing file (the working directory changes to the project's folder before the run, and the
-// store must find it from anywhere later); otherwise kept exactly as given, so the error box
+// existing file (the store must find it from anywhere later); otherwise kept exactly as given, so the error box
 // shows what was typed.
 QString ParamPathFromArgument(const QString& argument);
 

@@ -183,9 +183,9 @@ std::string HelpText() {
       "Runs an i960 firmware image headless, as the Korvane window would run it.\n"
       "PROJECT.tvx: its first line (at most 127 characters) is the emulator's command line:\n"
       "a program word, emulator options (-v1, -mo100, ...) and last the project name. The\n"
-      "working directory becomes the project file's folder, so the names in the line\n"
-      "(PROJECT.out, .xcl, .mem, .opt) resolve next to it. With '--', the words that follow\n"
-      "are the command line itself and the working directory stays as it is.\n"
+      "names in the line (PROJECT.out, .xcl, .mem, .opt), the drives and the log resolve in\n"
+      "the project file's folder. With '--', the words that follow are the command line\n"
+      "itself and names resolve in the working directory.\n"
       "\n"
       "Options:\n";
   for (const auto& o : RunnerOptions()) {

@@ -32,7 +32,7 @@ struct RunnerConfig {
   std::vector<std::string> words;  // the project line's words (after "--", or from the file)
   uint64_t max_instructions = 0;   // 0: no limit
   int64_t timeout_ms = -1;         // -1: no limit
-  std::string log_path;            // empty: aaa.txt in the working directory; "-": stdout
+  std::string log_path;            // empty: aaa.txt in the project's folder; "-": stdout
   std::vector<DumpRequest> dumps;
   bool help = false;
   bool version = false;

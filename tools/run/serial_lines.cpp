@@ -190,7 +190,7 @@ bool TakeSerialOptions(std::vector<std::string>& args, SerialLineOptions& option
         return false;
       }
     } else {
-      // Made absolute now: the run changes into the project folder.
+      // Made absolute now: relative to where korvane-run was started, as --log is.
       std::error_code ec;
       std::filesystem::path path = std::filesystem::absolute(value.substr(2), ec);
       line->capture_path = ec ? value.substr(2) : path.string();
