@@ -469,7 +469,7 @@ TEST_F(MainWindowTest, ClosingStopsARunningPausedEmulation) {
 TEST_F(MainWindowTest, ClosingStopsAFirmwareWaitingOnASerialPortAtOnce) {
   // The firmware spends its time in x$read_port on an unconnected pseudo-terminal; closing the
   // window wakes that wait instead of waiting for the next check point (minutes away).
-  as::Executable exe = as::AssembleAndLink({{"poll.s", test::SerialPollFirmware()}}, {});
+  as::Executable exe = as::AssembleAndLink({{"poll.s", korvane::test::SerialPollFirmware()}}, {});
   ASSERT_TRUE(exe.ok());
   for (const char* name : {"x.out", "x.xcl", "x.mem"}) {
     std::ofstream f(dir_.filePath(name).toStdString(), std::ios::binary);
