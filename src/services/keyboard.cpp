@@ -4,8 +4,8 @@
 #include <array>
 #include <cstring>
 
-#include "services/machine.h"
 #include "platform/keyboard_layout.h"
+#include "services/machine.h"
 #include "services/native_handlers.h"
 
 namespace korvane {
@@ -46,26 +46,26 @@ constexpr std::array<KeyMapRow, kKeyMapRows> MakeKeyMap() {
   row('-', 0, 0, kModNone);
   const char pad[] = {'*', '+', ' ', '-', '.', '/'};  // numeric-pad operators 0x6A-0x6F
   for (int i = 0; i < 6; ++i) row(pad[i], 0x6A + i, 0x6A + i, kModNone);
-  for (int i = 0; i < 10; ++i) row(0xE6 - i, '0' + i, '0' + i, kModCtrl);  // Ctrl+0 .. Ctrl+9
-  for (int i = 0; i < 26; ++i) row(0xDC - i, 'A' + i, 'A' + i, kModCtrl);  // Ctrl+A .. Ctrl+Z
-  row(0xE8, 0x21, 0x21, kModCtrl);  // Ctrl+Page Up
-  row(0xE7, 0x22, 0x22, kModCtrl);  // Ctrl+Page Down
-  row('0', 0x30, 0x39, kModNone);   // digits
-  row('0', 0x60, 0x69, kModNone);   // numeric-pad digits
-  row('A', 0x41, 0x5A, kModNone);   // letters
-  row(9, 0x09, 0x09, kModNone);     // Tab
-  row(0xFD, 0x28, 0x28, kModNone);  // Down
-  row(0xFE, 0x26, 0x26, kModNone);  // Up
-  row(0xFC, 0x25, 0x25, kModNone);  // Left
-  row(0xFB, 0x27, 0x27, kModNone);  // Right
-  row(0xFA, 0x1B, 0x1B, kModNone);  // Escape
-  row(0xF9, 0x0D, 0x0D, kModNone);  // Enter
-  row(0xF8, 0x21, 0x21, kModNone);  // Page Up
-  row(0xF7, 0x22, 0x22, kModNone);  // Page Down
-  row(0xF6, 0x24, 0x24, kModNone);  // Home
-  row(0xF5, 0x23, 0x23, kModNone);  // End
-  row(0xF3, 0x08, 0x08, kModNone);  // Backspace
-  row(0xF4, 0x2E, 0x2E, kModNone);  // Delete
+  for (int i = 0; i < 10; ++i) row(0xE6 - i, '0' + i, '0' + i, kModCtrl);    // Ctrl+0 .. Ctrl+9
+  for (int i = 0; i < 26; ++i) row(0xDC - i, 'A' + i, 'A' + i, kModCtrl);    // Ctrl+A .. Ctrl+Z
+  row(0xE8, 0x21, 0x21, kModCtrl);                                           // Ctrl+Page Up
+  row(0xE7, 0x22, 0x22, kModCtrl);                                           // Ctrl+Page Down
+  row('0', 0x30, 0x39, kModNone);                                            // digits
+  row('0', 0x60, 0x69, kModNone);                                            // numeric-pad digits
+  row('A', 0x41, 0x5A, kModNone);                                            // letters
+  row(9, 0x09, 0x09, kModNone);                                              // Tab
+  row(0xFD, 0x28, 0x28, kModNone);                                           // Down
+  row(0xFE, 0x26, 0x26, kModNone);                                           // Up
+  row(0xFC, 0x25, 0x25, kModNone);                                           // Left
+  row(0xFB, 0x27, 0x27, kModNone);                                           // Right
+  row(0xFA, 0x1B, 0x1B, kModNone);                                           // Escape
+  row(0xF9, 0x0D, 0x0D, kModNone);                                           // Enter
+  row(0xF8, 0x21, 0x21, kModNone);                                           // Page Up
+  row(0xF7, 0x22, 0x22, kModNone);                                           // Page Down
+  row(0xF6, 0x24, 0x24, kModNone);                                           // Home
+  row(0xF5, 0x23, 0x23, kModNone);                                           // End
+  row(0xF3, 0x08, 0x08, kModNone);                                           // Backspace
+  row(0xF4, 0x2E, 0x2E, kModNone);                                           // Delete
   for (int i = 0; i < 10; ++i) row(0xF2 - i, 0x70 + i, 0x70 + i, kModNone);  // F1 .. F10
   return t;
 }
@@ -98,8 +98,8 @@ void PressKeyAt(Machine& emu, const char* name, int value, uint32_t duration, ui
   uint32_t address = LookupIdent(emu, name);
   SetSlot(emu, pair, address, now, static_cast<uint8_t>(value));
   if (!k.slots[pair].used) return;
-  if (k.twins) SetSlot(emu, pair + 1, address + k.twin_distance, now + duration,
-                       static_cast<uint8_t>(value));
+  if (k.twins)
+    SetSlot(emu, pair + 1, address + k.twin_distance, now + duration, static_cast<uint8_t>(value));
   k.slots[kOnKeySlot].expiry = now + duration;
 }
 
@@ -115,71 +115,179 @@ uint8_t* BoundArea(Machine& emu, uint32_t address, uint32_t size, uint32_t* usab
   return p;
 }
 
+// What a device code does in the firmware: the identifiers it pulses, or an exit request.
+// A code that is in no row reaches the firmware as a character in readkeys_ch.
+struct CodeAction {
+  int code;
+  const char* names[3];
+  uint32_t duration = kKeyPulseMs;
+  int exit_code = 0;
+};
+
+const CodeAction kCodeActions[] = {
+    {9, {"N_SOFT_LEVEL_NEXT"}},
+    {0x28, {"N_TABDEC"}},
+    {0x29, {"N_TABINC"}},
+    {0x2C, {"N_POINT"}},
+    {0x2E, {"N_POINT"}},
+    {0x2D, {"N_MINUS"}},
+    {0xC5, {}, 0, 1},  // Ctrl+X: stop and save
+    {0xD0, {}, 0, 1},  // Ctrl+M: stop and save
+    {0xCC, {}, 0, 2},  // Ctrl+Q: stop without saving
+    {0xC9, {"N_START"}},
+    {0xCA, {"N_STOP"}},
+    {0xCB, {"N_CALC"}},
+    {0xCD, {"N_PARAMETER1", "N_PARAMETER2", "N_PARAMETER3"}},
+    {0xCE, {"N_STATUS_NEXT"}},
+    {0xD3, {"N_JUMP"}},
+    {0xD4, {"N_STATUS"}},
+    {0xD5, {"N_HELP"}},
+    {0xD9, {"N_SCREENDUMP1", "N_SCREENDUMP2", "N_SCREENDUMP3"}, 0},
+    {0xDA, {"N_REMAP_C1", "N_REMAP_C2"}},
+    {0xDB, {"N_REMAP_B1", "N_REMAP_B2"}},
+    {0xDC, {"N_REMAP_A1", "N_REMAP_A2"}},
+    {0xF3, {"N_CLEAR"}},
+    {0xF4, {"N_BLANK"}},
+    {0xF6, {"N_HOME"}},
+    {0xF7, {"N_PAGEDOWN"}},
+    {0xF8, {"N_PAGEUP"}},
+    {0xF9, {"N_ENTER"}},
+    {0xFA, {"N_EXIT"}},
+    {0xFB, {"N_RIGHT"}},
+    {0xFC, {"N_LEFT"}},
+    {0xFD, {"N_DOWN"}},
+    {0xFE, {"N_UP"}},
+    {0x30, {"N_0"}},
+    {0x31, {"N_1"}},
+    {0x32, {"N_2"}},
+    {0x33, {"N_3"}},
+    {0x34, {"N_4"}},
+    {0x35, {"N_5"}},
+    {0x36, {"N_6"}},
+    {0x37, {"N_7"}},
+    {0x38, {"N_8"}},
+    {0x39, {"N_9"}},
+    {0xF2, {"N_Fn1"}},
+    {0xF1, {"N_Fn2"}},
+    {0xF0, {"N_Fn3"}},
+    {0xEF, {"N_Fn4"}},
+    {0xEE, {"N_Fn5"}},
+    {0xED, {"N_Fn6"}},
+    {0xEC, {"N_Fn7"}},
+    {0xEB, {"N_Fn8"}},
+    {0xEA, {"N_Fn9"}},
+    {0xE9, {"N_Fn10"}},
+};
+
+// The row of `code`, or null for a character.
+const CodeAction* ActionFor(int code) {
+  for (const CodeAction& a : kCodeActions)
+    if (a.code == code) return &a;
+  return nullptr;
+}
+
 // Firmware action for a device code: the identifiers to pulse, or an exit request.
 void ActOnCode(Machine& emu, int code, uint32_t now) {
-  auto press = [&](const char* name, uint32_t duration = kKeyPulseMs) {
-    PressKeyAt(emu, name, 1, duration, now);
-  };
-  static const char* const kFnNames[10] = {"N_Fn1", "N_Fn2", "N_Fn3", "N_Fn4", "N_Fn5",
-                                           "N_Fn6", "N_Fn7", "N_Fn8", "N_Fn9", "N_Fn10"};
-  static const char* const kDigitNames[10] = {"N_0", "N_1", "N_2", "N_3", "N_4",
-                                              "N_5", "N_6", "N_7", "N_8", "N_9"};
-  switch (code) {
-    case 9: press("N_SOFT_LEVEL_NEXT"); return;
-    case 0x28: press("N_TABDEC"); return;
-    case 0x29: press("N_TABINC"); return;
-    case 0x2C: case 0x2E: press("N_POINT"); return;
-    case 0x2D: press("N_MINUS"); return;
-    case 0xC5: case 0xD0: RequestExit(emu, 1); return;  // Ctrl+X, Ctrl+M: stop and save
-    case 0xCC: RequestExit(emu, 2); return;             // Ctrl+Q: stop without saving
-    case 0xC9: press("N_START"); return;
-    case 0xCA: press("N_STOP"); return;
-    case 0xCB: press("N_CALC"); return;
-    case 0xCD: press("N_PARAMETER1"); press("N_PARAMETER2"); press("N_PARAMETER3"); return;
-    case 0xCE: press("N_STATUS_NEXT"); return;
-    case 0xD3: press("N_JUMP"); return;
-    case 0xD4: press("N_STATUS"); return;
-    case 0xD5: press("N_HELP"); return;
-    case 0xD9:
-      press("N_SCREENDUMP1", 0); press("N_SCREENDUMP2", 0); press("N_SCREENDUMP3", 0);
-      return;
-    case 0xDA: press("N_REMAP_C1"); press("N_REMAP_C2"); return;
-    case 0xDB: press("N_REMAP_B1"); press("N_REMAP_B2"); return;
-    case 0xDC: press("N_REMAP_A1"); press("N_REMAP_A2"); return;
-    case 0xF3: press("N_CLEAR"); return;
-    case 0xF4: press("N_BLANK"); return;
-    case 0xF6: press("N_HOME"); return;
-    case 0xF7: press("N_PAGEDOWN"); return;
-    case 0xF8: press("N_PAGEUP"); return;
-    case 0xF9: press("N_ENTER"); return;
-    case 0xFA: press("N_EXIT"); return;
-    case 0xFB: press("N_RIGHT"); return;
-    case 0xFC: press("N_LEFT"); return;
-    case 0xFD: press("N_DOWN"); return;
-    case 0xFE: press("N_UP"); return;
-    default: break;
+  const CodeAction* a = ActionFor(code);
+  if (!a) {
+    // A code without an identifier reaches the firmware as a character for one call.
+    SetSlot(emu, 0, emu.keys.readkeys_ch, now, static_cast<uint8_t>(code));
+    return;
   }
-  if (code >= 0x30 && code <= 0x39) return press(kDigitNames[code - 0x30]);
-  if (code >= 0xE9 && code <= 0xF2) return press(kFnNames[0xF2 - code]);
-  // A code without an identifier reaches the firmware as a character for one call.
-  SetSlot(emu, 0, emu.keys.readkeys_ch, now, static_cast<uint8_t>(code));
+  if (a->exit_code != 0) return RequestExit(emu, a->exit_code);
+  for (const char* name : a->names)
+    if (name) PressKeyAt(emu, name, 1, a->duration, now);
+}
+
+// True when every identifier that `code` pulses finds a free slot pair now. Identifiers the
+// firmware lacks take no pair.
+bool PairsFreeFor(Machine& emu, int code) {
+  const CodeAction* a = ActionFor(code);
+  if (!a) return true;
+  int needed = 0;
+  for (const char* name : a->names)
+    if (name && LookupIdent(emu, name) != 0) ++needed;
+  int free_pairs = 0;
+  for (int p = 0; p < 8; p += 2)
+    if (!emu.keys.slots[p].used && !emu.keys.slots[p + 1].used) ++free_pairs;
+  return free_pairs >= needed;
+}
+
+bool Enqueue(KeyboardState& k, const QueuedKey& key) {
+  std::lock_guard<std::mutex> hold(k.queue.lock);
+  KeyQueue& q = k.queue;
+  if (q.count >= kKeyQueueCapacity) return false;
+  q.entries[(q.head + q.count) % kKeyQueueCapacity] = key;
+  ++q.count;
+  return true;
+}
+
+// Moves the oldest queued key into the pending words once the firmware has taken the key
+// before it (both words empty).
+void TakeQueuedKey(KeyboardState& k) {
+  if (k.pending_device_key.load() != 0 || k.pending_host_key.load() != 0) return;
+  QueuedKey key;
+  {
+    std::lock_guard<std::mutex> hold(k.queue.lock);
+    KeyQueue& q = k.queue;
+    if (q.count == 0) return;
+    key = q.entries[q.head];
+    q.head = (q.head + 1) % kKeyQueueCapacity;
+    --q.count;
+  }
+  if (key.device_code != 0) {
+    k.pending_device_key.store(key.device_code);
+  } else {
+    k.host_key_mods.store(key.mods);
+    k.pending_host_key.store(key.virtual_key);
+  }
+}
+
+// The device code of the pending key without taking it.
+int PendingCode(KeyboardState& k) {
+  int device = k.pending_device_key.load();
+  if (device != 0) return device;
+  int vk = k.pending_host_key.load();
+  if (vk == 0) return 0;
+  int mods = k.host_key_mods.load();
+  for (int i = 0; i < kKeyMapRows; ++i) {
+    KeyMapRow row = kKeyMap[i];
+    if (i < kLayoutRows) {
+      int16_t scan = VkKeyScanA(kLayoutChars[i]);
+      row.vk_low = row.vk_high = static_cast<uint8_t>(scan & 0xFF);
+    }
+    if (vk >= row.vk_low && vk <= row.vk_high && mods == row.mods)
+      return row.code + (vk - row.vk_low);
+  }
+  return 0;
 }
 
 }  // namespace
 
-void PushDeviceKey(Machine& emu, int code) { emu.keys.pending_device_key.store(code); }
+bool PushDeviceKey(Machine& emu, int code) {
+  // Code 0 would read as "no key"; like every code without an identifier it reaches the
+  // firmware as a character, so nothing is lost by leaving it out.
+  if (code == 0) return true;
+  return Enqueue(emu.keys, QueuedKey{code, 0, 0});
+}
 
-void HostKeyDown(Machine& emu, int virtual_key) {
+bool HostKeyDown(Machine& emu, int virtual_key) {
   KeyboardState& k = emu.keys;
   switch (virtual_key) {
-    case kVkControl: k.current_mods.store(kModCtrl); return;
-    case kVkMenu: k.current_mods.store(kModAlt); return;
-    case kVkShift: k.current_mods.store(kModShift); return;
+    case kVkControl:
+      k.current_mods.store(kModCtrl);
+      return true;
+    case kVkMenu:
+      k.current_mods.store(kModAlt);
+      return true;
+    case kVkShift:
+      k.current_mods.store(kModShift);
+      return true;
+    case 0:
+      return true;  // no key
     default:
-      // The modifier is stored first so that the emulation thread, which takes the key before
-      // it reads the modifier, never pairs a new key with an older modifier.
-      k.host_key_mods.store(k.current_mods.load());
-      k.pending_host_key.store(virtual_key);
+      // The key keeps the modifier held now, however long it waits in the queue.
+      return Enqueue(k, QueuedKey{0, virtual_key, k.current_mods.load()});
   }
 }
 
@@ -218,21 +326,10 @@ bool InitEmuKey(Machine& emu) {
 
 int NextKey(Machine& emu) {
   KeyboardState& k = emu.keys;
-  int device = k.pending_device_key.exchange(0);
-  if (device != 0) return device;
-  int vk = k.pending_host_key.exchange(0);
-  if (vk == 0) return 0;
-  int mods = k.host_key_mods.load();
-  for (int i = 0; i < kKeyMapRows; ++i) {
-    KeyMapRow row = kKeyMap[i];
-    if (i < kLayoutRows) {
-      int16_t scan = VkKeyScanA(kLayoutChars[i]);
-      row.vk_low = row.vk_high = static_cast<uint8_t>(scan & 0xFF);
-    }
-    if (vk >= row.vk_low && vk <= row.vk_high && mods == row.mods)
-      return row.code + (vk - row.vk_low);
-  }
-  return 0;
+  TakeQueuedKey(k);
+  const int code = PendingCode(k);
+  if (k.pending_device_key.exchange(0) == 0) k.pending_host_key.store(0);
+  return code;
 }
 
 void PressKey(Machine& emu, const char* name, int value, uint32_t duration_ms) {
@@ -258,10 +355,15 @@ void NativeReadKeys(Machine& emu) {
     }
   }
 
+  TakeQueuedKey(k);
   if (k.first_call) {
     k.first_call = false;
     if (emu.opt.init_key) PressKeyAt(emu, "N_DEFAULT", 1, kKeyPulseMs, now);
-  } else if (k.pending_device_key.load() != 0 || k.pending_host_key.load() != 0) {
+  } else if ((k.pending_device_key.load() != 0 || k.pending_host_key.load() != 0) &&
+             (!emu.run.system_timer || PairsFreeFor(emu, PendingCode(k)))) {
+    // A key whose identifiers find no free slot pair stays pending (the firmware sees nothing
+    // of it yet) until earlier pulses expire. Without system_timer no pulse ever expires, so
+    // there the key goes ahead and an identifier without a pair is dropped.
     SetSlot(emu, kOnKeySlot, k.onkey, now, 1);
     SetSlot(emu, kNewOnKeySlot, k.newonkey, now, 1);
     int code = NextKey(emu);

@@ -48,8 +48,12 @@ void KeyPanel::ShiftChord(char ch) {
   // The key that types the character on the keyboard layout, held with Shift.
   int scan = VkKeyScanA(ch);
   keys_.KeyDown(kVkShift);
-  if (scan >= 0) keys_.KeyDown(scan & 0xFF);
+  if (scan >= 0) Press(scan & 0xFF);
   keys_.KeyUp(kVkShift);
+}
+
+void KeyPanel::Press(int virtual_key) {
+  if (!keys_.KeyDown(virtual_key)) Q_EMIT KeyRefused();
 }
 
 void KeyPanel::Command(int id) {
@@ -65,10 +69,10 @@ void KeyPanel::Command(int id) {
       break;
     case KeyAction::kHostKey:
     case KeyAction::kHostKeyZero:
-      keys_.KeyDown(b->code);
+      Press(b->code);
       break;
     case KeyAction::kDeviceKey:
-      keys_.DeviceKey(b->code);
+      if (!keys_.DeviceKey(b->code)) Q_EMIT KeyRefused();
       break;
     case KeyAction::kShiftChar:
       ShiftChord(static_cast<char>(b->code));
@@ -79,7 +83,7 @@ void KeyPanel::Command(int id) {
 
 void KeyPanel::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::RightButton) {
-    keys_.KeyDown(kVkEscape);
+    Press(kVkEscape);
     if (focus_home_) focus_home_->setFocus();
     event->accept();
     return;

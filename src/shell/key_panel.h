@@ -9,8 +9,8 @@
 namespace korvane::shell {
 
 constexpr int kPanelWidth = 640;
-constexpr int kPanelHeight = 172;   // K: the panel's height in pixels
-constexpr int kButtonWidth = 48;    // size of the NXT button, taken by every button
+constexpr int kPanelHeight = 172;  // K: the panel's height in pixels
+constexpr int kButtonWidth = 48;   // size of the NXT button, taken by every button
 constexpr int kButtonHeight = 34;
 
 class KeyPanel : public QWidget {
@@ -27,12 +27,15 @@ class KeyPanel : public QWidget {
  Q_SIGNALS:
   // The panel asks the main window to hide it (the cancel command).
   void KeyboardCommand();
+  // A pressed key was refused: the emulator's key queue is full.
+  void KeyRefused();
 
  protected:
   void mousePressEvent(QMouseEvent* event) override;
 
  private:
   void ShiftChord(char ch);
+  void Press(int virtual_key);
 
   KeyTarget& keys_;
   QWidget* focus_home_;

@@ -11,18 +11,19 @@ namespace korvane::shell {
 class KeyTarget {
  public:
   virtual ~KeyTarget() = default;
-  virtual void KeyDown(int virtual_key) = 0;
+  // False when the key was refused (the emulator's key queue is full); the caller says so.
+  virtual bool KeyDown(int virtual_key) = 0;
   virtual void KeyUp(int virtual_key) = 0;
-  virtual void DeviceKey(int device_code) = 0;
+  virtual bool DeviceKey(int device_code) = 0;
 };
 
 // Passes keys to HostKeyDown, HostKeyUp and PushDeviceKey of one emulator.
 class EmulatorKeyTarget : public KeyTarget {
  public:
   explicit EmulatorKeyTarget(Emulator& emu) : emu_(emu) {}
-  void KeyDown(int virtual_key) override;
+  bool KeyDown(int virtual_key) override;
   void KeyUp(int virtual_key) override;
-  void DeviceKey(int device_code) override;
+  bool DeviceKey(int device_code) override;
 
  private:
   Emulator& emu_;

@@ -28,6 +28,7 @@
 #include "driver/options.h"
 #include "platform/vk_keys.h"
 #include "services/display.h"
+#include "services/keyboard.h"
 #include "shell/display_view.h"
 #include "shell/key_pictures.h"
 #include "shell/palette.h"
@@ -45,7 +46,8 @@ constexpr int kClientBase = 480 + kFrameExtra;
 
 // The letters of the menu's key chords.
 constexpr int kLetterI = 73, kLetterO = 79, kLetterX = 88, kLetterQ = 81;
-
+// How long the status line keeps saying that typed keys were refused.
+constexpr int64_t kRefusedKeyNoticeMs = 5000;
 
 // The menu bar's look without its Alt navigation: Alt pressed alone must not move the keyboard
 // into the menus, since every key belongs to the device.
@@ -121,7 +123,7 @@ MainWindow::MainWindow(WindowConfig config)
   // The panel is made at once and stays hidden unless the keyboard is shown.
   panel_ = new KeyPanel(*keys_, this, client);
   panel_->hide();
-  connect(panel_, &KeyPanel::KeyboardCommand, this, [this] { Command(kMenuKeyboard); });
+  ConnectPanel();
 
   menu_height_ = menuBar()->sizeHint().height();
   window_height_ = kPanelHeight + 2 * menu_height_ + kClientBase;
@@ -154,8 +156,9 @@ MainWindow::MainWindow(WindowConfig config)
 
   DisplayInit(session_->emu, session_->page_a.data(), session_->page_b.data());
 
-  connect(qApp, &QGuiApplication::applicationStateChanged, this,
-          [this](Qt::ApplicationState state) { ApplicationActive(state == Qt::ApplicationActive); });
+  connect(
+      qApp, &QGuiApplication::applicationStateChanged, this,
+      [this](Qt::ApplicationState state) { ApplicationActive(state == Qt::ApplicationActive); });
 }
 
 MainWindow::~MainWindow() { StopEmulation(); }
@@ -284,6 +287,16 @@ void MainWindow::UpdateStatus() {
                                           : QString::fromLocal8Bit(params_.words.back()).trimmed();
   status_line_->Show(status, message, status == RunStatus::kRunning ? rate_.Mips() : 0.0, timer_ms,
                      project);
+  // Refused keys stay in the status line for a few seconds after the last one.
+  if (refused_keys_ > 0 && clock_.elapsed() - refused_at_ms_ < kRefusedKeyNoticeMs) {
+    status_line_->setText(
+        tr("%1 | %n typed key(s) refused: the device has not read the %2 keys before them", "",
+           refused_keys_)
+            .arg(status_line_->text())
+            .arg(kKeyQueueCapacity));
+  } else {
+    refused_keys_ = 0;
+  }
 }
 
 void MainWindow::RememberProject() {
@@ -437,8 +450,23 @@ QImage MainWindow::ShownPicture() {
 
 void MainWindow::KeyChord(int letter) {
   keys_->KeyDown(kVkControl);
-  keys_->KeyDown(letter);
+  Press(letter);
   keys_->KeyUp(kVkControl);
+}
+
+void MainWindow::Press(int virtual_key) {
+  if (!keys_->KeyDown(virtual_key)) KeyRefused();
+}
+
+void MainWindow::KeyRefused() {
+  ++refused_keys_;
+  refused_at_ms_ = clock_.elapsed();
+  UpdateStatus();
+}
+
+void MainWindow::ConnectPanel() {
+  connect(panel_, &KeyPanel::KeyboardCommand, this, [this] { Command(kMenuKeyboard); });
+  connect(panel_, &KeyPanel::KeyRefused, this, &MainWindow::KeyRefused);
 }
 
 void MainWindow::Command(int id) {
@@ -494,7 +522,7 @@ void MainWindow::ToggleKeyboard() {
     Action(kMenuKeyboard)->setChecked(true);
     if (panel_) panel_->deleteLater();
     panel_ = new KeyPanel(*keys_, this, centralWidget());
-    connect(panel_, &KeyPanel::KeyboardCommand, this, [this] { Command(kMenuKeyboard); });
+    ConnectPanel();
     ResizeToHeight();
     PlacePanel();
     setFocus();
@@ -530,10 +558,10 @@ void MainWindow::ShowAbout() {
 
 void MainWindow::DisplayClick(int x, int y) {
   int vk = SoftKeyForClick(x, y, soft_keys_, video_, &soft_key_width_);
-  if (vk != 0) keys_->KeyDown(vk);
+  if (vk != 0) Press(vk);
 }
 
-void MainWindow::RightClick() { keys_->KeyDown(kVkEscape); }
+void MainWindow::RightClick() { Press(kVkEscape); }
 
 void MainWindow::ApplicationActive(bool active) {
   if (!session_) return;
@@ -564,13 +592,13 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
   if (system_key) {
     // Alt combinations are consumed so Alt neither opens the menu nor closes the window; F10
     // alone is passed on. Alt+S, which the device never receives, saves a screenshot.
-    if (vk == kVkF10) keys_->KeyDown(kVkF10);
+    if (vk == kVkF10) Press(kVkF10);
     if (key == Qt::Key_S && (event->modifiers() & Qt::AltModifier) && !event->isAutoRepeat())
       Command(kMenuScreenshot);
     event->accept();
     return;
   }
-  if (vk != 0) keys_->KeyDown(vk);
+  if (vk != 0) Press(vk);
   event->accept();
 }
 

@@ -56,12 +56,12 @@ struct Session {
 };
 
 struct WindowConfig {
-  QString store_path;           // the settings store (INI file)
-  QString command_line_path;    // parameter-file path from the command line, or ""
-  int screen_height = 0;        // 0: the primary screen's height
-  KeyTarget* keys = nullptr;    // nullptr: the emulator's keyboard
-  bool start_thread = true;     // false: tests drive the end of a run themselves
-  QString demo_folder;          // where the first start's open dialog looks, or ""
+  QString store_path;         // the settings store (INI file)
+  QString command_line_path;  // parameter-file path from the command line, or ""
+  int screen_height = 0;      // 0: the primary screen's height
+  KeyTarget* keys = nullptr;  // nullptr: the emulator's keyboard
+  bool start_thread = true;   // false: tests drive the end of a run themselves
+  QString demo_folder;        // where the first start's open dialog looks, or ""
 };
 
 class DisplayView;
@@ -132,6 +132,10 @@ class MainWindow : public QMainWindow {
  private:
   void BuildMenus();
   void KeyChord(int letter);
+  // Passes a key press on; a refused key is counted and shown in the status line.
+  void Press(int virtual_key);
+  void KeyRefused();
+  void ConnectPanel();
   void ShowAbout();
   void PlacePanel();
   void ResizeToHeight();
@@ -155,9 +159,9 @@ class MainWindow : public QMainWindow {
   QTimer timer_;
   StoredParameters params_;
 
-  int menu_height_ = 0;     // M
-  int window_height_ = 0;   // H, counted as the frame of a desktop window counts it
-  int max_height_ = 0;      // the client height matching H
+  int menu_height_ = 0;    // M
+  int window_height_ = 0;  // H, counted as the frame of a desktop window counts it
+  int max_height_ = 0;     // the client height matching H
   bool keyboard_shown_ = false;
   int shown_page_ = 0;
   int soft_key_width_;
@@ -170,6 +174,8 @@ class MainWindow : public QMainWindow {
   QMenu* recent_menu_ = nullptr;
   RateMeter rate_;
   QElapsedTimer clock_;
+  int refused_keys_ = 0;       // keys refused since the status line last said none were
+  int64_t refused_at_ms_ = 0;  // clock_ time of the last refusal
 };
 
 }  // namespace korvane::shell

@@ -1,13 +1,18 @@
 // Tests of the keyboard emulation: host keys to device codes, key pulses, exit keys, options.
+#include "services/keyboard.h"
+
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "driver/emulator.h"
 #include "platform/keyboard_layout.h"
-#include "services/keyboard.h"
 #include "services/native_handlers.h"
 
 namespace korvane {
@@ -22,15 +27,62 @@ constexpr uint32_t kNokey = kBss + 3;
 constexpr uint32_t kKeys = kBss + 0x10;  // first key identifier
 constexpr uint32_t kTwinDistance = 0x200;
 
-const char* const kKeyNames[] = {
-    "N_SOFT_LEVEL_NEXT", "N_BLANK", "N_CLEAR", "N_Fn1", "N_Fn2", "N_Fn3", "N_Fn4", "N_Fn5",
-    "N_Fn6", "N_Fn7", "N_Fn8", "N_Fn9", "N_Fn10", "N_EXIT", "N_UP", "N_DOWN", "N_LEFT",
-    "N_RIGHT", "N_PAGEUP", "N_PAGEDOWN", "N_HOME", "N_ENTER", "N_JUMP", "N_0", "N_1", "N_2",
-    "N_3", "N_4", "N_5", "N_6", "N_7", "N_8", "N_9", "N_POINT", "N_MINUS", "N_TABDEC",
-    "N_TABINC", "N_SCREENDUMP1", "N_SCREENDUMP2", "N_SCREENDUMP3", "N_PARAMETER1",
-    "N_PARAMETER2", "N_PARAMETER3", "N_HELP", "N_CALC", "N_STATUS", "N_STATUS_NEXT", "N_START",
-    "N_STOP", "N_REMAP_A1", "N_REMAP_A2", "N_REMAP_B1", "N_REMAP_B2", "N_REMAP_C1",
-    "N_REMAP_C2", "N_DEFAULT"};
+const char* const kKeyNames[] = {"N_SOFT_LEVEL_NEXT",
+                                 "N_BLANK",
+                                 "N_CLEAR",
+                                 "N_Fn1",
+                                 "N_Fn2",
+                                 "N_Fn3",
+                                 "N_Fn4",
+                                 "N_Fn5",
+                                 "N_Fn6",
+                                 "N_Fn7",
+                                 "N_Fn8",
+                                 "N_Fn9",
+                                 "N_Fn10",
+                                 "N_EXIT",
+                                 "N_UP",
+                                 "N_DOWN",
+                                 "N_LEFT",
+                                 "N_RIGHT",
+                                 "N_PAGEUP",
+                                 "N_PAGEDOWN",
+                                 "N_HOME",
+                                 "N_ENTER",
+                                 "N_JUMP",
+                                 "N_0",
+                                 "N_1",
+                                 "N_2",
+                                 "N_3",
+                                 "N_4",
+                                 "N_5",
+                                 "N_6",
+                                 "N_7",
+                                 "N_8",
+                                 "N_9",
+                                 "N_POINT",
+                                 "N_MINUS",
+                                 "N_TABDEC",
+                                 "N_TABINC",
+                                 "N_SCREENDUMP1",
+                                 "N_SCREENDUMP2",
+                                 "N_SCREENDUMP3",
+                                 "N_PARAMETER1",
+                                 "N_PARAMETER2",
+                                 "N_PARAMETER3",
+                                 "N_HELP",
+                                 "N_CALC",
+                                 "N_STATUS",
+                                 "N_STATUS_NEXT",
+                                 "N_START",
+                                 "N_STOP",
+                                 "N_REMAP_A1",
+                                 "N_REMAP_A2",
+                                 "N_REMAP_B1",
+                                 "N_REMAP_B2",
+                                 "N_REMAP_C1",
+                                 "N_REMAP_C2",
+                                 "N_DEFAULT"};
 constexpr int kKeyCount = sizeof(kKeyNames) / sizeof(kKeyNames[0]);
 
 // A firmware's key variables laid out in a bss region, with a settable system_timer.
@@ -88,7 +140,11 @@ struct KeyRig {
 constexpr int kShift = 0x10, kCtrl = 0x11, kAlt = 0x12;
 
 TEST(KeyboardLayout, UsLayoutKeys) {
-  struct Row { char ch; int16_t expect; const char* why; };
+  struct Row {
+    char ch;
+    int16_t expect;
+    const char* why;
+  };
   const Row rows[] = {
       {'(', 0x0139, "parenthesis is Shift+9 on a US keyboard"},
       {')', 0x0130, "closing parenthesis is Shift+0"},
@@ -104,7 +160,12 @@ TEST(KeyboardLayout, UsLayoutKeys) {
 }
 
 TEST(NextKey, MappingTableRows) {
-  struct Row { int mod; int vk; int code; const char* why; };
+  struct Row {
+    int mod;
+    int vk;
+    int code;
+    const char* why;
+  };
   const Row rows[] = {
       {kShift, 0x39, 0x28, "Shift+9 types ( through the layout row"},
       {kShift, 0x30, 0x29, "Shift+0 types )"},
@@ -128,13 +189,20 @@ TEST(NextKey, MappingTableRows) {
       {0, 0x65, '5', "numeric-pad 5 maps to the same digit"},
       {0, 'Q', 'Q', "plain letters map to their capitals"},
       {0, 0x09, 9, "Tab"},
-      {0, 0x28, 0xFD, "Down"}, {0, 0x26, 0xFE, "Up"},
-      {0, 0x25, 0xFC, "Left"}, {0, 0x27, 0xFB, "Right"},
-      {0, 0x1B, 0xFA, "Escape"}, {0, 0x0D, 0xF9, "Enter"},
-      {0, 0x21, 0xF8, "Page Up without Ctrl"}, {0, 0x22, 0xF7, "Page Down"},
-      {0, 0x24, 0xF6, "Home"}, {0, 0x23, 0xF5, "End"},
-      {0, 0x08, 0xF3, "Backspace"}, {0, 0x2E, 0xF4, "Delete"},
-      {0, 0x70, 0xF2, "F1"}, {0, 0x79, 0xE9, "F10"},
+      {0, 0x28, 0xFD, "Down"},
+      {0, 0x26, 0xFE, "Up"},
+      {0, 0x25, 0xFC, "Left"},
+      {0, 0x27, 0xFB, "Right"},
+      {0, 0x1B, 0xFA, "Escape"},
+      {0, 0x0D, 0xF9, "Enter"},
+      {0, 0x21, 0xF8, "Page Up without Ctrl"},
+      {0, 0x22, 0xF7, "Page Down"},
+      {0, 0x24, 0xF6, "Home"},
+      {0, 0x23, 0xF5, "End"},
+      {0, 0x08, 0xF3, "Backspace"},
+      {0, 0x2E, 0xF4, "Delete"},
+      {0, 0x70, 0xF2, "F1"},
+      {0, 0x79, 0xE9, "F10"},
       {kAlt, 'A', 0, "no row has the Alt modifier"},
       {kShift, '1', 0, "Shift+1 is no row: modifiers must match exactly"},
       {kShift, 'A', 0, "Shift+A is no row either"},
@@ -148,13 +216,14 @@ TEST(NextKey, MappingTableRows) {
   }
 }
 
-TEST(NextKey, DeviceKeyFirstAndModifierRules) {
+TEST(NextKey, KeysComeInTypedOrderAndModifierRules) {
   KeyRig rig;
   rig.Type(0, 'B');
-  PushDeviceKey(rig.emu, 0xCA);
-  PushDeviceKey(rig.emu, 0xC9);  // replaces the unread device key
-  EXPECT_EQ(NextKey(rig.emu), 0xC9);
+  EXPECT_TRUE(PushDeviceKey(rig.emu, 0xCA));
+  EXPECT_TRUE(PushDeviceKey(rig.emu, 0xC9));  // an unread key is no longer replaced
   EXPECT_EQ(NextKey(rig.emu), 'B');
+  EXPECT_EQ(NextKey(rig.emu), 0xCA);
+  EXPECT_EQ(NextKey(rig.emu), 0xC9);
   EXPECT_EQ(NextKey(rig.emu), 0);
 
   // Only the last modifier pressed counts; releasing any modifier clears it.
@@ -231,46 +300,126 @@ TEST(ReadKeys, AltLetterIsOneEventWithCharacterZero) {
   EXPECT_EQ(rig.At(kNewonkey), 0) << "the key was consumed: no second event";
 }
 
-TEST(ReadKeys, FifthKeyWithin250MsIsDroppedButOnkeyPulses) {
+TEST(ReadKeys, FiveIdentifierKeysWithin250MsAllArrive) {
   KeyRig rig;
   rig.Start();
-  const char* names[] = {"N_Fn1", "N_Fn2", "N_Fn3", "N_Fn4", "N_Fn5"};
   for (int i = 0; i < 5; ++i) {
     rig.Type(0, 0x70 + i);
     rig.Call(1000 + 40 * i);
   }
-  EXPECT_EQ(rig.Flag("N_Fn5"), 0);
-  EXPECT_EQ(rig.Twin("N_Fn5"), 0);
+  EXPECT_EQ(rig.Flag("N_Fn5"), 0) << "all four slot pairs are busy: F5 waits";
   EXPECT_EQ(rig.At(kOnkey), 1);
-  EXPECT_EQ(rig.At(kNewonkey), 1);
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(rig.Twin(names[i]), 1) << names[i];
-  // Once the first pulse has expired, a pair is free again.
-  rig.Type(0, 0x74);
-  rig.Call(1250);
+  EXPECT_EQ(rig.At(kNewonkey), 0) << "the firmware sees nothing of a waiting key";
+  rig.Call(1200);
+  EXPECT_EQ(rig.Flag("N_Fn5"), 0);
+  rig.Call(1250);  // F1's pulse has expired: its pair takes F5
   EXPECT_EQ(rig.Flag("N_Fn5"), 1);
+  EXPECT_EQ(rig.Twin("N_Fn5"), 1);
+  EXPECT_EQ(rig.At(kNewonkey), 1);
+  // Ctrl+P needs three pairs; it waits until F2, F3 and F4 are over too.
+  rig.Type(kCtrl, 'P');
+  rig.Call(1290);
+  EXPECT_EQ(rig.Flag("N_PARAMETER1"), 0);
+  rig.Call(1370);
+  EXPECT_EQ(rig.Flag("N_PARAMETER1"), 1);
+  EXPECT_EQ(rig.Flag("N_PARAMETER3"), 1);
+}
+
+// What the firmware saw in one x$readkeys call: the key identifiers at 1, or the character.
+std::string Seen(KeyRig& rig) {
+  if (!rig.At(kNewonkey)) return "";
+  std::string seen;
+  for (const char* name : kKeyNames)
+    if (rig.Flag(name)) seen += std::string(seen.empty() ? "" : "+") + name;
+  return seen.empty() ? std::string(1, static_cast<char>(rig.At(kReadkeysCh))) : seen;
+}
+
+TEST(ReadKeys, TwentyKeysTypedOneMsApartAllArriveInOrder) {
+  KeyRig rig;
+  rig.Start();
+  // Typed by another thread while the firmware polls, modifiers released at once.
+  struct Key {
+    int mod, vk;
+    const char* seen;
+  };
+  const Key typed[20] = {
+      {0, 0x27, "N_RIGHT"}, {0, 0x27, "N_RIGHT"},      {0, 0x27, "N_RIGHT"}, {0, 0x28, "N_DOWN"},
+      {0, '7', "N_7"},      {0, 0x0D, "N_ENTER"},      {0, 0x0D, "N_ENTER"}, {0, 0x72, "N_Fn3"},
+      {0, 'K', "K"},        {kShift, '9', "N_TABDEC"}, {0, 'O', "O"},        {kCtrl, 'R', "N_CALC"},
+      {0, 0x23, "\xF5"},    {0, '1', "N_1"},           {0, '2', "N_2"},      {0, 'R', "R"},
+      {0, 0x25, "N_LEFT"},  {0, 0x08, "N_CLEAR"},      {0, 0x1B, "N_EXIT"},  {0, 'V', "V"}};
+  std::atomic<bool> all_typed{false};
+  std::thread window([&] {
+    for (const Key& k : typed) {
+      rig.Type(k.mod, k.vk);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    all_typed = true;
+  });
+  std::vector<std::string> seen;
+  uint32_t ms = 10, calls_after_typing = 0;
+  while (seen.size() < 20 && calls_after_typing < 1000) {  // 10 s of firmware time to spare
+    if (all_typed) ++calls_after_typing;
+    rig.Call(ms += 10);
+    if (std::string s = Seen(rig); !s.empty()) seen.push_back(s);
+    std::this_thread::yield();
+  }
+  window.join();
+  ASSERT_EQ(seen.size(), 20u);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(seen[i], typed[i].seen) << "key " << i;
+}
+
+TEST(HostKeys, AFullQueueRefusesTheNewestKey) {
+  KeyRig rig;
+  rig.Start();
+  for (uint32_t i = 0; i < kKeyQueueCapacity; ++i)
+    ASSERT_TRUE(HostKeyDown(rig.emu, '0' + i % 10)) << i;
+  EXPECT_FALSE(HostKeyDown(rig.emu, 'A')) << "the 65th key";
+  EXPECT_FALSE(PushDeviceKey(rig.emu, 0xC9));
+  EXPECT_TRUE(HostKeyDown(rig.emu, kCtrl)) << "modifiers are never refused";
+  HostKeyUp(rig.emu, kCtrl);
+  rig.Call(10);  // the firmware takes "0": one place is free again
+  EXPECT_EQ(rig.Flag("N_0"), 1);
+  EXPECT_TRUE(HostKeyDown(rig.emu, 'A'));
 }
 
 TEST(ReadKeys, DeviceCodesReachTheirIdentifiers) {
-  struct Row { int code; const char* name; const char* why; };
+  struct Row {
+    int code;
+    const char* name;
+    const char* why;
+  };
   const Row rows[] = {
       {9, "N_SOFT_LEVEL_NEXT", "Tab"},
       {0x2C, "N_POINT", "comma and period share N_POINT"},
       {0x2E, "N_POINT", "period"},
       {0x2D, "N_MINUS", "minus"},
       {0x29, "N_TABINC", "closing parenthesis"},
-      {0x30, "N_0", "first digit"}, {0x39, "N_9", "last digit"},
+      {0x30, "N_0", "first digit"},
+      {0x39, "N_9", "last digit"},
       {0xF2, "N_Fn1", "F1 has the highest function code"},
       {0xE9, "N_Fn10", "F10 the lowest"},
-      {0xF3, "N_CLEAR", "Backspace"}, {0xF4, "N_BLANK", "Delete"},
-      {0xF6, "N_HOME", "Home"}, {0xF7, "N_PAGEDOWN", "Page Down"},
-      {0xF8, "N_PAGEUP", "Page Up"}, {0xF9, "N_ENTER", "Enter"},
-      {0xFA, "N_EXIT", "Escape"}, {0xFB, "N_RIGHT", "Right"}, {0xFC, "N_LEFT", "Left"},
-      {0xFD, "N_DOWN", "Down"}, {0xFE, "N_UP", "Up"},
-      {0xC9, "N_START", "Ctrl+V"}, {0xCA, "N_STOP", "Ctrl+U"}, {0xCB, "N_CALC", "Ctrl+T"},
-      {0xCE, "N_STATUS_NEXT", "Ctrl+O"}, {0xD3, "N_JUMP", "Ctrl+J"},
-      {0xD4, "N_STATUS", "Ctrl+I"}, {0xD5, "N_HELP", "Ctrl+H"},
+      {0xF3, "N_CLEAR", "Backspace"},
+      {0xF4, "N_BLANK", "Delete"},
+      {0xF6, "N_HOME", "Home"},
+      {0xF7, "N_PAGEDOWN", "Page Down"},
+      {0xF8, "N_PAGEUP", "Page Up"},
+      {0xF9, "N_ENTER", "Enter"},
+      {0xFA, "N_EXIT", "Escape"},
+      {0xFB, "N_RIGHT", "Right"},
+      {0xFC, "N_LEFT", "Left"},
+      {0xFD, "N_DOWN", "Down"},
+      {0xFE, "N_UP", "Up"},
+      {0xC9, "N_START", "Ctrl+V"},
+      {0xCA, "N_STOP", "Ctrl+U"},
+      {0xCB, "N_CALC", "Ctrl+T"},
+      {0xCE, "N_STATUS_NEXT", "Ctrl+O"},
+      {0xD3, "N_JUMP", "Ctrl+J"},
+      {0xD4, "N_STATUS", "Ctrl+I"},
+      {0xD5, "N_HELP", "Ctrl+H"},
       {0xDA, "N_REMAP_C2", "Ctrl+C presses both C remaps"},
-      {0xDB, "N_REMAP_B1", "Ctrl+B"}, {0xDC, "N_REMAP_A2", "Ctrl+A"},
+      {0xDB, "N_REMAP_B1", "Ctrl+B"},
+      {0xDC, "N_REMAP_A2", "Ctrl+A"},
       {0xCD, "N_PARAMETER3", "Ctrl+P presses all three parameter keys"},
       {0xD9, "N_SCREENDUMP2", "Ctrl+D presses the screen-dump keys"},
   };
@@ -301,7 +450,11 @@ TEST(ReadKeys, ScreenDumpPulseHasNoDuration) {
 }
 
 TEST(ReadKeys, ExitKeys) {
-  struct Row { int vk; int exit_code; const char* why; };
+  struct Row {
+    int vk;
+    int exit_code;
+    const char* why;
+  };
   const Row rows[] = {
       {'X', 1, "Ctrl+X stops and saves the memory file"},
       {'M', 1, "Ctrl+M stops and saves"},

@@ -288,6 +288,20 @@ TEST_F(MainWindowTest, KeyboardEvents) {
   EXPECT_TRUE(window->isVisible()) << "still open after Alt+F4";
 }
 
+// Keys refused by a full key queue, from the keyboard, a soft key or the panel, are counted in
+// the status line.
+TEST_F(MainWindowTest, RefusedKeysAreShownInTheStatusLine) {
+  auto window = MakeWindow();
+  window->show();
+  EXPECT_FALSE(window->status_line()->text().contains("refused"));
+  keys_.refuse = true;
+  QTest::keyClick(window.get(), Qt::Key_F1);
+  QTest::mouseClick(window->display(), Qt::LeftButton, Qt::NoModifier, QPoint(200, 450));
+  window->panel()->Command(73);  // Stop, a device key
+  EXPECT_TRUE(window->status_line()->text().contains("3 typed key(s) refused"))
+      << window->status_line()->text().toStdString();
+}
+
 TEST_F(MainWindowTest, KeyboardToggleKeepsDisplayAndStoresState) {
   auto window = MakeWindow();
   int full = window->max_height();
@@ -324,8 +338,10 @@ TEST_F(MainWindowTest, PaintShowsPaletteColoursAtTheirRowsAndStatusFollowsPage) 
   struct Row {
     int y, index;
     QRgb rgb;
-  } rows[] = {{0, 255, qRgb(255, 255, 255)},   {1, 0, qRgb(0, 0, 0)},
-              {2, 224, qRgb(255, 0, 0)},       {240, 28, qRgb(0, 255, 0)},
+  } rows[] = {{0, 255, qRgb(255, 255, 255)},
+              {1, 0, qRgb(0, 0, 0)},
+              {2, 224, qRgb(255, 0, 0)},
+              {240, 28, qRgb(0, 255, 0)},
               {479, 3, qRgb(0, 0, 255)}};
   for (const Row& r : rows) std::memset(row(s.page_a, r.y), r.index, 640);
   std::memset(row(s.page_a, 480), 224, 640);  // beyond the shown rows
@@ -437,7 +453,8 @@ TEST_F(MainWindowTest, ClosingStopsARunningPausedEmulation) {
   ASSERT_TRUE(exe.ok());
   auto write = [&](const char* name, const std::vector<uint8_t>& bytes) {
     std::ofstream f(dir_.filePath(name).toStdString(), std::ios::binary);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    f.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   };
   write("x.out", exe.file);
   write("x.xcl", {});

@@ -27,10 +27,17 @@ inline QApplication& App() {
 // Records every key call as "down 9", "up 16" or "dev 201".
 class RecordingKeys : public KeyTarget {
  public:
-  void KeyDown(int vk) override { calls.push_back("down " + std::to_string(vk)); }
+  bool KeyDown(int vk) override {
+    calls.push_back("down " + std::to_string(vk));
+    return !refuse;
+  }
   void KeyUp(int vk) override { calls.push_back("up " + std::to_string(vk)); }
-  void DeviceKey(int code) override { calls.push_back("dev " + std::to_string(code)); }
+  bool DeviceKey(int code) override {
+    calls.push_back("dev " + std::to_string(code));
+    return !refuse;
+  }
   std::vector<std::string> calls;
+  bool refuse = false;  // act as a full key queue
 };
 
 }  // namespace korvane::shell::test
