@@ -1,6 +1,8 @@
 // Keyboard emulation: keys from the host, device codes, timed key pulses in guest memory.
 #include "services/keyboard.h"
 
+#include "platform/vk_keys.h"
+
 #include <array>
 #include <cstring>
 
@@ -11,11 +13,6 @@
 namespace korvane {
 
 namespace {
-
-// Windows virtual-key codes of the modifiers.
-constexpr int kVkShift = 0x10;
-constexpr int kVkControl = 0x11;
-constexpr int kVkMenu = 0x12;
 
 // One row of the host-key mapping table: virtual keys low..high with the given modifier give
 // the device codes code, code + 1, ...
@@ -277,7 +274,7 @@ bool HostKeyDown(Machine& emu, int virtual_key) {
     case kVkControl:
       k.current_mods.store(kModCtrl);
       return true;
-    case kVkMenu:
+    case kVkAlt:
       k.current_mods.store(kModAlt);
       return true;
     case kVkShift:
@@ -292,7 +289,7 @@ bool HostKeyDown(Machine& emu, int virtual_key) {
 }
 
 void HostKeyUp(Machine& emu, int virtual_key) {
-  if (virtual_key == kVkShift || virtual_key == kVkControl || virtual_key == kVkMenu)
+  if (virtual_key == kVkShift || virtual_key == kVkControl || virtual_key == kVkAlt)
     emu.keys.current_mods.store(kModNone);
 }
 
