@@ -18,17 +18,20 @@ constexpr uint32_t kK[64] = {
 
 inline uint32_t Rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
-struct CrcTable {
-  uint32_t t[256];
-  constexpr CrcTable() : t() {
+// Eight tables for slice-by-8: eight bytes per step instead of one.
+struct CrcTables {
+  uint32_t t[8][256];
+  constexpr CrcTables() : t() {
     for (uint32_t i = 0; i < 256; ++i) {
       uint32_t c = i;
       for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
+      t[0][i] = c;
     }
+    for (uint32_t i = 0; i < 256; ++i)
+      for (int k = 1; k < 8; ++k) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
   }
 };
-constexpr CrcTable kCrc;
+constexpr CrcTables kCrc;
 
 }  // namespace
 
@@ -125,7 +128,16 @@ std::string DigestHex(const Sha256Digest& d) {
 uint32_t Crc32(uint32_t crc, const void* data, size_t n) {
   const uint8_t* p = static_cast<const uint8_t*>(data);
   crc = ~crc;
-  for (size_t i = 0; i < n; ++i) crc = kCrc.t[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+  for (; n >= 8; n -= 8, p += 8) {
+    uint32_t lo, hi;
+    std::memcpy(&lo, p, 4);  // little-endian host
+    std::memcpy(&hi, p + 4, 4);
+    lo ^= crc;
+    crc = kCrc.t[7][lo & 0xFF] ^ kCrc.t[6][(lo >> 8) & 0xFF] ^ kCrc.t[5][(lo >> 16) & 0xFF] ^
+          kCrc.t[4][lo >> 24] ^ kCrc.t[3][hi & 0xFF] ^ kCrc.t[2][(hi >> 8) & 0xFF] ^
+          kCrc.t[1][(hi >> 16) & 0xFF] ^ kCrc.t[0][hi >> 24];
+  }
+  for (; n > 0; --n, ++p) crc = kCrc.t[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);
   return ~crc;
 }
 

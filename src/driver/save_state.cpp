@@ -93,20 +93,30 @@ bool FirmwareDigest(const Emulator& emu, Sha256Digest& out, std::string& error) 
 bool SaveState(Emulator& emu, const std::string& path, std::string& error) {
   Sha256Digest firmware;
   if (!FirmwareDigest(emu, firmware, error)) return false;
-  std::string out(kMagic, sizeof kMagic);
+  // One buffer for the whole file, sized up front, filled by the components in turn.
+  size_t expected = 64 * 1024;
+  for (const MemRegion& r : emu.mem.regions)
+    if (r.host) expected += r.size;
+  std::string out;
+  out.reserve(expected);
+  out.append(kMagic, sizeof kMagic);
   PutLe(out, kStateVersion, 4);
   out.append(reinterpret_cast<const char*>(firmware.data()), firmware.size());
   PutLe(out, std::size(kComponents), 4);
   for (const Component& c : kComponents) {
+    out.append(c.name, 4);
+    const size_t length_at = out.size();
+    PutLe(out, 0, 8);
     StateArchive ar;
+    ar.buffer() = std::move(out);
     c.serialize(emu, ar);
+    out = std::move(ar.buffer());
     if (!ar.ok()) {
       error = "no state written: " + ar.error();
       return false;
     }
-    out.append(c.name, 4);
-    PutLe(out, ar.buffer().size(), 8);
-    out += ar.buffer();
+    const uint64_t length = out.size() - length_at - 8;
+    for (int i = 0; i < 8; ++i) out[length_at + i] = static_cast<char>(length >> (8 * i));
   }
   PutLe(out, Crc32(0, out.data(), out.size()), 4);
 
@@ -133,12 +143,27 @@ bool SaveState(Emulator& emu, const std::string& path, std::string& error) {
 bool ReadStateFile(const std::string& path, StateFile& out, std::string& error) {
   out = StateFile{};
   out.path = path;
-  std::ifstream f(path, std::ios::binary);
-  if (!f) {
-    error = "cannot read the state file " + path + ": " + std::strerror(errno);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  bool read_ok = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (read_ok) {
+    out.bytes.resize(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (read_ok && done < out.bytes.size()) {
+      ssize_t r = ::read(fd, out.bytes.data() + done, out.bytes.size() - done);
+      if (r < 0 && errno == EINTR) continue;
+      read_ok = r > 0;
+      if (r > 0) done += static_cast<size_t>(r);
+    }
+  }
+  const int err = fd < 0 || read_ok ? errno : (errno ? errno : EIO);
+  if (fd >= 0) ::close(fd);
+  if (!read_ok) {
+    error = "cannot read the state file " + path + ": " +
+            (fd >= 0 && !S_ISREG(st.st_mode) ? std::string("not a regular file")
+                                             : std::string(std::strerror(err)));
     return false;
   }
-  out.bytes.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
   const std::string& b = out.bytes;
   if (b.size() < kHeaderBytes + 4 || std::memcmp(b.data(), kMagic, sizeof kMagic) != 0) {
     error = path + " is not a Korvane state file";
