@@ -215,6 +215,21 @@ void InputRecorder::Install(Emulator& emu) {
 
 void InputRecorder::Finish(Emulator& emu) { rec_.end = CurrentInstructionTotal(emu); }
 
+void InputRecorder::Uninstall(Emulator& emu) {
+  if (emu.keys.before_read == RecorderKeys) {
+    emu.keys.before_read = chained_;
+    emu.keys.before_read_context = chained_context_;
+  }
+  if (emu.hooks.clock_reading == RecorderClock) {
+    emu.hooks.clock_reading = nullptr;
+    emu.hooks.clock_ctx = nullptr;
+  }
+  if (emu.serial.after_read == RecorderSerial) {
+    emu.serial.after_read = nullptr;
+    emu.serial.after_read_context = nullptr;
+  }
+}
+
 void InputRecorder::OnReadKeys(Machine& emu) {
   if (chained_) chained_(emu, chained_context_);
   KeyboardState& k = emu.keys;

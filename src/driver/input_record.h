@@ -44,8 +44,10 @@ bool ReadRecording(const std::string& path, InputRecording& rec, std::string& er
 class InputRecorder {
  public:
   void Install(Emulator& emu);
-  // Takes the run's end count; call after the run.
+  // Takes the run's end count; call after the run, or while the run is paused.
   void Finish(Emulator& emu);
+  // Takes the recorder's hooks out again (the run paused or ended); a chained key hook stays.
+  void Uninstall(Emulator& emu);
   const InputRecording& recording() const { return rec_; }
 
   void OnReadKeys(Machine& emu);

@@ -15,6 +15,7 @@
 
 #include "driver/emulation_thread.h"
 #include "driver/emulator.h"
+#include "driver/input_record.h"
 #include "shell/key_panel.h"
 #include "shell/key_target.h"
 #include "shell/status_line.h"
@@ -39,6 +40,9 @@ enum MenuId {
   kMenuSaveExit = 8,
   kMenuExit = 9,
   kMenuScreenshot = 10,
+  kMenuSaveState = 11,
+  kMenuLoadState = 12,
+  kMenuRecordInput = 13,
   // View > Zoom: kMenuZoomFit + the zoom (0 Fit, 1-4 the scale).
   kMenuZoomFit = 20,
   kMenuZoom1 = 21,
@@ -56,12 +60,12 @@ struct Session {
 };
 
 struct WindowConfig {
-  QString store_path;           // the settings store (INI file)
-  QString command_line_path;    // parameter-file path from the command line, or ""
-  int screen_height = 0;        // 0: the primary screen's height
-  KeyTarget* keys = nullptr;    // nullptr: the emulator's keyboard
-  bool start_thread = true;     // false: tests drive the end of a run themselves
-  QString demo_folder;          // where the first start's open dialog looks, or ""
+  QString store_path;         // the settings store (INI file)
+  QString command_line_path;  // parameter-file path from the command line, or ""
+  int screen_height = 0;      // 0: the primary screen's height
+  KeyTarget* keys = nullptr;  // nullptr: the emulator's keyboard
+  bool start_thread = true;   // false: tests drive the end of a run themselves
+  QString demo_folder;        // where the first start's open dialog looks, or ""
 };
 
 class DisplayView;
@@ -119,6 +123,21 @@ class MainWindow : public QMainWindow {
   // Opens a project of File > Recent Projects or a dropped file as Open Project File would.
   void OpenRecentProject(const QString& path);
   StatusLine* status_line() const { return status_line_; }
+
+  // File > Save State, Load State and Record Input. The emulation is brought to a stand between
+  // two instructions (paused) for each and goes on afterwards if it was running.
+  enum class StateDialog { kSave, kLoad, kRecord };
+  // Asks for a state or recording file in the last folder used; "" when cancelled. Tests
+  // replace it.
+  std::function<QString(StateDialog kind)> choose_state_file;
+  bool SaveStateFile(const QString& path);
+  // Checks the file against the running machine (which stays as it is on any mismatch), then
+  // starts the run again from the state.
+  bool LoadStateFile(const QString& path);
+  // Starts recording into `path` (the state it starts from goes to `path` + ".state"), or,
+  // with an empty path, ends the recording and writes it.
+  bool RecordInput(const QString& path);
+  bool recording() const { return recorder_ != nullptr; }
   QMenu* recent_menu() const { return recent_menu_; }
 
  protected:
@@ -143,6 +162,11 @@ class MainWindow : public QMainWindow {
   void RememberProject();
   void PruneRecentProjects();
   void RebuildRecentMenu();
+  // Pauses a running emulation and waits until it stands; false when it does not stand within
+  // a few seconds. `resume` tells whether it was running (see ReleaseEmulation).
+  bool HoldEmulation(bool* resume);
+  void ReleaseEmulation(bool resume);
+  void FinishRecording();
 
   WindowConfig config_;
   SettingsStore store_;
@@ -155,9 +179,9 @@ class MainWindow : public QMainWindow {
   QTimer timer_;
   StoredParameters params_;
 
-  int menu_height_ = 0;     // M
-  int window_height_ = 0;   // H, counted as the frame of a desktop window counts it
-  int max_height_ = 0;      // the client height matching H
+  int menu_height_ = 0;    // M
+  int window_height_ = 0;  // H, counted as the frame of a desktop window counts it
+  int max_height_ = 0;     // the client height matching H
   bool keyboard_shown_ = false;
   int shown_page_ = 0;
   int soft_key_width_;
@@ -170,6 +194,8 @@ class MainWindow : public QMainWindow {
   QMenu* recent_menu_ = nullptr;
   RateMeter rate_;
   QElapsedTimer clock_;
+  std::unique_ptr<InputRecorder> recorder_;
+  QString record_path_;
 };
 
 }  // namespace korvane::shell

@@ -2,6 +2,8 @@
 #include "shell/main_window.h"
 
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <QDir>
 #include <QFileInfo>
@@ -9,13 +11,19 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "as/assembler.h"
+#include "platform/vk_keys.h"
+#include "services/keyboard.h"
 #include "shell/keypad.h"
 #include "shell/translation.h"
 #include "shell_support.h"
 #include "support/snippet.h"
+
+extern char** environ;
 
 namespace korvane::shell {
 namespace {
@@ -129,6 +137,10 @@ TEST_F(MainWindowTest, MenuTextsAndIds) {
        {{1, "&Open Project File ..."},
         {-1, "&Recent Projects"},
         {10, "Save Screensho&t...\tAlt+S"},
+        {0, ""},
+        {11, "Save St&ate..."},
+        {12, "&Load State..."},
+        {13, "Record &Input..."},
         {0, ""},
         {8, "&Save and Exit\tCtrl+X"},
         {9, "E&xit\tCtrl+Q"}}},
@@ -322,8 +334,10 @@ TEST_F(MainWindowTest, PaintShowsPaletteColoursAtTheirRowsAndStatusFollowsPage) 
   struct Row {
     int y, index;
     QRgb rgb;
-  } rows[] = {{0, 255, qRgb(255, 255, 255)},   {1, 0, qRgb(0, 0, 0)},
-              {2, 224, qRgb(255, 0, 0)},       {240, 28, qRgb(0, 255, 0)},
+  } rows[] = {{0, 255, qRgb(255, 255, 255)},
+              {1, 0, qRgb(0, 0, 0)},
+              {2, 224, qRgb(255, 0, 0)},
+              {240, 28, qRgb(0, 255, 0)},
               {479, 3, qRgb(0, 0, 255)}};
   for (const Row& r : rows) std::memset(row(s.page_a, r.y), r.index, 640);
   std::memset(row(s.page_a, 480), 224, 640);  // beyond the shown rows
@@ -435,7 +449,8 @@ TEST_F(MainWindowTest, ClosingStopsARunningPausedEmulation) {
   ASSERT_TRUE(exe.ok());
   auto write = [&](const char* name, const std::vector<uint8_t>& bytes) {
     std::ofstream f(dir_.filePath(name).toStdString(), std::ios::binary);
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    f.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   };
   write("x.out", exe.file);
   write("x.xcl", {});
@@ -462,6 +477,68 @@ TEST_F(MainWindowTest, ClosingStopsARunningPausedEmulation) {
   EXPECT_EQ(window.session().thread.state(), EmuThreadState::kEnded) << "joined";
   EXPECT_TRUE(messages_.empty());
   EXPECT_EQ(Store().ReadKeyboard(), 1);
+}
+
+// Keys recorded in the window from a saved state replay headless to the same machine.
+TEST_F(MainWindowTest, RecordedWindowSessionReplaysHeadless) {
+  namespace fs = std::filesystem;
+  const fs::path demo(KORVANE_DEMO_DIR);
+  if (!fs::exists(demo / "demo.out")) GTEST_SKIP() << "the demo was not built";
+  const fs::path dir(dir_.path().toStdString());
+  for (const char* name : {"demo.out", "demo.xcl"}) fs::copy_file(demo / name, dir / name);
+  std::ofstream(dir / "demo.mem").close();
+  fs::create_directories(dir / "drives" / "C");
+  command_line_ = WriteProject("korvane -v1 -sp- demo\n");
+  auto window_owner = MakeWindow(2000, /*start_thread=*/true);
+  MainWindow& window = *window_owner;
+  window.show();
+  window.Start();
+  QTest::qWait(300);
+  QString next;
+  window.choose_state_file = [&](MainWindow::StateDialog) { return next; };
+  next = dir_.filePath("keys.krec");
+  window.Command(kMenuRecordInput);
+  ASSERT_TRUE(window.recording());
+  Emulator& emu = window.emulator();
+  for (int vk : {kVkRight, int{'4'}, int{'2'}}) {
+    HostKeyDown(emu, vk);
+    for (int i = 0; i < 500 && emu.keys.pending_host_key.load() != 0; ++i) QTest::qWait(10);
+    HostKeyUp(emu, vk);
+    QTest::qWait(400);
+  }
+  window.session().thread.Pause();
+  for (int i = 0; i < 500 && !emu.run.control.paused(); ++i) QTest::qWait(10);
+  window.Command(kMenuRecordInput);  // ends the recording at the paused instruction
+  EXPECT_FALSE(window.recording());
+  next = dir_.filePath("window.kst");
+  window.Command(kMenuSaveState);
+  window.close();
+  ASSERT_TRUE(messages_.empty()) << messages_[0].text.toStdString();
+
+  std::vector<std::string> args = {KORVANE_RUN_PATH,
+                                   "--load-state",
+                                   (dir / "keys.krec.state").string(),
+                                   "--replay",
+                                   (dir / "keys.krec").string(),
+                                   "--save-state",
+                                   (dir / "replay.kst").string(),
+                                   "--log",
+                                   (dir / "replay.log").string(),
+                                   (dir / "demo.tvx").string()};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid;
+  int status = -1;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+  auto slurp = [](const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  };
+  EXPECT_NE(slurp(dir / "keys.krec").find("\nkey "), std::string::npos);
+  EXPECT_TRUE(slurp(dir / "window.kst") == slurp(dir / "replay.kst"));
 }
 
 }  // namespace
