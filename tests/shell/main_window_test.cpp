@@ -479,6 +479,52 @@ TEST_F(MainWindowTest, ClosingStopsARunningPausedEmulation) {
   EXPECT_EQ(Store().ReadKeyboard(), 1);
 }
 
+// Save State and Load State on a running firmware: a bad file leaves the run alone, a good one
+// restarts it from the state.
+TEST_F(MainWindowTest, SaveAndLoadStateWhileRunning) {
+  as::Executable exe =
+      as::AssembleAndLink({{"loop.s", korvane::test::SnippetSource("", true)}}, {});
+  ASSERT_TRUE(exe.ok());
+  std::ofstream(dir_.filePath("x.out").toStdString(), std::ios::binary)
+      .write(reinterpret_cast<const char*>(exe.file.data()),
+             static_cast<std::streamsize>(exe.file.size()));
+  std::ofstream(dir_.filePath("x.xcl").toStdString()).close();
+  std::ofstream(dir_.filePath("x.mem").toStdString()).close();
+  command_line_ = WriteProject("korvane -v1 -sp- x\n");
+  auto window_owner = MakeWindow(2000, /*start_thread=*/true);
+  MainWindow& window = *window_owner;
+  window.show();
+  window.Start();
+  QTest::qWait(200);
+  QString next = dir_.filePath("s.kst");
+  window.choose_state_file = [&](MainWindow::StateDialog) { return next; };
+  window.Command(kMenuSaveState);
+  ASSERT_TRUE(messages_.empty()) << messages_[0].text.toStdString();
+  EXPECT_FALSE(window.emulator().run.control.pause_requested()) << "resumed";
+
+  std::ifstream in(next.toStdString(), std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  bytes[0] = 'X';
+  std::ofstream(dir_.filePath("bad.kst").toStdString(), std::ios::binary) << bytes;
+  Session* before = &window.session();
+  next = dir_.filePath("bad.kst");
+  window.Command(kMenuLoadState);
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_TRUE(messages_[0].text.contains(QStringLiteral("is not a Korvane state file")));
+  EXPECT_EQ(&window.session(), before);
+  EXPECT_FALSE(window.emulator().run.control.pause_requested());
+  EXPECT_EQ(window.emulator().exit.finished.load(), 0);
+
+  next = dir_.filePath("s.kst");
+  window.Command(kMenuLoadState);
+  EXPECT_EQ(messages_.size(), 1u);
+  EXPECT_TRUE(window.thread_started());
+  EXPECT_NE(window.emulator().start_state, nullptr);
+  QTest::qWait(200);
+  EXPECT_EQ(window.emulator().exit.finished.load(), 0) << window.emulator().exit.message;
+  window.close();
+}
+
 // Keys recorded in the window from a saved state replay headless to the same machine.
 TEST_F(MainWindowTest, RecordedWindowSessionReplaysHeadless) {
   namespace fs = std::filesystem;
