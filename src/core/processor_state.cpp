@@ -66,6 +66,8 @@ void SerializeRun(Processor& emu, StateArchive& ar) {
     // The next run loop continues the count and the wall clock from here.
     run.start_executed = executed;
     run.start_timer_ms = timer;
+    // The loop takes its trigger count from -tc when it starts; what is left of it goes on.
+    emu.opt.tc = run.trigger_count;
   }
 }
 
