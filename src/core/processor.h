@@ -29,6 +29,10 @@ struct ProcessorHooks {
   // Writes where a code address lies ("IP=...=module+0x..") to the log for state reports;
   // nothing when no module holds it.
   void (*describe_address)(void* ctx, uint32_t address) = nullptr;
+  // Sees every system_timer reading (the instruction total and the value) and returns the
+  // value the firmware gets: input recording and replay. Context of its own.
+  uint32_t (*clock_reading)(void* ctx, uint64_t at, uint32_t ms) = nullptr;
+  void* clock_ctx = nullptr;
 };
 
 struct Processor {

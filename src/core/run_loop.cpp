@@ -31,9 +31,13 @@ void WriteSystemTimer(Processor& emu, uint32_t ms) {
 
 uint32_t TimerValue(Processor& emu) {
   RunState& run = emu.run;
-  if (run.virtual_time_instructions > 0)
-    return static_cast<uint32_t>(CurrentInstructionTotal(emu) / run.virtual_time_instructions);
-  return static_cast<uint32_t>(WallMs() - run.wall_start_ms);
+  const uint32_t ms =
+      run.virtual_time_instructions > 0
+          ? static_cast<uint32_t>(CurrentInstructionTotal(emu) / run.virtual_time_instructions)
+          : static_cast<uint32_t>(WallMs() - run.wall_start_ms);
+  if (emu.hooks.clock_reading)
+    return emu.hooks.clock_reading(emu.hooks.clock_ctx, CurrentInstructionTotal(emu), ms);
+  return ms;
 }
 
 [[noreturn]] void IpOutOfRange(Processor& emu) {
@@ -271,12 +275,12 @@ void RunLoop(Processor& emu) {
   BuildDecodeInfo(run);
   const OpcodeEntry* const table = OpcodeTable();
 
-  run.wall_start_ms = WallMs();
+  run.wall_start_ms = WallMs() - run.start_timer_ms;
   run.process_start_ms = ProcessMs();
   cpu.length = 0;
   run.trigger_count = static_cast<int32_t>(emu.opt.tc);
   run.stopped_by_host = false;
-  run.executed = 0;
+  run.executed = run.start_executed;
   run.executed_mark = static_cast<uint32_t>(cpu.icount);
   if (emu.opt.dm) {
     mem.unmapped_log = &emu.log;

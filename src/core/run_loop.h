@@ -25,6 +25,10 @@ struct RunState {
   uint8_t* system_timer = nullptr;  // host location of the guest variable (set before the loop)
   uint32_t system_timer_avail = 0;  // bytes of storage from that location (at most 4 are used)
   int64_t wall_start_ms = 0;
+  // Where the next loop starts counting: 0, or the instruction total and system_timer value of
+  // a loaded state, so a continued run sees the same count and clock as an uninterrupted one.
+  uint64_t start_executed = 0;
+  uint32_t start_timer_ms = 0;
   int64_t process_start_ms = 0;
   int32_t fault_count = 0;
   int32_t trigger_count = 0;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "driver/emulator.h"
+#include "driver/save_state.h"
 #include "image/memory_file.h"
 #include "services/native_handlers.h"
 
@@ -38,6 +39,14 @@ void RunPhase(Emulator& emu) {
   run.system_timer =
       TranslateAddress(emu.mem, LookupIdent(emu, "system_timer"), &run.system_timer_avail);
   NativeClearText(emu);
+  if (emu.start_state) {
+    std::string error;
+    if (!CheckState(emu, *emu.start_state, error))
+      MsgExitDetail(emu, "state not loaded: ", error.c_str());
+    ApplyState(emu, *emu.start_state);
+    emu.log.Printf("State loaded from %s at instruction %llu\n", emu.start_state->path.c_str(),
+                   static_cast<unsigned long long>(emu.run.start_executed));
+  }
   // In mode 5 the window renders the LCD from a copy that the emulation thread refreshes when
   // the loop starts, at its check points and when it ends.
   DisplaySnapshotLcd(emu);

@@ -2,6 +2,7 @@
 // around it, so tests and tools can create fresh instances.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,8 @@
 #include "services/machine.h"
 
 namespace korvane {
+
+struct StateFile;
 
 struct Emulator : Machine {
   // The argument vector of the run (the project line's words); argv points into args.
@@ -22,6 +25,9 @@ struct Emulator : Machine {
   }
   std::vector<std::string> args;
   std::vector<char*> argv;
+  // A state to start from instead of the entry point (checked against the machine after
+  // start-up, then loaded just before the run loop).
+  std::shared_ptr<const StateFile> start_state;
 };
 
 }  // namespace korvane

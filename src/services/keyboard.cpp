@@ -219,8 +219,8 @@ bool Enqueue(KeyboardState& k, const QueuedKey& key) {
   return true;
 }
 
-// Moves the oldest queued key into the pending words once the firmware has taken the key
-// before it (both words empty).
+}  // namespace
+
 void TakeQueuedKey(KeyboardState& k) {
   if (k.pending_device_key.load() != 0 || k.pending_host_key.load() != 0) return;
   QueuedKey key;
@@ -239,6 +239,8 @@ void TakeQueuedKey(KeyboardState& k) {
     k.pending_host_key.store(key.virtual_key);
   }
 }
+
+namespace {
 
 // The device code of the pending key without taking it.
 int PendingCode(KeyboardState& k) {
@@ -321,12 +323,21 @@ bool InitEmuKey(Machine& emu) {
   return true;
 }
 
-int NextKey(Machine& emu) {
-  KeyboardState& k = emu.keys;
-  TakeQueuedKey(k);
+namespace {
+
+// The device code of the pending key, which is cleared; the queue is not looked at.
+int TakePendingKey(KeyboardState& k) {
   const int code = PendingCode(k);
   if (k.pending_device_key.exchange(0) == 0) k.pending_host_key.store(0);
   return code;
+}
+
+}  // namespace
+
+int NextKey(Machine& emu) {
+  KeyboardState& k = emu.keys;
+  TakeQueuedKey(k);
+  return TakePendingKey(k);
 }
 
 void PressKey(Machine& emu, const char* name, int value, uint32_t duration_ms) {
@@ -335,6 +346,8 @@ void PressKey(Machine& emu, const char* name, int value, uint32_t duration_ms) {
 
 void NativeReadKeys(Machine& emu) {
   KeyboardState& k = emu.keys;
+  // The key this call hands over moves up from the queue now, before the hook.
+  TakeQueuedKey(k);
   if (k.before_read) k.before_read(emu, k.before_read_context);
   const uint32_t now = ReadSystemTimer(emu);
 
@@ -352,7 +365,8 @@ void NativeReadKeys(Machine& emu) {
     }
   }
 
-  TakeQueuedKey(k);
+  // Only the take before the hook moves a typed key up: a key typed while this call runs waits
+  // for the next call, so a recorder in the hook sees every key the firmware gets.
   if (k.first_call) {
     k.first_call = false;
     if (emu.opt.init_key) PressKeyAt(emu, "N_DEFAULT", 1, kKeyPulseMs, now);
@@ -363,7 +377,7 @@ void NativeReadKeys(Machine& emu) {
     // there the key goes ahead and an identifier without a pair is dropped.
     SetSlot(emu, kOnKeySlot, k.onkey, now, 1);
     SetSlot(emu, kNewOnKeySlot, k.newonkey, now, 1);
-    int code = NextKey(emu);
+    int code = TakePendingKey(k);
     if (emu.opt.dk) emu.log.Printf("EMUKEY: Ch=%04X\n", static_cast<unsigned>(code));
     ActOnCode(emu, code, now);
   }

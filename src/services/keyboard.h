@@ -87,6 +87,11 @@ bool PushDeviceKey(Machine& emu, int code);
 bool HostKeyDown(Machine& emu, int virtual_key);
 void HostKeyUp(Machine& emu, int virtual_key);
 
+// Moves the oldest queued key into the pending words once the firmware has taken the key
+// before it (both words empty). x$readkeys does it once, before its hook; a hook that types a
+// key for this very call (a key script) moves it up itself.
+void TakeQueuedKey(KeyboardState& k);
+
 // The keyboard phase of start-up.
 bool InitEmuKey(Machine& emu);
 

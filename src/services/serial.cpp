@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "services/machine.h"
+#include "services/machine_state.h"
 #include "services/native_handlers.h"
 
 namespace korvane {
@@ -44,7 +45,7 @@ SerialLineSettings ReadLineSettings(Machine& emu, uint32_t port) {
   s.data_bits = GuestRead8(m, port + kPortDataBits);
   s.two_stop_bits = GuestRead32(m, port + kPortStopBits) == 2;
   uint32_t parity = GuestRead32(m, port + kPortParity);
-  s.parity = parity == 1 ? SerialParity::kOdd
+  s.parity = parity == 1   ? SerialParity::kOdd
              : parity == 2 ? SerialParity::kEven
                            : SerialParity::kNone;
   s.parity_check = parity != 0;
@@ -159,15 +160,45 @@ void NativeWritePort(Machine& emu) {
 void NativeReadPort(Machine& emu) {
   TransferOnPort(emu, kSpyRead, [&emu](int handle, uint32_t port) {
     uint8_t c = 0;
+    int byte = SerialReadByte(handle, &c, kSerialReadTimeoutMs, emu.run.control.wake_fd()) ==
+                       SerialIo::kDone
+                   ? c
+                   : -1;
+    if (emu.serial.after_read)
+      byte = emu.serial.after_read(emu, emu.serial.after_read_context, port, byte);
     // Field 24 changes only when a character actually arrived.
-    if (SerialReadByte(handle, &c, kSerialReadTimeoutMs, emu.run.control.wake_fd()) !=
-        SerialIo::kDone)
-      return false;
-    GuestWrite8(emu.mem, port + kPortReceived, c);
+    if (byte < 0) return false;
+    GuestWrite8(emu.mem, port + kPortReceived, static_cast<uint8_t>(byte));
     return true;
   });
 }
 
 void NativeStatusPort(Machine& emu) { emu.cpu.g[kRegG9] = 0; }
+
+}  // namespace korvane
+
+namespace korvane {
+
+void SerializeSerial(Machine& emu, StateArchive& ar) {
+  SerialState& serial = emu.serial;
+  ar.Value(serial.port_addr);
+  bool open[kComCount + 1] = {};
+  for (int com = 1; com <= kComCount; ++com) open[com] = serial.handles[com] >= 0;
+  for (int com = 1; com <= kComCount; ++com) open[com] = ar.Scalar(open[com]);
+  if (!ar.loading() || !ar.ok()) return;
+  // The ports are reopened with the settings their variables hold in the loaded memory.
+  for (int com = 1; com <= kComCount; ++com) {
+    CloseComHandle(serial, com);
+    if (!open[com]) continue;
+    int port = -1;
+    for (int i = 0; i < kGuestPortCount; ++i)
+      if (emu.opt.com_map[i] == com && serial.port_addr[i] != 0) port = i;
+    const int fd = port < 0 ? -1 : OpenCom(emu, com, ReadLineSettings(emu, serial.port_addr[port]));
+    serial.handles[com] = fd;
+    if (fd < 0)
+      emu.log.Printf("state: COM%d (%s) did not reopen; the port stays closed\n", com,
+                     ComDevicePath(serial, com).c_str());
+  }
+}
 
 }  // namespace korvane

@@ -53,6 +53,10 @@ struct SerialState {
   // Pseudo-terminals created for COM numbers whose device is "pty". They live for the whole
   // run, so a terminal program stays attached while the firmware closes and reopens the port.
   PseudoTerminal pty[kComCount + 1];
+  // Sees the outcome of every x$read_port on an open port (the byte, or -1 when none came) and
+  // returns the one the firmware gets: input recording and replay.
+  int (*after_read)(Machine& emu, void* context, uint32_t port, int byte) = nullptr;
+  void* after_read_context = nullptr;
 };
 
 // The device path for COM n (1-4) after the setting, the environment and the default.

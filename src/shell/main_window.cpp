@@ -18,14 +18,17 @@
 #include <QPainter>
 #include <QProxyStyle>
 #include <QScreen>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "core/run_loop.h"
 #include "driver/options.h"
+#include "driver/save_state.h"
 #include "platform/vk_keys.h"
 #include "services/display.h"
 #include "services/keyboard.h"
@@ -79,6 +82,19 @@ MainWindow::MainWindow(WindowConfig config)
     box.exec();
   };
   chooser = DesktopProjectChooser(this);
+  choose_state_file = [this](StateDialog kind) {
+    // The last folder used is remembered in the settings store.
+    QSettings settings(store_.path(), QSettings::IniFormat);
+    const QString key = QStringLiteral("Korvane/StateFolder");
+    const QString folder = settings.value(key).toString();
+    const QString filter =
+        kind == StateDialog::kRecord ? tr("Input recordings (*.krec)") : tr("State files (*.kst)");
+    QString path = kind == StateDialog::kLoad
+                       ? QFileDialog::getOpenFileName(this, QString(), folder, filter)
+                       : QFileDialog::getSaveFileName(this, QString(), folder, filter);
+    if (!path.isEmpty()) settings.setValue(key, QFileInfo(path).absolutePath());
+    return path;
+  };
   choose_screenshot = [this](bool* at_zoom) {
     QFileDialog dialog(this, tr("Save Screenshot"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -183,6 +199,10 @@ void MainWindow::BuildMenus() {
   recent_menu_ = file->addMenu(tr("&Recent Projects"));
   // Alt chords never reach the device (the window consumes them), so Alt+S takes nothing away.
   add(file, kMenuScreenshot, tr("Save Screensho&t...\tAlt+S"));
+  file->addSeparator();
+  add(file, kMenuSaveState, tr("Save St&ate..."));
+  add(file, kMenuLoadState, tr("&Load State..."));
+  add(file, kMenuRecordInput, tr("Record &Input..."))->setCheckable(true);
   file->addSeparator();
   add(file, kMenuSaveExit, tr("&Save and Exit\tCtrl+X"));
   add(file, kMenuExit, tr("E&xit\tCtrl+Q"));
@@ -411,6 +431,7 @@ void MainWindow::StopEmulation() {
   // would; the end report is written as for any stop.
   session_->thread.Stop();
   session_->thread.Wait();
+  FinishRecording();
 }
 
 void MainWindow::Tick() {
@@ -419,6 +440,7 @@ void MainWindow::Tick() {
   if (!session_ || !session_->emu.exit.finished.load(std::memory_order_acquire)) return;
   timer_.stop();
   session_->thread.Wait();  // the run has ended: this only joins
+  FinishRecording();
   QString message = QString::fromLocal8Bit(session_->emu.exit.message);
   if (!message.isEmpty()) show_message(QMessageBox::Warning, message);
   close();
@@ -478,6 +500,19 @@ void MainWindow::Command(int id) {
       bool at_zoom = false;
       QString path = choose_screenshot(&at_zoom);
       if (!path.isEmpty()) SaveScreenshot(path, at_zoom);
+      break;
+    }
+    case kMenuSaveState:
+    case kMenuLoadState: {
+      const bool save = id == kMenuSaveState;
+      QString path = choose_state_file(save ? StateDialog::kSave : StateDialog::kLoad);
+      if (!path.isEmpty()) save ? SaveStateFile(path) : LoadStateFile(path);
+      break;
+    }
+    case kMenuRecordInput: {  // the check mark has already toggled with the click
+      QString path = recorder_ ? QString() : choose_state_file(StateDialog::kRecord);
+      if (recorder_ || !path.isEmpty()) RecordInput(path);
+      Action(kMenuRecordInput)->setChecked(recorder_ != nullptr);
       break;
     }
     case kMenuStatus:  // the check mark has already toggled with the click
@@ -630,6 +665,119 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     StopEmulation();
   }
   event->accept();
+}
+
+}  // namespace korvane::shell
+
+namespace korvane::shell {
+
+bool MainWindow::HoldEmulation(bool* resume) {
+  *resume = false;
+  EmulationThread& thread = session_->thread;
+  Emulator& emu = session_->emu;
+  if (!thread.started() || emu.exit.finished.load(std::memory_order_acquire)) return true;
+  if (!emu.run.control.pause_requested()) {
+    thread.Pause();
+    *resume = true;
+  }
+  // The pause takes effect at the run loop's next check point.
+  for (int i = 0; i < 5000; ++i) {
+    if (emu.run.control.paused() || emu.exit.finished.load(std::memory_order_acquire)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ReleaseEmulation(*resume);
+  *resume = false;
+  show_message(QMessageBox::Warning, tr("The emulation did not pause; nothing was done."));
+  return false;
+}
+
+void MainWindow::ReleaseEmulation(bool resume) {
+  if (resume) session_->thread.Resume();
+}
+
+bool MainWindow::SaveStateFile(const QString& path) {
+  bool resume = false;
+  if (!HoldEmulation(&resume)) return false;
+  Emulator& emu = session_->emu;
+  std::string error;
+  bool ok = false;
+  if (emu.exit.message[0] != '\0') {
+    error = "no state written: the run ended with an exit message";
+  } else {
+    ok = SaveState(emu, path.toStdString(), error);
+  }
+  ReleaseEmulation(resume);
+  if (!ok) show_message(QMessageBox::Warning, QString::fromStdString(error));
+  return ok;
+}
+
+bool MainWindow::LoadStateFile(const QString& path) {
+  auto state = std::make_shared<StateFile>();
+  std::string error;
+  bool ok = ReadStateFile(path.toStdString(), *state, error);
+  if (ok) {
+    bool resume = false;
+    if (!HoldEmulation(&resume)) return false;
+    ok = CheckState(session_->emu, *state, error);
+    ReleaseEmulation(resume);
+  }
+  if (!ok) {
+    show_message(QMessageBox::Warning, QString::fromStdString(error));
+    return false;
+  }
+  // A fresh machine with the same project line starts from the state.
+  StopEmulation();
+  session_ = std::make_unique<Session>();
+  if (own_keys_) {
+    own_keys_ = std::make_unique<EmulatorKeyTarget>(session_->emu);
+    keys_ = own_keys_.get();
+  }
+  DisplayInit(session_->emu, session_->page_a.data(), session_->page_b.data());
+  session_->emu.start_state = state;
+  StartEmulation(params_);
+  if (!timer_.isActive()) timer_.start(kTimerPeriodMs);
+  UpdateStatus();
+  return true;
+}
+
+bool MainWindow::RecordInput(const QString& path) {
+  if (path.isEmpty()) {
+    FinishRecording();
+    return true;
+  }
+  if (recorder_) return false;
+  bool resume = false;
+  if (!HoldEmulation(&resume)) return false;
+  Emulator& emu = session_->emu;
+  std::string error;
+  // The recording starts from this state; the replay loads it first.
+  bool ok = emu.exit.message[0] == '\0' && SaveState(emu, (path + ".state").toStdString(), error);
+  if (ok) {
+    recorder_ = std::make_unique<InputRecorder>();
+    recorder_->Install(emu);
+    record_path_ = path;
+  }
+  ReleaseEmulation(resume);
+  if (!ok) {
+    show_message(QMessageBox::Warning,
+                 QString::fromStdString(error.empty() ? "the run has ended" : error));
+  }
+  return ok;
+}
+
+void MainWindow::FinishRecording() {
+  if (!recorder_) return;
+  bool resume = false;
+  if (!HoldEmulation(&resume)) return;
+  Emulator& emu = session_->emu;
+  recorder_->Uninstall(emu);
+  recorder_->Finish(emu);
+  std::string error;
+  const bool ok = WriteRecording(recorder_->recording(), record_path_.toStdString(), error);
+  recorder_.reset();
+  ReleaseEmulation(resume);
+  if (QAction* action = Action(kMenuRecordInput)) action->setChecked(false);
+  if (!ok) show_message(QMessageBox::Warning, QString::fromStdString(error));
 }
 
 }  // namespace korvane::shell

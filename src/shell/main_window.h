@@ -15,6 +15,7 @@
 
 #include "driver/emulation_thread.h"
 #include "driver/emulator.h"
+#include "driver/input_record.h"
 #include "shell/key_panel.h"
 #include "shell/key_target.h"
 #include "shell/status_line.h"
@@ -39,6 +40,9 @@ enum MenuId {
   kMenuSaveExit = 8,
   kMenuExit = 9,
   kMenuScreenshot = 10,
+  kMenuSaveState = 11,
+  kMenuLoadState = 12,
+  kMenuRecordInput = 13,
   // View > Zoom: kMenuZoomFit + the zoom (0 Fit, 1-4 the scale).
   kMenuZoomFit = 20,
   kMenuZoom1 = 21,
@@ -119,6 +123,21 @@ class MainWindow : public QMainWindow {
   // Opens a project of File > Recent Projects or a dropped file as Open Project File would.
   void OpenRecentProject(const QString& path);
   StatusLine* status_line() const { return status_line_; }
+
+  // File > Save State, Load State and Record Input. The emulation is brought to a stand between
+  // two instructions (paused) for each and goes on afterwards if it was running.
+  enum class StateDialog { kSave, kLoad, kRecord };
+  // Asks for a state or recording file in the last folder used; "" when cancelled. Tests
+  // replace it.
+  std::function<QString(StateDialog kind)> choose_state_file;
+  bool SaveStateFile(const QString& path);
+  // Checks the file against the running machine (which stays as it is on any mismatch), then
+  // starts the run again from the state.
+  bool LoadStateFile(const QString& path);
+  // Starts recording into `path` (the state it starts from goes to `path` + ".state"), or,
+  // with an empty path, ends the recording and writes it.
+  bool RecordInput(const QString& path);
+  bool recording() const { return recorder_ != nullptr; }
   QMenu* recent_menu() const { return recent_menu_; }
 
  protected:
@@ -147,6 +166,11 @@ class MainWindow : public QMainWindow {
   void RememberProject();
   void PruneRecentProjects();
   void RebuildRecentMenu();
+  // Pauses a running emulation and waits until it stands; false when it does not stand within
+  // a few seconds. `resume` tells whether it was running (see ReleaseEmulation).
+  bool HoldEmulation(bool* resume);
+  void ReleaseEmulation(bool resume);
+  void FinishRecording();
 
   WindowConfig config_;
   SettingsStore store_;
@@ -176,6 +200,8 @@ class MainWindow : public QMainWindow {
   QElapsedTimer clock_;
   int refused_keys_ = 0;       // keys refused since the status line last said none were
   int64_t refused_at_ms_ = 0;  // clock_ time of the last refusal
+  std::unique_ptr<InputRecorder> recorder_;
+  QString record_path_;
 };
 
 }  // namespace korvane::shell

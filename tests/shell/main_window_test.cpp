@@ -2,6 +2,8 @@
 #include "shell/main_window.h"
 
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -10,14 +12,20 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "as/assembler.h"
+#include "platform/vk_keys.h"
+#include "services/keyboard.h"
 #include "shell/keypad.h"
 #include "shell/translation.h"
 #include "shell_support.h"
 #include "support/serial_poll_firmware.h"
 #include "support/snippet.h"
+
+extern char** environ;
 
 namespace korvane::shell {
 namespace {
@@ -131,6 +139,10 @@ TEST_F(MainWindowTest, MenuTextsAndIds) {
        {{1, "&Open Project File ..."},
         {-1, "&Recent Projects"},
         {10, "Save Screensho&t...\tAlt+S"},
+        {0, ""},
+        {11, "Save St&ate..."},
+        {12, "&Load State..."},
+        {13, "Record &Input..."},
         {0, ""},
         {8, "&Save and Exit\tCtrl+X"},
         {9, "E&xit\tCtrl+Q"}}},
@@ -508,6 +520,114 @@ TEST_F(MainWindowTest, ClosingStopsAFirmwareWaitingOnASerialPortAtOnce) {
   qunsetenv("KORVANE_COM1");
   EXPECT_EQ(window.session().thread.state(), EmuThreadState::kEnded);
   EXPECT_LT(timer.elapsed(), 2000) << "closing waited for the firmware";
+}
+
+// Save State and Load State on a running firmware: a bad file leaves the run alone, a good one
+// restarts it from the state.
+TEST_F(MainWindowTest, SaveAndLoadStateWhileRunning) {
+  as::Executable exe =
+      as::AssembleAndLink({{"loop.s", korvane::test::SnippetSource("", true)}}, {});
+  ASSERT_TRUE(exe.ok());
+  std::ofstream(dir_.filePath("x.out").toStdString(), std::ios::binary)
+      .write(reinterpret_cast<const char*>(exe.file.data()),
+             static_cast<std::streamsize>(exe.file.size()));
+  std::ofstream(dir_.filePath("x.xcl").toStdString()).close();
+  std::ofstream(dir_.filePath("x.mem").toStdString()).close();
+  command_line_ = WriteProject("korvane -v1 -sp- x\n");
+  auto window_owner = MakeWindow(2000, /*start_thread=*/true);
+  MainWindow& window = *window_owner;
+  window.show();
+  window.Start();
+  QTest::qWait(200);
+  QString next = dir_.filePath("s.kst");
+  window.choose_state_file = [&](MainWindow::StateDialog) { return next; };
+  window.Command(kMenuSaveState);
+  ASSERT_TRUE(messages_.empty()) << messages_[0].text.toStdString();
+  EXPECT_FALSE(window.emulator().run.control.pause_requested()) << "resumed";
+
+  std::ifstream in(next.toStdString(), std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  bytes[0] = 'X';
+  std::ofstream(dir_.filePath("bad.kst").toStdString(), std::ios::binary) << bytes;
+  Session* before = &window.session();
+  next = dir_.filePath("bad.kst");
+  window.Command(kMenuLoadState);
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_TRUE(messages_[0].text.contains(QStringLiteral("is not a Korvane state file")));
+  EXPECT_EQ(&window.session(), before);
+  EXPECT_FALSE(window.emulator().run.control.pause_requested());
+  EXPECT_EQ(window.emulator().exit.finished.load(), 0);
+
+  next = dir_.filePath("s.kst");
+  window.Command(kMenuLoadState);
+  EXPECT_EQ(messages_.size(), 1u);
+  EXPECT_TRUE(window.thread_started());
+  EXPECT_NE(window.emulator().start_state, nullptr);
+  QTest::qWait(200);
+  EXPECT_EQ(window.emulator().exit.finished.load(), 0) << window.emulator().exit.message;
+  window.close();
+}
+
+// Keys recorded in the window from a saved state replay headless to the same machine.
+TEST_F(MainWindowTest, RecordedWindowSessionReplaysHeadless) {
+  namespace fs = std::filesystem;
+  const fs::path demo(KORVANE_DEMO_DIR);
+  if (!fs::exists(demo / "demo.out")) GTEST_SKIP() << "the demo was not built";
+  const fs::path dir(dir_.path().toStdString());
+  for (const char* name : {"demo.out", "demo.xcl"}) fs::copy_file(demo / name, dir / name);
+  std::ofstream(dir / "demo.mem").close();
+  fs::create_directories(dir / "drives" / "C");
+  command_line_ = WriteProject("korvane -v1 -sp- demo\n");
+  auto window_owner = MakeWindow(2000, /*start_thread=*/true);
+  MainWindow& window = *window_owner;
+  window.show();
+  window.Start();
+  QTest::qWait(300);
+  QString next;
+  window.choose_state_file = [&](MainWindow::StateDialog) { return next; };
+  next = dir_.filePath("keys.krec");
+  window.Command(kMenuRecordInput);
+  ASSERT_TRUE(window.recording());
+  Emulator& emu = window.emulator();
+  for (int vk : {kVkRight, int{'4'}, int{'2'}}) {
+    HostKeyDown(emu, vk);
+    for (int i = 0; i < 500 && emu.keys.pending_host_key.load() != 0; ++i) QTest::qWait(10);
+    HostKeyUp(emu, vk);
+    QTest::qWait(400);
+  }
+  window.session().thread.Pause();
+  for (int i = 0; i < 500 && !emu.run.control.paused(); ++i) QTest::qWait(10);
+  window.Command(kMenuRecordInput);  // ends the recording at the paused instruction
+  EXPECT_FALSE(window.recording());
+  next = dir_.filePath("window.kst");
+  window.Command(kMenuSaveState);
+  window.close();
+  ASSERT_TRUE(messages_.empty()) << messages_[0].text.toStdString();
+
+  std::vector<std::string> args = {KORVANE_RUN_PATH,
+                                   "--load-state",
+                                   (dir / "keys.krec.state").string(),
+                                   "--replay",
+                                   (dir / "keys.krec").string(),
+                                   "--save-state",
+                                   (dir / "replay.kst").string(),
+                                   "--log",
+                                   (dir / "replay.log").string(),
+                                   (dir / "demo.tvx").string()};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid;
+  int status = -1;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_EQ(WEXITSTATUS(status), 3);
+  auto slurp = [](const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  };
+  EXPECT_NE(slurp(dir / "keys.krec").find("\nkey "), std::string::npos);
+  EXPECT_TRUE(slurp(dir / "window.kst") == slurp(dir / "replay.kst"));
 }
 
 }  // namespace

@@ -10,7 +10,9 @@
 
 #include "driver/emulation_thread.h"
 #include "driver/emulator.h"
+#include "driver/input_record.h"
 #include "driver/project_line.h"
+#include "driver/save_state.h"
 
 namespace korvane::run {
 
@@ -71,6 +73,38 @@ bool ApplyDump(RunnerConfig& c, const std::string& v, std::string& error) {
   return true;
 }
 
+bool ApplyStateFile(std::string& field, const char* option, const std::string& v,
+                    std::string& error) {
+  if (v.empty()) {
+    error = std::string(option) + " needs a file name";
+    return false;
+  }
+  field = v;
+  return true;
+}
+
+bool ApplyLoadState(RunnerConfig& c, const std::string& v, std::string& error) {
+  return ApplyStateFile(c.load_state, "--load-state", v, error);
+}
+
+bool ApplySaveState(RunnerConfig& c, const std::string& v, std::string& error) {
+  return ApplyStateFile(c.save_state, "--save-state", v, error);
+}
+
+bool ApplyRecord(RunnerConfig& c, const std::string& v, std::string& error) {
+  return ApplyStateFile(c.record, "--record", v, error);
+}
+
+bool ApplyReplay(RunnerConfig& c, const std::string& v, std::string& error) {
+  return ApplyStateFile(c.replay, "--replay", v, error);
+}
+
+std::string JoinWords(const std::vector<std::string>& words) {
+  std::string line;
+  for (const auto& w : words) line += (line.empty() ? "" : " ") + w;
+  return line;
+}
+
 bool ApplyHelp(RunnerConfig& c, const std::string&, std::string&) {
   c.help = true;
   return true;
@@ -109,6 +143,25 @@ const std::vector<RunnerOption>& RunnerOptions() {
        "at the end print \"NAME: \" and LEN bytes at symbol NAME (or a hex address 0x...) as "
        "lower-case hex pairs separated by blanks; repeatable",
        ApplyDump},
+      {"--load-state", "FILE",
+       "start from the machine state in FILE instead of the entry point; the project line "
+       "must name the firmware it was saved from. --max-instructions then counts from the "
+       "start of the original run",
+       ApplyLoadState},
+      {"--save-state", "FILE",
+       "write the machine state to FILE at the end of the run, also when a limit stops it "
+       "(not after an exit message)",
+       ApplySaveState},
+      {"--record", "FILE",
+       "write every input the firmware takes (keys at x$readkeys, serial bytes received, "
+       "wall-clock readings) with its instruction count to FILE, with the project line and "
+       "the virtual-time rate",
+       ApplyRecord},
+      {"--replay", "FILE",
+       "feed the inputs recorded in FILE back at the same instruction counts (the project "
+       "line must be the recorded one; the recorded virtual-time rate applies and --keys is "
+       "not used); a run that leaves the recording says so and exits with status 1",
+       ApplyReplay},
       {"--help", nullptr, "show this text", ApplyHelp},
       {"--version", nullptr, "print the version and end", ApplyVersion},
   };
@@ -254,14 +307,25 @@ int RunEmulation(RunnerConfig& config, std::FILE* out, std::FILE* err) {
   }
 
   auto emu = std::make_unique<Emulator>();
+  if (!config.load_state.empty()) {
+    // The file's framing is checked before anything runs; whether it fits the firmware is
+    // checked once start-up has built the machine.
+    auto state = std::make_shared<StateFile>();
+    std::string why;
+    if (!ReadStateFile(Absolute(config.load_state), *state, why)) {
+      std::fprintf(err, "korvane-run: %s\n", why.c_str());
+      return kExitUsage;
+    }
+    emu->start_state = state;
+  }
   // The project's names, its drives and the log resolve in the project file's folder.
   emu->base_folder = workdir;
   if (config.log_path == "-") {
     emu->log.SetFile(stdout, false);
   } else {
     // A log name given on the command line is relative to where korvane-run was started.
-    std::string path = config.log_path.empty() ? ResolveInBase(*emu, "aaa.txt")
-                                               : Absolute(config.log_path);
+    std::string path =
+        config.log_path.empty() ? ResolveInBase(*emu, "aaa.txt") : Absolute(config.log_path);
     if (!emu->log.OpenFile(path)) {
       std::fprintf(err, "korvane-run: cannot write the log file %s\n", path.c_str());
       return kExitUsage;
@@ -271,6 +335,30 @@ int RunEmulation(RunnerConfig& config, std::FILE* out, std::FILE* err) {
   emu->SetArgs(words);
   emu->run.max_instructions = config.max_instructions;
   for (auto& hook : config.before_run) hook(*emu);
+  std::unique_ptr<InputReplayer> replayer;
+  if (!config.replay.empty()) {
+    InputRecording rec;
+    std::string why;
+    if (!ReadRecording(Absolute(config.replay), rec, why)) {
+      std::fprintf(err, "korvane-run: %s\n", why.c_str());
+      return kExitUsage;
+    }
+    if (rec.words != words) {
+      std::fprintf(err, "korvane-run: %s was recorded with the project line '%s', not '%s'\n",
+                   config.replay.c_str(), JoinWords(rec.words).c_str(), JoinWords(words).c_str());
+      return kExitUsage;
+    }
+    // The replay ends where the recorded run ended (a stop by a time limit included).
+    if (rec.end > 0 && (emu->run.max_instructions == 0 || emu->run.max_instructions > rec.end))
+      emu->run.max_instructions = rec.end;
+    replayer = std::make_unique<InputReplayer>(std::move(rec));
+    replayer->Install(*emu);
+  }
+  std::unique_ptr<InputRecorder> recorder;
+  if (!config.record.empty()) {
+    recorder = std::make_unique<InputRecorder>();
+    recorder->Install(*emu);
+  }
 
   {
     EmulationThread thread(*emu);
@@ -290,6 +378,28 @@ int RunEmulation(RunnerConfig& config, std::FILE* out, std::FILE* err) {
     status = kExitMessage;
   } else if (emu->run.stopped_by_host) {
     status = kExitStopped;
+  }
+  if (recorder) {
+    recorder->Finish(*emu);
+    std::string why;
+    if (!WriteRecording(recorder->recording(), Absolute(config.record), why)) {
+      std::fprintf(err, "korvane-run: %s\n", why.c_str());
+      if (status != kExitMessage) status = kExitUsage;
+    }
+  }
+  if (replayer && !replayer->divergence().empty()) {
+    std::fprintf(err, "korvane-run: replay of %s: %s\n", config.replay.c_str(),
+                 replayer->divergence().c_str());
+    status = kExitMessage;
+  }
+  if (!config.save_state.empty()) {
+    std::string why;
+    if (emu->exit.message[0] != '\0') {
+      std::fprintf(err, "korvane-run: no state written: the run ended with an exit message\n");
+    } else if (!SaveState(*emu, Absolute(config.save_state), why)) {
+      std::fprintf(err, "korvane-run: %s\n", why.c_str());
+      if (status != kExitMessage) status = kExitUsage;
+    }
   }
   for (const auto& dump : config.dumps) {
     std::string line, why;

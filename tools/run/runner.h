@@ -34,6 +34,10 @@ struct RunnerConfig {
   int64_t timeout_ms = -1;         // -1: no limit
   std::string log_path;            // empty: aaa.txt in the project's folder; "-": stdout
   std::vector<DumpRequest> dumps;
+  std::string load_state;  // start from this state file instead of the entry point
+  std::string save_state;  // write a state file at the end of the run
+  std::string record;      // write every input the firmware takes to this file
+  std::string replay;      // feed the inputs of this recording back
   bool help = false;
   bool version = false;
   // Hooks for options that act on the emulator: before the thread starts (after the

@@ -228,6 +228,7 @@ void KeyFeeder::OnReadKeys(Machine& emu) {
       HostKeyDown(emu, s.virtual_key);
       if (s.modifier_vk) HostKeyUp(emu, s.modifier_vk);
     }
+    TakeQueuedKey(emu.keys);  // this x$readkeys call hands the key over
     awaiting_take_ = true;
     ++next_;
     break;

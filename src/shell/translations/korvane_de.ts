@@ -32,6 +32,30 @@
         <translation>Bildschirmfo&amp;to speichern...	Alt+S</translation>
     </message>
     <message>
+        <source>Save St&amp;ate...</source>
+        <translation>Z&amp;ustand speichern...</translation>
+    </message>
+    <message>
+        <source>&amp;Load State...</source>
+        <translation>Zustand &amp;laden...</translation>
+    </message>
+    <message>
+        <source>Record &amp;Input...</source>
+        <translation>&amp;Eingaben aufzeichnen...</translation>
+    </message>
+    <message>
+        <source>Input recordings (*.krec)</source>
+        <translation>Eingabeaufzeichnungen (*.krec)</translation>
+    </message>
+    <message>
+        <source>State files (*.kst)</source>
+        <translation>Zustandsdateien (*.kst)</translation>
+    </message>
+    <message>
+        <source>The emulation did not pause; nothing was done.</source>
+        <translation>Die Emulation hielt nicht an; nichts wurde getan.</translation>
+    </message>
+    <message>
         <source>&amp;Save and Exit	Ctrl+X</source>
         <translation>&amp;Speicher und Exit	Strg+X</translation>
     </message>

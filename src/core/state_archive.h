@@ -1,0 +1,92 @@
+// Saving and loading machine state: one archive type that each component's serialize routine
+// walks in the same order for saving, checking and loading, so a field is listed once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <type_traits>
+
+namespace korvane {
+
+class StateArchive {
+ public:
+  enum Mode { kSave, kCheck, kLoad };
+
+  // An archive that appends to its own buffer.
+  StateArchive() = default;
+  // An archive over `size` saved bytes: kCheck reads and verifies without storing anything,
+  // kLoad stores what it reads.
+  StateArchive(Mode mode, const uint8_t* data, size_t size) : mode_(mode), in_(data), left_(size) {}
+
+  Mode mode() const { return mode_; }
+  bool saving() const { return mode_ == kSave; }
+  bool loading() const { return mode_ == kLoad; }
+
+  // A plain value (integer, enum, bool, or an array of them) in host byte order.
+  template <typename T>
+  void Value(T& v) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    Bytes(&v, sizeof v);
+  }
+  // A value that steers the rest of the walk (a count, a flag): returns the saved value in
+  // every mode (the given one when saving) without storing it anywhere.
+  template <typename T>
+  T Scalar(const T& v) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    T copy = v;
+    if (saving()) {
+      Append(&copy, sizeof copy);
+    } else {
+      Take(&copy, sizeof copy);
+    }
+    return copy;
+  }
+  // Raw bytes, saved as they are; kCheck only skips them.
+  void Bytes(void* p, size_t n);
+  // A string with its length.
+  void String(std::string& s);
+  // A string that steers the walk: the saved text in every mode (the given one when saving).
+  std::string Text(const std::string& s) {
+    std::string copy = s;
+    const Mode m = mode_;
+    if (m == kCheck) mode_ = kLoad;
+    String(copy);
+    mode_ = m;
+    return copy;
+  }
+  // A value the running machine must already have (the memory layout, the video mode): saved
+  // as it is, compared on check and load; a difference fails the archive with `what`.
+  template <typename T>
+  void Match(const T& v, const std::string& what) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    T copy = v;
+    if (saving()) {
+      Append(&copy, sizeof copy);
+    } else if (Take(&copy, sizeof copy) && std::memcmp(&copy, &v, sizeof copy) != 0) {
+      Fail(what);
+    }
+  }
+
+  void Fail(const std::string& why) {
+    if (error_.empty()) error_ = why;
+  }
+  bool ok() const { return error_.empty(); }
+  const std::string& error() const { return error_; }
+  // Bytes not yet read (check and load).
+  size_t left() const { return left_; }
+  std::string& buffer() { return out_; }
+
+ private:
+  void Append(const void* p, size_t n);
+  bool Take(void* p, size_t n);  // false (and a failure) when fewer than n bytes are left
+
+  Mode mode_ = kSave;
+  std::string out_;
+  const uint8_t* in_ = nullptr;
+  size_t left_ = 0;
+  std::string error_;
+};
+
+}  // namespace korvane

@@ -1,0 +1,62 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "services/files/file_common.h"
+#include "services/files/files.h"
+#include "services/machine.h"
+#include "services/machine_state.h"
+
+namespace korvane {
+
+void SerializeFiles(Machine& emu, StateArchive& ar) {
+  FileState& f = emu.files;
+  ar.Value(f.initialised);
+  for (DriveEntry& d : f.drives) {
+    ar.String(d.root);
+    ar.String(d.search);
+    ar.String(d.current);
+  }
+  ar.Value(f.parse_drive);
+  ar.String(f.parse_path);
+  ar.Value(f.string_dir_block);
+  ar.Value(f.errnum_fallback);
+  for (int i = 0; i < kOpenFileSlots; ++i) {
+    OpenFileSlot& slot = f.slots[i];
+    const bool open = ar.Scalar(slot.fd >= 0);
+    if (!open) {
+      if (ar.loading()) files::FreeSlot(slot);
+      continue;
+    }
+    std::string host;
+    int64_t position = 0;
+    if (ar.saving()) {
+      if (!ResolveDosPath(f.host, slot.path, &host)) host.clear();
+      position = ::lseek(slot.fd, 0, SEEK_CUR);
+    }
+    const std::string dos = ar.Text(slot.path);
+    host = ar.Text(host);
+    const int mode = ar.Scalar(slot.mode);
+    position = ar.Scalar(position);
+    if (!ar.loading() || !ar.ok()) continue;
+    // Reopened by host path without truncating; a file that is gone leaves the handle closed.
+    files::FreeSlot(slot);
+    const int fd =
+        host.empty() ? -1 : ::open(host.c_str(), (mode == 1 ? O_WRONLY : O_RDONLY) | O_CLOEXEC);
+    if (fd >= 0 && ::lseek(fd, position, SEEK_SET) == position) {
+      slot.fd = fd;
+      slot.mode = mode;
+      slot.path = dos;
+      continue;
+    }
+    const int err = fd >= 0 ? EINVAL : errno;
+    if (fd >= 0) ::close(fd);
+    emu.log.Printf("state: file handle %d (%s) did not reopen (%s); it stays closed\n", i,
+                   host.empty() ? dos.c_str() : host.c_str(), std::strerror(err));
+  }
+}
+
+}  // namespace korvane
