@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, then starts the demo (`./korvane.sh demo`) or runs the whole
-# test suite (`./korvane.sh test`). Debian 12; uses apt-get (through sudo when not root).
+# Installs what is missing, builds, then starts the demo (`./korvane.sh demo`), runs the whole
+# test suite (`./korvane.sh test`) or runs the CI checks (`./korvane.sh ci`: the suite, then the
+# sanitizer, thread-sanitizer, -Werror, format and fuzz steps). Debian 12; uses apt-get (through
+# sudo when not root).
 set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES="cmake g++ make libgtest-dev libgmock-dev qt6-base-dev xvfb xauth libpng-dev qt6-l10n-tools qt6-tools-dev help2man libtoml11-dev"
+# What `ci` needs on top: clang with libFuzzer for the fuzz targets, and clang-format.
+CI_PACKAGES="clang-14 libclang-rt-14-dev clang-format"
 
 install_missing() {
   local missing=()
-  for p in $PACKAGES; do
+  for p in $PACKAGES "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -25,6 +29,10 @@ build() {
 }
 
 case "${1:-}" in
+  ci)
+    install_missing $CI_PACKAGES
+    exec .ci/checks.sh
+    ;;
   test)
     install_missing
     build
@@ -45,7 +53,7 @@ case "${1:-}" in
     echo "Screenshot of the demo's display: $shot (log: $PWD/build/demo.log)"
     ;;
   *)
-    echo "usage: $0 demo|test" >&2
+    echo "usage: $0 demo|test|ci" >&2
     exit 2
     ;;
 esac
