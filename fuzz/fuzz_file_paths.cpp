@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "core/emulator.h"
 #include "core/heap.h"
+#include "driver/emulator.h"
 #include "fuzz_support.h"
 #include "services/files/files.h"
 #include "services/native_handlers.h"
@@ -35,7 +35,7 @@ constexpr uint32_t kHeapSize = 0x1000;
 constexpr size_t kOpBytes = 28;
 constexpr int kMaxOps = 16;
 
-void (*const kHandlers[])(Emulator&) = {
+void (*const kHandlers[])(Machine&) = {
     NativeFileOpen,        NativeFileCreate,    NativeFileRead,          NativeFileReadline,
     NativeFileWrite,       NativeFileSeek,      NativeFileClose,         NativeFileDelete,
     NativeFileRename,      NativeFileChangeDir, NativeFileStartParseDir, NativeFileChangeParseDir,

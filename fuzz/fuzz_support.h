@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "as/assembler.h"
-#include "core/emulator.h"
+#include "driver/emulator.h"
 
 namespace korvane::fuzz {
 
