@@ -11,6 +11,7 @@
 #include <string>
 
 #include "as/assembler.h"
+#include "bench_project.h"
 #include "driver/emulator.h"
 
 namespace {
@@ -74,24 +75,10 @@ int main(int argc, char** argv) {
     }
   }
 
-  korvane::as::Executable exe = korvane::as::AssembleAndLink({{"bench.s", kFirmware}}, {});
-  if (!exe.ok()) {
-    for (const auto& d : exe.errors) std::fprintf(stderr, "%s\n", d.ToString().c_str());
-    return 1;
-  }
-  char dir_template[] = "/tmp/korvane_bench_XXXXXX";
-  if (!mkdtemp(dir_template)) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  std::filesystem::path dir(dir_template);
-  {
-    std::ofstream(dir / "x.out", std::ios::binary)
-        .write(reinterpret_cast<const char*>(exe.file.data()),
-               static_cast<std::streamsize>(exe.file.size()));
-    std::ofstream(dir / "x.xcl");
-    std::ofstream(dir / "x.mem");
-  }
+  std::optional<std::filesystem::path> project =
+      korvane::bench::WriteBenchProject("bench.s", kFirmware);
+  if (!project) return 1;
+  const std::filesystem::path dir = *project;
 
   auto emu = std::make_unique<korvane::Emulator>();
   emu->log.OpenFile((dir / "aaa.txt").string());
@@ -100,8 +87,7 @@ int main(int argc, char** argv) {
 
   auto start = std::chrono::steady_clock::now();
   korvane::EmuThreadMain(*emu);
-  double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
   uint64_t executed = korvane::CurrentInstructionTotal(*emu);
   int status = 0;

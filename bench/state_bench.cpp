@@ -10,6 +10,7 @@
 #include <string>
 
 #include "as/assembler.h"
+#include "bench_project.h"
 #include "driver/emulator.h"
 #include "driver/save_state.h"
 
@@ -38,22 +39,10 @@ double MsSince(std::chrono::steady_clock::time_point start) {
 }  // namespace
 
 int main() {
-  korvane::as::Executable exe = korvane::as::AssembleAndLink({{"state.s", kFirmware}}, {});
-  if (!exe.ok()) {
-    for (const auto& d : exe.errors) std::fprintf(stderr, "%s\n", d.ToString().c_str());
-    return 1;
-  }
-  char dir_template[] = "/tmp/korvane_state_bench_XXXXXX";
-  if (!mkdtemp(dir_template)) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  std::filesystem::path dir(dir_template);
-  std::ofstream(dir / "x.out", std::ios::binary)
-      .write(reinterpret_cast<const char*>(exe.file.data()),
-             static_cast<std::streamsize>(exe.file.size()));
-  std::ofstream(dir / "x.xcl");
-  std::ofstream(dir / "x.mem");
+  std::optional<std::filesystem::path> project =
+      korvane::bench::WriteBenchProject("state.s", kFirmware);
+  if (!project) return 1;
+  const std::filesystem::path dir = *project;
 
   auto emu = std::make_unique<korvane::Emulator>();
   emu->log.OpenFile((dir / "aaa.txt").string());
