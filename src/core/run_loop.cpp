@@ -5,15 +5,13 @@
 #include <cstring>
 #include <ctime>
 
+#include "core/decode.h"
+#include "core/loop_control.h"
 #include "core/processor.h"
 
 namespace korvane {
 
 namespace {
-
-constexpr uint32_t kTimerInterval = 32768;  // system_timer is written every 32768 instructions
-constexpr uint32_t kS1 = 1u << 5, kS2 = 1u << 6, kM1 = 1u << 11, kM2 = 1u << 12;
-constexpr uint32_t kScale[8] = {1, 2, 4, 8, 16, 1, 1, 1};  // codes 5-7 are reserved: 1
 
 int64_t WallMs() {
   using namespace std::chrono;
@@ -40,174 +38,6 @@ uint32_t TimerValue(Processor& emu) {
   return ms;
 }
 
-[[noreturn]] void IpOutOfRange(Processor& emu) {
-  PrintStateReport(emu);
-  MsgExit(emu, "IP out of range");
-}
-
-// Word of the text region at guest address a; a word that runs past the region's end reads
-// zeros for the missing bytes, and an address outside the region ends the run.
-uint32_t FetchTextSlow(Processor& emu, uint32_t a) {
-  const MemRegion& text = emu.mem.regions[kRegionText];
-  uint32_t off = a - text.base;
-  if (!text.host || off >= text.size) IpOutOfRange(emu);
-  uint32_t w = 0;
-  uint32_t n = text.size - off < 4 ? text.size - off : 4;
-  std::memcpy(&w, text.host + off, n);
-  return w;
-}
-
-// The run counters are 32-bit signed and wrap like the guest-visible count; the increment is
-// done unsigned so a long run never overflows a signed integer.
-inline void CountUp(int32_t& counter) {
-  counter = static_cast<int32_t>(static_cast<uint32_t>(counter) + 1u);
-}
-
-inline uint32_t Sext(uint32_t v, int bits) {
-  return static_cast<uint32_t>(static_cast<int32_t>(v << (32 - bits)) >> (32 - bits));
-}
-
-// One REG or COBR source: a literal (M bit), a register's contents, or for operand sizes above 4
-// the number of the group's first register.
-inline void DecodeSource(Processor& emu, uint32_t field, bool special, bool literal,
-                         uint32_t& value, uint8_t& reg, bool& is_literal) {
-  if (special) ReportFault(emu, E_OPERAND, true);
-  reg = static_cast<uint8_t>(field);
-  is_literal = literal;
-  if (literal) {
-    value = field;
-  } else if (emu.cpu.opsize <= 4) {
-    value = ReadReg(emu.cpu, field);
-  }
-}
-
-inline uint32_t MemDisplacement(Processor& emu) {
-  CpuState& cpu = emu.cpu;
-  cpu.length = 8;
-  const MemRegion& text = emu.mem.regions[kRegionText];
-  const uint32_t off = cpu.ip + 4 - text.base;
-  if (__builtin_expect(static_cast<uint64_t>(off) + 4 <= text.size && text.host != nullptr, 1)) {
-    uint32_t w;
-    std::memcpy(&w, text.host + off, 4);
-    return w;
-  }
-  return FetchTextSlow(emu, cpu.ip + 4);
-}
-
-void DecodeMem(Processor& emu, uint8_t size, uint32_t w) {
-  CpuState& cpu = emu.cpu;
-  const uint32_t mode = (w >> 10) & 0xF;
-  const uint32_t abase = (w >> 14) & 31;
-  const uint32_t offset = w & 0xFFF;
-  auto index_scaled = [&] { return ReadReg(cpu, w & 31) * kScale[(w >> 7) & 7]; };
-  uint32_t ea = 0;
-  switch (mode) {
-    case 0: case 1: case 2: case 3: ea = offset; break;
-    case 8: case 9: case 10: case 11: ea = ReadReg(cpu, abase) + offset; break;
-    case 4: ea = ReadReg(cpu, abase); break;
-    case 5: ea = MemDisplacement(emu) + cpu.ip + 8; break;
-    case 7: ea = ReadReg(cpu, abase) + index_scaled(); break;
-    case 12: ea = MemDisplacement(emu); break;
-    case 13: ea = ReadReg(cpu, abase) + MemDisplacement(emu); break;
-    case 14: ea = index_scaled() + MemDisplacement(emu); break;
-    case 15: ea = ReadReg(cpu, abase) + index_scaled() + MemDisplacement(emu); break;
-    default: ReportFault(emu, E_AMODE, true);  // mode 6 is reserved
-  }
-  cpu.ea = ea;
-  cpu.opsize = size;
-  cpu.dst = static_cast<uint8_t>((w >> 19) & 31);
-}
-
-// Decoder kinds: the REG forms by their operands, then the other formats.
-enum DecodeKind : uint8_t {
-  kDecodeUndefined = 0,
-  kDecodeRegSrc1Src2Dst,  // the common REG form with word operands
-  kDecodeRegOther,        // any other operand combination or size
-  kDecodeCobrTest,
-  kDecodeCobrCompare,
-  kDecodeCtrl,
-  kDecodeMem,
-};
-
-void BuildDecodeInfo(RunState& run) {
-  const OpcodeEntry* table = OpcodeTable();
-  for (int op = 0; op < kOpcodeIndexSize; ++op) {
-    const OpcodeEntry& e = table[run.opcode_index[op]];
-    DecodeInfo& d = run.decode[op];
-    d = DecodeInfo{};
-    if (op == 0 || e.opcode != op || !e.handler) continue;  // undefined: E_OPCODE
-    d.handler = e.handler;
-    d.size = e.size;
-    switch (e.format) {
-      case kFormatReg:
-        d.kind = (e.has_src1 && e.has_src2 && e.has_dst && e.size <= 4) ? kDecodeRegSrc1Src2Dst
-                                                                        : kDecodeRegOther;
-        break;
-      case kFormatCobr: d.kind = op <= 0x27 ? kDecodeCobrTest : kDecodeCobrCompare; break;
-      case kFormatCtrl: d.kind = kDecodeCtrl; break;
-      case kFormatMem: d.kind = kDecodeMem; break;
-    }
-  }
-}
-
-// Operands of any REG form, following the entry's operand flags.
-void DecodeRegOther(Processor& emu, const OpcodeEntry& e, uint32_t w) {
-  CpuState& cpu = emu.cpu;
-  cpu.opsize = e.size;
-  if (e.has_src1)
-    DecodeSource(emu, w & 31, w & kS1, w & kM1, cpu.src1, cpu.src1_reg, cpu.src1_lit);
-  if (e.has_src2)
-    DecodeSource(emu, (w >> 14) & 31, w & kS2, w & kM2, cpu.src2, cpu.src2_reg, cpu.src2_lit);
-  if (e.has_dst) cpu.dst = static_cast<uint8_t>((w >> 19) & 31);
-}
-
-// Decodes the operands of an instruction whose opcode is defined, then runs its handler.
-inline void DecodeAndExecute(Processor& emu, const OpcodeEntry* table, const DecodeInfo& d,
-                             uint32_t w) {
-  CpuState& cpu = emu.cpu;
-  switch (d.kind) {
-    case kDecodeRegSrc1Src2Dst: {
-      cpu.opsize = d.size;
-      if (w & (kS1 | kS2)) ReportFault(emu, E_OPERAND, true);
-      const uint32_t f1 = w & 31, f2 = (w >> 14) & 31;
-      cpu.src1_reg = static_cast<uint8_t>(f1);
-      cpu.src2_reg = static_cast<uint8_t>(f2);
-      cpu.src1_lit = (w & kM1) != 0;
-      cpu.src2_lit = (w & kM2) != 0;
-      cpu.src1 = cpu.src1_lit ? f1 : ReadReg(cpu, f1);
-      cpu.src2 = cpu.src2_lit ? f2 : ReadReg(cpu, f2);
-      cpu.dst = static_cast<uint8_t>((w >> 19) & 31);
-      break;
-    }
-    case kDecodeRegOther:
-      DecodeRegOther(emu, table[emu.run.opcode_index[cpu.opcode]], w);
-      break;
-    case kDecodeCobrTest:
-      cpu.opsize = 4;
-      cpu.ea = Sext(w & 0x1FFC, 13);
-      cpu.dst = static_cast<uint8_t>((w >> 19) & 31);
-      DecodeSource(emu, (w >> 14) & 31, w & 1, false, cpu.src2, cpu.src2_reg, cpu.src2_lit);
-      break;
-    case kDecodeCobrCompare:
-      cpu.opsize = 4;
-      cpu.ea = Sext(w & 0x1FFC, 13);
-      DecodeSource(emu, (w >> 19) & 31, false, w & (1u << 13), cpu.src1, cpu.src1_reg,
-                   cpu.src1_lit);
-      DecodeSource(emu, (w >> 14) & 31, w & 1, false, cpu.src2, cpu.src2_reg, cpu.src2_lit);
-      break;
-    case kDecodeCtrl:
-      cpu.opsize = 4;
-      cpu.ea = Sext(w & 0xFFFFFC, 24);
-      break;
-    case kDecodeMem:
-      DecodeMem(emu, d.size, w);
-      break;
-    default:
-      ReportFault(emu, E_OPCODE, true);
-  }
-  d.handler(emu);
-}
-
 void PrintStatistics(Processor& emu, int64_t ms) {
   const CpuState& cpu = emu.cpu;
   double seconds = static_cast<double>(ms) * 0.001;
@@ -224,6 +54,8 @@ void PrintStatistics(Processor& emu, int64_t ms) {
 // to stop; while a pause is requested the thread waits until it is resumed or stopped.
 bool HostWantsStop(Processor& emu) { return emu.run.control.WaitWhilePaused(); }
 
+}  // namespace
+
 // Instruction count at which the loop must next look beyond the exit request: the next
 // system_timer point, or the end of the instruction budget if that comes first.
 uint32_t NextCheckPoint(const Processor& emu, uint32_t count) {
@@ -235,8 +67,6 @@ uint32_t NextCheckPoint(const Processor& emu, uint32_t count) {
   }
   return count + static_cast<uint32_t>(step);
 }
-
-}  // namespace
 
 int64_t TimePerInstruction(int64_t dtime, int32_t count) {
   if (count == 0) return 0;
@@ -265,6 +95,48 @@ uint32_t ReadSystemTimer(Processor& emu) {
   return v;
 }
 
+bool LoopEvent(Processor& emu, uint32_t count, uint32_t& check_point) {
+  RunState& run = emu.run;
+  HostControl& control = run.control;
+  const ProcessorHooks& hooks = emu.hooks;
+  if (count == check_point) {
+    run.executed += count - run.executed_mark;
+    run.executed_mark = count;
+    bool stop = false;
+    if ((count & (kTimerInterval - 1)) == 0) {
+      const uint32_t timer = TimerValue(emu);
+      WriteSystemTimer(emu, timer);
+      run.published_timer_ms.store(timer, std::memory_order_relaxed);
+      run.published_executed.store(run.executed, std::memory_order_relaxed);
+      if (hooks.check_point) hooks.check_point(hooks.ctx);  // before a pause
+      stop = HostWantsStop(emu);
+    }
+    if (run.max_instructions > 0 && run.executed >= run.max_instructions) stop = true;
+    if (stop && emu.exit.code == 0) {
+      run.stopped_by_host = true;
+      return true;
+    }
+    check_point = NextCheckPoint(emu, count);
+  }
+  if (emu.exit.code != 0) return true;
+  if (control.attention()) {
+    // A host request between check points: stop or pause at the end of this instruction.
+    control.ClearAttention();
+    if (control.stop_requested() || control.pause_requested()) {
+      run.executed += count - run.executed_mark;
+      run.executed_mark = count;
+      run.published_executed.store(run.executed, std::memory_order_relaxed);
+      if (hooks.check_point) hooks.check_point(hooks.ctx);  // a paused window is current
+      if (HostWantsStop(emu)) {
+        run.stopped_by_host = true;
+        return true;
+      }
+    }
+  }
+
+  return false;
+}
+
 void RunLoop(Processor& emu) {
   CpuState& cpu = emu.cpu;
   RunState& run = emu.run;
@@ -287,7 +159,6 @@ void RunLoop(Processor& emu) {
     mem.unmapped_ip = &cpu.ip;
   }
 
-  const ProcessorHooks hooks = emu.hooks;
   HostControl& control = run.control;
 
   // Regions never change once the loop runs, so the text window is cached.
@@ -299,80 +170,28 @@ void RunLoop(Processor& emu) {
   uint32_t count = static_cast<uint32_t>(cpu.icount);
   uint32_t check_point = NextCheckPoint(emu, count);
 
-  for (;;) {
-    cpu.ip += cpu.length;
-    const uint32_t off = cpu.ip - text_base;
-    uint32_t w;
-    if (__builtin_expect(static_cast<uint64_t>(off) + 4 <= text_size, 1)) {
-      std::memcpy(&w, text_host + off, 4);
-    } else {
-      w = FetchTextSlow(emu, cpu.ip);
-    }
-    cpu.instr_word = w;
-    cpu.length = 4;
-
-    const uint32_t fast = w & 0xFF843F70;
-    if (fast == 0x59000000) {
-      // addo/addi with three local registers.
-      uint32_t a, b;
-      std::memcpy(&a, cpu.frame + 4 * (w & 15), 4);
-      std::memcpy(&b, cpu.frame + 4 * ((w >> 14) & 15), 4);
-      a += b;
-      std::memcpy(cpu.frame + 4 * ((w >> 19) & 15), &a, 4);
-      CountUp(cpu.fast_reg);
-    } else if (fast == 0x59000800) {
-      // addo/addi of a literal 0-15 to a local register.
-      uint32_t b;
-      std::memcpy(&b, cpu.frame + 4 * ((w >> 14) & 15), 4);
-      b += w & 15;
-      std::memcpy(cpu.frame + 4 * ((w >> 19) & 15), &b, 4);
-      CountUp(cpu.fast_lit);
-    } else {
-      const uint32_t opcode = OpcodeOf(w);
-      cpu.opcode = opcode;
-      if (opcode == 0x591) CountUp(cpu.addi_count);
-      if (opcode == 0x590) CountUp(cpu.addo_count);
-      DecodeAndExecute(emu, table, run.decode[opcode], w);
-    }
-
-    ++count;
-    cpu.icount = static_cast<int32_t>(count);
-    // The one per-instruction test: a check point (timer, instruction budget) reached, or the
-    // attention flag (an exit request, or a request of the host).
-    if (__builtin_expect((count == check_point) | control.attention(), 0)) {
-      if (count == check_point) {
-        run.executed += count - run.executed_mark;
-        run.executed_mark = count;
-        bool stop = false;
-        if ((count & (kTimerInterval - 1)) == 0) {
-          const uint32_t timer = TimerValue(emu);
-          WriteSystemTimer(emu, timer);
-          run.published_timer_ms.store(timer, std::memory_order_relaxed);
-          run.published_executed.store(run.executed, std::memory_order_relaxed);
-          if (hooks.check_point) hooks.check_point(hooks.ctx);  // before a pause
-          stop = HostWantsStop(emu);
-        }
-        if (run.max_instructions > 0 && run.executed >= run.max_instructions) stop = true;
-        if (stop && emu.exit.code == 0) {
-          run.stopped_by_host = true;
-          break;
-        }
-        check_point = NextCheckPoint(emu, count);
+  if (run.step_hook.before) {
+    StepLoop(emu, count, check_point);
+  } else {
+    for (;;) {
+      cpu.ip += cpu.length;
+      const uint32_t off = cpu.ip - text_base;
+      uint32_t w;
+      if (__builtin_expect(static_cast<uint64_t>(off) + 4 <= text_size, 1)) {
+        std::memcpy(&w, text_host + off, 4);
+      } else {
+        w = FetchTextSlow(emu, cpu.ip);
       }
-      if (emu.exit.code != 0) break;
-      if (control.attention()) {
-        // A host request between check points: stop or pause at the end of this instruction.
-        control.ClearAttention();
-        if (control.stop_requested() || control.pause_requested()) {
-          run.executed += count - run.executed_mark;
-          run.executed_mark = count;
-          run.published_executed.store(run.executed, std::memory_order_relaxed);
-          if (hooks.check_point) hooks.check_point(hooks.ctx);  // a paused window is current
-          if (HostWantsStop(emu)) {
-            run.stopped_by_host = true;
-            break;
-          }
-        }
+      cpu.instr_word = w;
+      cpu.length = 4;
+      ExecuteWord(emu, table, w);
+
+      ++count;
+      cpu.icount = static_cast<int32_t>(count);
+      // The one per-instruction test: a check point (timer, instruction budget) reached, or
+      // the attention flag (an exit request, or a request of the host).
+      if (__builtin_expect((count == check_point) | control.attention(), 0)) {
+        if (LoopEvent(emu, count, check_point)) break;
       }
     }
   }

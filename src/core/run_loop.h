@@ -19,6 +19,14 @@ struct DecodeInfo {
   uint8_t size = 4;  // operand size of the entry
 };
 
+// A function the run loop calls before every instruction while it is set (cpu.ip is then the
+// instruction about to run); returning true ends the run there as a host stop does. With no
+// hook the loop pays nothing for it.
+struct StepHook {
+  void* ctx = nullptr;
+  bool (*before)(void* ctx) = nullptr;
+};
+
 struct RunState {
   uint8_t opcode_index[kOpcodeIndexSize] = {};
   DecodeInfo decode[kOpcodeIndexSize];
@@ -35,15 +43,16 @@ struct RunState {
 
   // Host controls for front-ends (runner, window). None of them changes what the firmware
   // sees, except virtual time, which makes system_timer follow the instruction count.
-  uint64_t max_instructions = 0;        // 0: no limit
+  uint64_t max_instructions = 0;           // 0: no limit
   uint32_t virtual_time_instructions = 0;  // 0: wall clock; N: 1 ms every N instructions
-  HostControl control;                  // stop (no memory-file save) and pause requests
-  bool stopped_by_host = false;         // the loop ended by a limit or stop request
+  HostControl control;                     // stop (no memory-file save) and pause requests
+  bool stopped_by_host = false;            // the loop ended by a limit or stop request
+  StepHook step_hook;                      // set by a debugger or tracer
 
   // Instructions executed by this run in 64 bits (the guest-visible count wraps at 2^31).
   // Brought up to date at the loop's check points; CurrentInstructionTotal is exact anytime.
   uint64_t executed = 0;
-  uint32_t executed_mark = 0;           // instruction count at the last check point
+  uint32_t executed_mark = 0;  // instruction count at the last check point
 
   // Copies for other threads (the window's status line), published at every system_timer
   // point and at the end of the loop; the fields above belong to the emulation thread.

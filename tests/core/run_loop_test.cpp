@@ -13,11 +13,11 @@
 namespace korvane {
 namespace {
 
+using test::RunSnippet;
+using test::SnippetOptions;
 using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
 using ::testing::Not;
-using test::RunSnippet;
-using test::SnippetOptions;
 
 std::string Word(uint32_t w) {
   char buf[32];
@@ -59,11 +59,14 @@ TEST(RunLoop, InstructionBudgetStopsExactlyAndLogsTheNormalEnd) {
   }
   auto emu = RunSnippet("self:\n\tb self\n", 100);
   char trace[96];
-  std::snprintf(trace, sizeof trace, "IP=%08X  %08X (00000000)       100 ?       "
-                " EXIT REQUESTED\n", emu->Sym("self"), emu->cpu.instr_word);
+  std::snprintf(trace, sizeof trace,
+                "IP=%08X  %08X (00000000)       100 ?       "
+                " EXIT REQUESTED\n",
+                emu->Sym("self"), emu->cpu.instr_word);
   EXPECT_THAT(emu->LogText(), HasSubstr(trace));
-  EXPECT_THAT(emu->LogText(), ContainsRegex("Elapsed time: [0-9]+\\.[0-9] seconds \\(dtime=[0-9]+\\)\n"
-                                            "\n0  0  0  0  Instructions= 100, Time/Instr= [0-9]+ ns\n"));
+  EXPECT_THAT(emu->LogText(),
+              ContainsRegex("Elapsed time: [0-9]+\\.[0-9] seconds \\(dtime=[0-9]+\\)\n"
+                            "\n0  0  0  0  Instructions= 100, Time/Instr= [0-9]+ ns\n"));
 }
 
 TEST(RunLoop, AddFastPathCounters) {
@@ -91,9 +94,62 @@ TEST(RunLoop, AddFastPathCounters) {
     EXPECT_EQ(emu->cpu.addi_count, row.addi) << row.instruction;
   }
   // The end report's counter line: register, addi, addo, literal.
-  auto emu = RunSnippet("\taddo r4, r5, r6\n\taddo r4, r5, r6\n\taddi 1, r5, r6\n"
-                        "\taddi g1, r5, r6\n\taddo g1, g1, g1\n\taddo g1, g1, g1\n", 6);
+  auto emu = RunSnippet(
+      "\taddo r4, r5, r6\n\taddo r4, r5, r6\n\taddi 1, r5, r6\n"
+      "\taddi g1, r5, r6\n\taddo g1, g1, g1\n\taddo g1, g1, g1\n",
+      6);
   EXPECT_THAT(emu->LogText(), HasSubstr("\n2  1  2  1  Instructions= 6, Time/Instr="));
+}
+
+TEST(RunLoop, SteppingLoopMatchesThePlainLoopAndItsHookCanStop) {
+  // A counting loop with calls, crossing a system_timer check point: the stepping loop must end
+  // in the same state as the plain one, with its hook called once per instruction.
+  const std::string body =
+      "\tmov 0, g0\n\tmov 0, g1\n\tlda 0x800, g3\nagain:\n\tcall inc\n\taddi 1, g1, g1\n"
+      "\tcmpobg g3, g1, again\nstop_here:\n\tmov 9, g2\n\tb stop_here\n"
+      "inc:\n\taddo g0, 3, g0\n\tret\n"
+      "\t.data\n\t.globl system_timer\nsystem_timer:\n\t.word 0\n";
+  struct Counter {
+    uint64_t calls = 0;
+    uint32_t stop_at = 0;
+    const CpuState* cpu = nullptr;
+  };
+  auto run = [&](bool stepping, uint32_t stop_at) {
+    Counter counter;
+    SnippetOptions o;
+    o.before_run = [&](Emulator& e) {
+      e.run.virtual_time_instructions = 1;
+      if (!stepping) return;
+      counter.cpu = &e.cpu;
+      counter.stop_at = stop_at;
+      e.run.step_hook.ctx = &counter;
+      e.run.step_hook.before = [](void* ctx) {
+        auto* c = static_cast<Counter*>(ctx);
+        ++c->calls;
+        return c->cpu->ip == c->stop_at;
+      };
+    };
+    auto emu = RunSnippet(body, 40000, o);
+    return std::make_pair(std::move(emu), counter.calls);
+  };
+  auto [plain, none] = run(false, 0);
+  auto [stepped, calls] = run(true, 0);
+  EXPECT_EQ(none, 0u);
+  EXPECT_EQ(calls, 40000u);
+  EXPECT_EQ(stepped->cpu.icount, plain->cpu.icount);
+  EXPECT_EQ(stepped->cpu.ip, plain->cpu.ip);
+  EXPECT_EQ(stepped->G(0), plain->G(0));
+  EXPECT_EQ(stepped->G(1), 0x800u);
+  EXPECT_EQ(stepped->cpu.fast_lit + stepped->cpu.addi_count,
+            plain->cpu.fast_lit + plain->cpu.addi_count);
+  EXPECT_EQ(stepped->Read32(stepped->Sym("system_timer")), 32768u);
+  EXPECT_EQ(plain->Read32(plain->Sym("system_timer")), 32768u);
+
+  auto [stopped, hook_calls] = run(true, plain->Sym("stop_here"));
+  EXPECT_TRUE(stopped->run.stopped_by_host);
+  EXPECT_EQ(stopped->cpu.ip, plain->Sym("stop_here"));
+  EXPECT_EQ(stopped->G(2), 0u) << "the instruction at the hook's stop ran";
+  EXPECT_EQ(hook_calls, static_cast<uint64_t>(stopped->cpu.icount) + 1);
 }
 
 TEST(RunLoop, RunCountersWrapAt32Bits) {
@@ -103,8 +159,10 @@ TEST(RunLoop, RunCountersWrapAt32Bits) {
   o.before_run = [](Emulator& e) {
     e.cpu.fast_reg = e.cpu.fast_lit = e.cpu.addo_count = e.cpu.addi_count = INT32_MAX;
   };
-  auto emu = RunSnippet("\taddo r4, r5, r6\n\taddo 1, r5, r6\n\taddo g1, g1, g1\n"
-                        "\taddi g1, g1, g1\n", 4, o);
+  auto emu = RunSnippet(
+      "\taddo r4, r5, r6\n\taddo 1, r5, r6\n\taddo g1, g1, g1\n"
+      "\taddi g1, g1, g1\n",
+      4, o);
   EXPECT_EQ(emu->cpu.fast_reg, INT32_MIN);
   EXPECT_EQ(emu->cpu.fast_lit, INT32_MIN);
   EXPECT_EQ(emu->cpu.addo_count, INT32_MIN);
@@ -242,7 +300,7 @@ TEST(RunLoop, SystemTimerFollowsTheInstructionCountInVirtualTime) {
   EXPECT_EQ(first->Read32(first->Sym("system_timer")), 32768u);
   auto scaled = RunSnippet(body, 70000, before(1000));
   EXPECT_EQ(scaled->Read32(scaled->Sym("system_timer")), 65u);  // written at 65536
-  EXPECT_EQ(ReadSystemTimer(*scaled), 70u);                      // brought up to date on reading
+  EXPECT_EQ(ReadSystemTimer(*scaled), 70u);                     // brought up to date on reading
 }
 
 TEST(RunLoop, HostStopAndPauseTakeEffectAfterTheCurrentInstruction) {

@@ -1,0 +1,45 @@
+// The stepping loop: the plain loop's generic path with a hook before every instruction, for
+// tools that must see each instruction (breakpoints, traces).
+#include <cstring>
+
+#include "core/decode.h"
+#include "core/loop_control.h"
+#include "core/processor.h"
+
+namespace korvane {
+
+void StepLoop(Processor& emu, uint32_t& count, uint32_t& check_point) {
+  CpuState& cpu = emu.cpu;
+  RunState& run = emu.run;
+  const OpcodeEntry* const table = OpcodeTable();
+  const StepHook hook = run.step_hook;
+  for (;;) {
+    cpu.ip += cpu.length;
+    cpu.length = 0;
+    if (hook.before(hook.ctx)) {
+      // The hook ends the run before this instruction, as a host stop would.
+      run.stopped_by_host = emu.exit.code == 0;
+      break;
+    }
+    if (emu.exit.code != 0) break;
+    const MemRegion& text = emu.mem.regions[kRegionText];
+    const uint32_t off = cpu.ip - text.base;
+    uint32_t w;
+    if (text.host && static_cast<uint64_t>(off) + 4 <= text.size) {
+      std::memcpy(&w, text.host + off, 4);
+    } else {
+      w = FetchTextSlow(emu, cpu.ip);
+    }
+    cpu.instr_word = w;
+    cpu.length = 4;
+    ExecuteWord(emu, table, w);
+
+    ++count;
+    cpu.icount = static_cast<int32_t>(count);
+    if ((count == check_point) | run.control.attention()) {
+      if (LoopEvent(emu, count, check_point)) break;
+    }
+  }
+}
+
+}  // namespace korvane
