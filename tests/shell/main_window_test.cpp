@@ -177,6 +177,13 @@ TEST_F(MainWindowTest, GermanMenuTexts) {
   QTranslator* german = InstallTranslator(QLocale(QLocale::German, QLocale::Germany));
   ASSERT_NE(german, nullptr) << "the build embeds the German translation";
   auto window = MakeWindow();
+  const char* refused =
+      "%1 | %n typed key(s) refused: the device has not read the %2 keys before them";
+  EXPECT_EQ(german->translate("korvane::shell::MainWindow", refused, "", 1),
+            QString::fromUtf8("%1 | %n getippte Taste abgewiesen: das Gerät hat die %2 Tasten "
+                              "davor noch nicht gelesen"));
+  EXPECT_TRUE(german->translate("korvane::shell::MainWindow", refused, "", 3)
+                  .contains(QStringLiteral("Tasten abgewiesen")));
   QCoreApplication::removeTranslator(german);
   delete german;
   QList<QAction*> tops = window->menuBar()->actions();

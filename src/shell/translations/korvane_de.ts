@@ -7,6 +7,13 @@
         <source>Save Screenshot</source>
         <translation>Bildschirmfoto speichern</translation>
     </message>
+    <message numerus="yes">
+        <source>%1 | %n typed key(s) refused: the device has not read the %2 keys before them</source>
+        <translation>
+            <numerusform>%1 | %n getippte Taste abgewiesen: das Gerät hat die %2 Tasten davor noch nicht gelesen</numerusform>
+            <numerusform>%1 | %n getippte Tasten abgewiesen: das Gerät hat die %2 Tasten davor noch nicht gelesen</numerusform>
+        </translation>
+    </message>
     <message>
         <source>PNG picture at 1x (*.png)</source>
         <translation>PNG-Bild in 1x (*.png)</translation>
