@@ -1,10 +1,9 @@
 // End-to-end test of the serial ports: an echo firmware on port1 runs under korvane-run with
 // KORVANE_COM1=pty, and the test talks to it through the pseudo-terminal the run announces.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
@@ -80,7 +79,8 @@ x$insert_spy_ports_WRITE:
 	addo	1,r3,r3
 	st	r3,spy_write_count
 	ret
-)" + test::StubRoutines({"init_ports", "init_port", "read_port", "write_port"}) + R"(
+)" + test::StubRoutines({"init_ports", "init_port", "read_port", "write_port"}) +
+         R"(
 	.data
 	.align	2
 init_result:	.word	7
@@ -99,19 +99,22 @@ port1:
 class SerialEcho : public ::testing::Test {
  protected:
   // Starts korvane-run on the project with KORVANE_COM1=pty in its environment only.
-  void StartRunner() {
-    test::ChildEnv env{{"KORVANE_COM"}, {"KORVANE_COM1=pty"}};
-    ASSERT_TRUE(project_.Start(
-        {// Ends the run once the firmware spins after '.'; an idle echo loop uses only a few
-         // instructions per 105 ms read, so it never gets there while the test is talking.
-         "--max-instructions", "2000000",
-         // A safety net should the firmware never see the '.'.
-         "--timeout-ms", "60000",
-         "--dump", "init_result:4", "--dump", "done:4", "--dump", "reads:4",
-         "--dump", "spy_read_count:12", "--dump", "spy_write_count:4",
-         "--", "korvane", "-por1", project_.ProjectPath()},
-        env));
+  // `extra` comes first (e.g. --record FILE).
+  void StartRunner(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = RunnerArgs();
+    args.insert(args.begin(), extra.begin(), extra.end());
+    ASSERT_TRUE(project_.Start(args, kPtyEnv));
   }
+  std::vector<std::string> RunnerArgs() {
+    return {// Ends the run once the firmware spins after '.'; an idle echo loop uses only a few
+            // instructions per 105 ms read, so it never gets there while the test is talking.
+            "--max-instructions", "2000000",
+            // A safety net should the firmware never see the '.'.
+            "--timeout-ms", "60000", "--dump", "init_result:4", "--dump", "done:4", "--dump",
+            "reads:4", "--dump", "spy_read_count:12", "--dump", "spy_write_count:4", "--",
+            "korvane", "-por1", project_.ProjectPath()};
+  }
+  const test::ChildEnv kPtyEnv{{"KORVANE_COM"}, {"KORVANE_COM1=pty"}};
 
   // The pseudo-terminal the run announces in its log, or "" when it never does.
   std::string WaitForPtyName() {
@@ -139,7 +142,8 @@ class SerialEcho : public ::testing::Test {
 TEST_F(SerialEcho, FirmwareEchoesThroughThePseudoTerminalAndSpiesSeeEachTransfer) {
   project_.AddSource("echo.s", EchoFirmware());
   ASSERT_TRUE(project_.Assemble());
-  StartRunner();
+  const std::string recording = project_.Path("serial.rec");
+  StartRunner({"--record", recording});
   std::string pts = WaitForPtyName();
   ASSERT_FALSE(pts.empty());
   int term = open(pts.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -181,6 +185,15 @@ TEST_F(SerialEcho, FirmwareEchoesThroughThePseudoTerminalAndSpiesSeeEachTransfer
   // Every write went through the write spy.
   ASSERT_TRUE(r.DumpWord("spy_write_count", 0, &v));
   EXPECT_EQ(v, sizeof sent);
+
+  // The recording gives the firmware the same bytes and time-outs at the same counts again,
+  // with nobody on the line: every dumped variable ends as in the recorded run.
+  std::vector<std::string> replay = RunnerArgs();
+  replay.insert(replay.begin(), {"--replay", recording});
+  test::ToolRun again = project_.Run(replay, kPtyEnv);
+  EXPECT_EQ(again.status, 3) << again.All();
+  EXPECT_EQ(again.out, r.out);
+  EXPECT_NE(project_.ReadFile("serial.rec").find("\nserial "), std::string::npos);
 }
 
 }  // namespace
