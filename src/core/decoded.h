@@ -1,0 +1,111 @@
+// Decoded instruction records of the fast core: one record per text word, decoded from the
+// word (and the displacement word of the long MEM forms) the first time it runs.
+//
+// A record is used only while the text bytes it was decoded from are unchanged: the fast core
+// compares them with the record at every dispatch and decodes the word again when they differ.
+// So a store into the text region by any path (store instructions, services writing guest
+// memory, a debugger, a loaded state) takes effect the next time the word runs.
+#pragma once
+
+#include <cstdint>
+
+namespace korvane {
+
+struct RunState;
+
+// Where a decoded operand lives: a local register of the current frame, a global register, or
+// the table of literal values 0-31 (a literal is read like a register).
+enum OperandBank : uint8_t { kBankFrame = 0, kBankGlobal = 1, kBankLiteral = 2 };
+
+struct Operand {
+  uint8_t bank = kBankLiteral;
+  uint8_t offset = 0;  // byte offset in the bank; {kBankLiteral, 0} reads 0
+};
+
+// Handlers of the fast core. kFastGeneric runs the instruction through the generic decoder and
+// handlers: every form without a handler of its own, and every word that would fault.
+enum FastOp : uint8_t {
+  kFastGeneric = 0,
+  // REG forms: dst = f(src2, src1); the add forms also keep the statistics counters.
+  kFastAddReg,  // addo/addi with three local registers (counts fast_reg)
+  kFastAddLit,  // addo/addi of a literal 0-15 to a local register (counts fast_lit)
+  kFastAddo,    // counts addo_count
+  kFastAddi,    // counts addi_count
+  kFastSub,
+  kFastMul,
+  kFastAnd,
+  kFastAndnot,
+  kFastNotand,
+  kFastXor,
+  kFastOr,
+  kFastNor,
+  kFastXnor,
+  kFastNot,
+  kFastOrnot,
+  kFastNotor,
+  kFastNand,
+  kFastSetbit,
+  kFastClrbit,
+  kFastNotbit,
+  kFastAlterbit,
+  kFastChkbit,
+  kFastShlo,
+  kFastShro,
+  kFastShri,
+  kFastMov,
+  kFastCmpo,
+  kFastCmpi,
+  kFastCmpinco,
+  kFastCmpdeco,
+  kFastDivo,
+  kFastRemo,
+  kFastDivi,
+  kFastRemi,
+  // COBR forms.
+  kFastTest,        // dst = condition (aux: mask)
+  kFastCmpoBranch,  // aux: condition mask; imm: displacement
+  kFastCmpiBranch,
+  kFastBbc,
+  kFastBbs,
+  // CTRL forms.
+  kFastB,
+  kFastBranchIf,  // aux: condition mask
+  kFastCall,
+  kFastRet,
+  // MEM forms: ea = src1 + (src2 << aux) + imm.
+  kFastLda,
+  kFastLd,
+  kFastSt,
+  kFastLdob,
+  kFastLdib,
+  kFastLdos,
+  kFastLdis,
+  kFastStob,     // also stib
+  kFastStos,     // also stis
+  kFastLdGroup,  // ldl/ldt/ldq: length2 holds the word count
+  kFastStGroup,
+  kFastOpCount
+};
+
+// 32 bytes per text word: 8 bytes of host memory per text byte.
+struct Decoded {
+  const void* fn = nullptr;  // the handler's entry in the fast core, derived from op
+  uint64_t raw = 0;          // the text bytes decoded: the word, then the displacement word
+  uint32_t imm = 0;          // MEM displacement or offset; COBR/CTRL branch displacement
+  uint8_t op = kFastGeneric;
+  uint8_t check_shift = 0;  // 32: only the first word of raw was decoded; 0: both words
+  uint8_t length = 4;       // 4 or 8
+  uint8_t aux = 0;          // condition mask, index scale shift
+  Operand dst;
+  Operand src1;       // MEM: abase
+  Operand src2;       // MEM: index
+  uint8_t count = 0;  // registers of a group load or store
+};
+
+// Decodes the text bytes `raw` (the word at the record's address and the word after it) into
+// `d`, leaving d.fn to the caller. A form the fast core does not handle, or a word that faults
+// (undefined opcode, reserved mode, bad operand), becomes a kFastGeneric record, which faults
+// exactly as the generic path does, and only when it runs.
+void DecodeRecord(const RunState& run, uint64_t raw, Decoded& d);
+
+}  // namespace korvane

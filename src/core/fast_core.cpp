@@ -1,0 +1,432 @@
+// The fast core: the plain run loop over decoded records with direct dispatch.
+//
+// Every text word gets a record (decoded.h) the first time it runs; a record whose text bytes
+// have changed since is decoded again at dispatch. Handlers jump straight to the next
+// instruction's handler (computed goto). The state the rest of the system sees between
+// instructions - cpu.ip, cpu.length, cpu.instr_word, cpu.icount, cpu.frame - lives in locals
+// and is written back before anything else may look at it: the generic path (forms without a
+// handler of their own, services, faults), calls and returns, and the check points.
+#include "core/fast_core.h"
+
+#include <cstring>
+#include <memory>
+
+#include "core/calls.h"
+#include "core/decode.h"
+#include "core/decoded.h"
+#include "core/handlers.h"
+#include "core/loop_control.h"
+#include "core/processor.h"
+
+namespace korvane {
+
+namespace {
+
+inline uint32_t Load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+inline void Store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+inline uint32_t Load16(const uint8_t* p) {
+  uint16_t v;
+  std::memcpy(&v, p, 2);
+  return v;
+}
+inline void Store16(uint8_t* p, uint32_t v) {
+  const uint16_t h = static_cast<uint16_t>(v);
+  std::memcpy(p, &h, 2);
+}
+
+// Host location of the n bytes at ea when they all lie in the storage of the region of ea's
+// bucket (the common case of TranslateAddress), else null: the access then takes the generic
+// path, which knows display routing, bounded accesses and unmapped addresses.
+inline uint8_t* Direct(MemoryMap& mem, uint32_t ea, uint32_t n) {
+  const MemRegion& r = mem.regions[mem.buckets[BucketOf(ea)]];
+  const uint32_t off = ea - r.base;
+  if (__builtin_expect(off < r.size && r.host != nullptr && r.size - off >= n, 1))
+    return r.host + off;
+  return nullptr;
+}
+
+// The branch condition of a mask (an opcode's low three bits), as the generic handlers test it.
+inline bool Holds(uint32_t mask, uint32_t cc) { return mask == 0 ? cc == kCcNone : (mask & cc); }
+
+}  // namespace
+
+void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
+  CpuState& cpu = emu.cpu;
+  RunState& run = emu.run;
+  MemoryMap& mem = emu.mem;
+  HostControl& control = run.control;
+  const OpcodeEntry* const table = OpcodeTable();
+
+  const void* labels[kFastOpCount];
+  for (const void*& l : labels) l = &&generic;
+  labels[kFastAddReg] = &&add_reg;
+  labels[kFastAddLit] = &&add_lit;
+  labels[kFastAddo] = &&addo;
+  labels[kFastAddi] = &&addi;
+  labels[kFastSub] = &&sub;
+  labels[kFastMul] = &&mul;
+  labels[kFastAnd] = &&op_and;
+  labels[kFastAndnot] = &&op_andnot;
+  labels[kFastNotand] = &&op_notand;
+  labels[kFastXor] = &&op_xor;
+  labels[kFastOr] = &&op_or;
+  labels[kFastNor] = &&op_nor;
+  labels[kFastXnor] = &&op_xnor;
+  labels[kFastNot] = &&op_not;
+  labels[kFastOrnot] = &&op_ornot;
+  labels[kFastNotor] = &&op_notor;
+  labels[kFastNand] = &&op_nand;
+  labels[kFastSetbit] = &&setbit;
+  labels[kFastClrbit] = &&clrbit;
+  labels[kFastNotbit] = &&notbit;
+  labels[kFastAlterbit] = &&alterbit;
+  labels[kFastChkbit] = &&chkbit;
+  labels[kFastShlo] = &&shlo;
+  labels[kFastShro] = &&shro;
+  labels[kFastShri] = &&shri;
+  labels[kFastMov] = &&mov;
+  labels[kFastCmpo] = &&cmpo;
+  labels[kFastCmpi] = &&cmpi;
+  labels[kFastCmpinco] = &&cmpinco;
+  labels[kFastCmpdeco] = &&cmpdeco;
+  labels[kFastDivo] = &&divo;
+  labels[kFastRemo] = &&remo;
+  labels[kFastDivi] = &&divi;
+  labels[kFastRemi] = &&remi;
+  labels[kFastTest] = &&test;
+  labels[kFastCmpoBranch] = &&cmpo_branch;
+  labels[kFastCmpiBranch] = &&cmpi_branch;
+  labels[kFastBbc] = &&bbc;
+  labels[kFastBbs] = &&bbs;
+  labels[kFastB] = &&b;
+  labels[kFastBranchIf] = &&branch_if;
+  labels[kFastCall] = &&call;
+  labels[kFastRet] = &&ret;
+  labels[kFastLda] = &&lda;
+  labels[kFastLd] = &&ld;
+  labels[kFastSt] = &&st;
+  labels[kFastLdob] = &&ldob;
+  labels[kFastLdib] = &&ldib;
+  labels[kFastLdos] = &&ldos;
+  labels[kFastLdis] = &&ldis;
+  labels[kFastStob] = &&stob;
+  labels[kFastStos] = &&stos;
+  labels[kFastLdGroup] = &&ld_group;
+  labels[kFastStGroup] = &&st_group;
+
+  // Regions never change once the loop runs, so the text window is cached. Records exist for
+  // the words whose 8 bytes lie inside the text; the last word runs on the generic path.
+  const MemRegion& text = mem.regions[kRegionText];
+  const uint8_t* const text_host = text.host;
+  const uint32_t text_base = text.base;
+  const uint64_t text_size = text_host ? text.size : 0;
+  const size_t record_count = text_size / 4 + 1;
+  // A fresh record is a generic one for the text bytes 0, 0: it runs whatever is there.
+  std::unique_ptr<Decoded[]> records(new Decoded[record_count]);
+  for (size_t i = 0; i < record_count; ++i) records[i].fn = &&generic;
+  Decoded* const recs = records.get();
+  // The record of an instruction outside the records (the text's last word): always generic.
+  Decoded outside;
+  outside.fn = &&generic;
+  outside.raw = cpu.instr_word;
+
+  // Operands are read through three banks: the current frame, the globals and the literals.
+  uint32_t literals[32];
+  for (uint32_t n = 0; n < 32; ++n) literals[n] = n;
+  uint8_t* bank[3] = {cpu.frame, reinterpret_cast<uint8_t*>(cpu.g),
+                      reinterpret_cast<uint8_t*>(literals)};
+
+  const Decoded* rec = &outside;  // the instruction running, or the last one run
+  uint32_t ip = cpu.ip;
+  uint32_t len = cpu.length;
+  uint32_t count = count_ref;
+  // The one per-instruction test: instructions left to the next check point, or the attention
+  // flag (an exit request, or a request of the host).
+  uint32_t left = check_point - count;
+  uint32_t off = 0;
+  uint32_t a = 0, v = 0, ea = 0, t = 0;
+  uint8_t* p = nullptr;
+
+#define GET(o) Load32(bank[(o).bank] + (o).offset)
+#define PUT(o, value) Store32(bank[(o).bank] + (o).offset, (value))
+#define SRC1 GET(rec->src1)
+#define SRC2 GET(rec->src2)
+#define NEXT goto next
+#define ALU(expr)        \
+  PUT(rec->dst, (expr)); \
+  NEXT
+  // What the generic loop keeps in cpu between instructions, for code outside the fast core.
+#define SYNC()                                        \
+  do {                                                \
+    count = check_point - left;                       \
+    cpu.ip = ip;                                      \
+    cpu.instr_word = static_cast<uint32_t>(rec->raw); \
+    cpu.icount = static_cast<int32_t>(count);         \
+  } while (0)
+#define RELOAD()         \
+  do {                   \
+    ip = cpu.ip;         \
+    len = cpu.length;    \
+    bank[0] = cpu.frame; \
+  } while (0)
+#define EFFECTIVE_ADDRESS() (SRC1 + (SRC2 << rec->aux) + rec->imm)
+#define JUMP(target)                                      \
+  do {                                                    \
+    t = (target);                                         \
+    if (!IsCodeTarget(mem, t)) goto generic; /* E_GOTO */ \
+    ip = t;                                               \
+    len = 0;                                              \
+  } while (0)
+
+  goto dispatch;
+
+next:
+  if (__builtin_expect((--left == 0) | control.attention(), 0)) goto event;
+dispatch:
+  ip += len;
+  off = ip - text_base;
+  if (__builtin_expect(uint64_t{off} + 8 > text_size, 0)) goto outside_records;
+  {
+    Decoded* const r = recs + (off >> 2);
+    uint64_t w;
+    std::memcpy(&w, text_host + off, 8);
+    if (__builtin_expect(((w ^ r->raw) << r->check_shift) != 0, 0)) {
+      DecodeRecord(run, w, *r);
+      r->fn = labels[r->op];
+    }
+    rec = r;
+    len = r->length;
+    goto * r->fn;
+  }
+
+outside_records:
+  SYNC();
+  cpu.length = len;
+  outside.raw = uint64_t{off} + 4 <= text_size ? Load32(text_host + off) : FetchTextSlow(emu, ip);
+  rec = &outside;
+  goto generic;
+
+generic:
+  SYNC();
+  cpu.length = 4;
+  ExecuteWord(emu, table, static_cast<uint32_t>(rec->raw));
+  RELOAD();
+  NEXT;
+
+event:
+  SYNC();
+  cpu.length = len;
+  if (LoopEvent(emu, count, check_point)) {
+    count_ref = count;
+    return;
+  }
+  RELOAD();
+  left = check_point - count;
+  goto dispatch;
+
+  // REG forms.
+add_reg:
+  CountUp(cpu.fast_reg);
+  ALU(SRC2 + SRC1);
+add_lit:
+  CountUp(cpu.fast_lit);
+  ALU(SRC2 + SRC1);
+addo:
+  CountUp(cpu.addo_count);
+  ALU(SRC2 + SRC1);
+addi:
+  CountUp(cpu.addi_count);
+  ALU(SRC2 + SRC1);
+sub:
+  ALU(SRC2 - SRC1);
+mul:
+  ALU(SRC2 * SRC1);
+op_and:
+  ALU(SRC2 & SRC1);
+op_andnot:
+  ALU(SRC2 & ~SRC1);
+op_notand:
+  ALU(~SRC2 & SRC1);
+op_xor:
+  ALU(SRC2 ^ SRC1);
+op_or:
+  ALU(SRC2 | SRC1);
+op_nor:
+  ALU(~(SRC2 | SRC1));
+op_xnor:
+  ALU(~SRC2 ^ SRC1);
+op_not:
+  ALU(~SRC1);
+op_ornot:
+  ALU(SRC2 | ~SRC1);
+op_notor:
+  ALU(~SRC2 | SRC1);
+op_nand:
+  ALU(~(SRC2 & SRC1));
+setbit:
+  ALU(SRC2 | (1u << (SRC1 & 31)));
+clrbit:
+  ALU(SRC2 & ~(1u << (SRC1 & 31)));
+notbit:
+  ALU(SRC2 ^ (1u << (SRC1 & 31)));
+alterbit:
+  if (cpu.cc & kCcEqual) goto setbit;
+  goto clrbit;
+chkbit:
+  cpu.cc = (SRC2 & (1u << (SRC1 & 31))) ? kCcEqual : kCcNone;
+  NEXT;
+shlo:
+  ALU(SRC2 << (SRC1 & 31));
+shro:
+  ALU(SRC2 >> (SRC1 & 31));
+shri:
+  ALU(static_cast<uint32_t>(static_cast<int32_t>(SRC2) >> (SRC1 & 31)));
+mov:
+  ALU(SRC1);
+cmpo:
+  cpu.cc = CompareOrdinal(SRC1, SRC2);
+  NEXT;
+cmpi:
+  cpu.cc = CompareInteger(SRC1, SRC2);
+  NEXT;
+cmpinco:
+  v = SRC2;
+  cpu.cc = CompareOrdinal(SRC1, v);
+  ALU(v + 1);
+cmpdeco:
+  v = SRC2;
+  cpu.cc = CompareOrdinal(SRC1, v);
+  ALU(v - 1);
+  // Division: a zero divisor (E_DIV0) and the one overflowing quotient take the generic path.
+divo:
+  a = SRC1;
+  if (a == 0) goto generic;
+  ALU(SRC2 / a);
+remo:
+  a = SRC1;
+  if (a == 0) goto generic;
+  ALU(SRC2 % a);
+divi:
+  a = SRC1;
+  v = SRC2;
+  if (a == 0 || (a == 0xFFFFFFFFu && v == 0x80000000u)) goto generic;
+  ALU(static_cast<uint32_t>(static_cast<int32_t>(v) / static_cast<int32_t>(a)));
+remi:
+  a = SRC1;
+  v = SRC2;
+  if (a == 0 || (a == 0xFFFFFFFFu && v == 0x80000000u)) goto generic;
+  ALU(static_cast<uint32_t>(static_cast<int32_t>(v) % static_cast<int32_t>(a)));
+
+  // COBR forms.
+test:
+  ALU(Holds(rec->aux, cpu.cc) ? 1u : 0u);
+cmpo_branch:
+  cpu.cc = CompareOrdinal(SRC1, SRC2);
+  if (rec->aux & cpu.cc) JUMP(ip + rec->imm);
+  NEXT;
+cmpi_branch:
+  cpu.cc = CompareInteger(SRC1, SRC2);
+  if (rec->aux & cpu.cc) JUMP(ip + rec->imm);
+  NEXT;
+bbc:
+  if (((SRC2 >> (SRC1 & 31)) & 1) == 0) JUMP(ip + rec->imm);
+  NEXT;
+bbs:
+  if ((SRC2 >> (SRC1 & 31)) & 1) JUMP(ip + rec->imm);
+  NEXT;
+
+  // CTRL forms.
+b:
+  JUMP(ip + rec->imm);
+  NEXT;
+branch_if:
+  if (Holds(rec->aux, cpu.cc)) JUMP(ip + rec->imm);
+  NEXT;
+call:
+  SYNC();
+  cpu.length = 4;
+  cpu.opcode = 0x09;
+  cpu.opsize = 4;
+  cpu.ea = rec->imm;
+  Op_call(emu);
+  RELOAD();
+  NEXT;
+ret:
+  SYNC();
+  cpu.length = 4;
+  cpu.opcode = 0x0A;
+  cpu.opsize = 4;
+  cpu.ea = rec->imm;
+  Op_ret(emu);
+  RELOAD();
+  NEXT;
+
+  // MEM forms.
+lda:
+  ALU(EFFECTIVE_ADDRESS());
+ld:
+  ea = EFFECTIVE_ADDRESS();
+  if (!(p = Direct(mem, ea, 4))) goto generic;
+  ALU(Load32(p));
+st:
+  ea = EFFECTIVE_ADDRESS();
+  if (!(p = Direct(mem, ea, 4))) goto generic;
+  Store32(p, GET(rec->dst));
+  NEXT;
+ldob:
+  ea = EFFECTIVE_ADDRESS();
+  if (!(p = Direct(mem, ea, 1))) goto generic;
+  ALU(*p);
+ldib:
+  ea = EFFECTIVE_ADDRESS();
+  if (!(p = Direct(mem, ea, 1))) goto generic;
+  ALU(static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(*p))));
+ldos:
+  ea = EFFECTIVE_ADDRESS();
+  if (!(p = Direct(mem, ea, 2))) goto generic;
+  ALU(Load16(p));
+ldis:
+  ea = EFFECTIVE_ADDRESS();
+  if (!(p = Direct(mem, ea, 2))) goto generic;
+  ALU(static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(Load16(p)))));
+stob:
+  ea = EFFECTIVE_ADDRESS();
+  if (!(p = Direct(mem, ea, 1))) goto generic;
+  *p = static_cast<uint8_t>(GET(rec->dst));
+  NEXT;
+stos:
+  ea = EFFECTIVE_ADDRESS();
+  if (!(p = Direct(mem, ea, 2))) goto generic;
+  Store16(p, GET(rec->dst));
+  NEXT;
+  // Groups: words in ascending order, each register read or written right after its word.
+ld_group:
+  ea = EFFECTIVE_ADDRESS();
+  if (!(p = Direct(mem, ea, 4u * rec->count))) goto generic;
+  for (unsigned k = 0; k < rec->count; ++k)
+    Store32(bank[rec->dst.bank] + rec->dst.offset + 4 * k, Load32(p + 4 * k));
+  NEXT;
+st_group:
+  ea = EFFECTIVE_ADDRESS();
+  if (!(p = Direct(mem, ea, 4u * rec->count))) goto generic;
+  for (unsigned k = 0; k < rec->count; ++k)
+    Store32(p + 4 * k, Load32(bank[rec->dst.bank] + rec->dst.offset + 4 * k));
+  NEXT;
+
+#undef GET
+#undef PUT
+#undef SRC1
+#undef SRC2
+#undef NEXT
+#undef ALU
+#undef SYNC
+#undef RELOAD
+#undef EFFECTIVE_ADDRESS
+#undef JUMP
+}
+
+}  // namespace korvane
