@@ -97,9 +97,10 @@ struct Decoded {
   uint8_t length = 4;       // 4 or 8
   uint8_t aux = 0;          // condition mask, index scale shift
   Operand dst;
-  Operand src1;       // MEM: abase
-  Operand src2;       // MEM: index
-  uint8_t count = 0;  // registers of a group load or store
+  Operand src1;        // MEM: abase
+  Operand src2;        // MEM: index
+  uint8_t count = 0;   // registers of a group load or store
+  uint8_t region = 0;  // MEM: the region the last access went to, tried first next time
 };
 
 // Decodes the text bytes `raw` (the word at the record's address and the word after it) into

@@ -38,15 +38,52 @@ inline void Store16(uint8_t* p, uint32_t v) {
   std::memcpy(p, &h, 2);
 }
 
-// Host location of the n bytes at ea when they all lie in the storage of the region of ea's
-// bucket (the common case of TranslateAddress), else null: the access then takes the generic
-// path, which knows display routing, bounded accesses and unmapped addresses.
-inline uint8_t* Direct(MemoryMap& mem, uint32_t ea, uint32_t n) {
-  const MemRegion& r = mem.regions[mem.buckets[BucketOf(ea)]];
-  const uint32_t off = ea - r.base;
-  if (__builtin_expect(off < r.size && r.host != nullptr && r.size - off >= n, 1))
-    return r.host + off;
-  return nullptr;
+// A region as the fast loads and stores see it: storage-less regions have size 0.
+struct DataRegion {
+  uint32_t base = 1;
+  uint32_t size = 0;
+  uint8_t* host = nullptr;
+};
+
+// The regions of the memory map for the fast loads and stores. `exact` is what the common case
+// of TranslateAddress finds through the bucket table. `hint` holds the regions that overlap no
+// other region: an address inside one of them belongs to it whatever the bucket says, so a
+// record may try the region its last access went to first.
+struct DataRegions {
+  DataRegion exact[kRegionSlots + 1];
+  DataRegion hint[kRegionSlots + 1];
+
+  explicit DataRegions(const MemoryMap& mem) {
+    for (int n = 1; n <= kRegionSlots; ++n) {
+      const MemRegion& r = mem.regions[n];
+      if (!r.host) continue;
+      exact[n] = DataRegion{r.base, r.size, r.host};
+      bool alone = true;
+      for (int m = 1; m <= kRegionSlots; ++m) {
+        const MemRegion& o = mem.regions[m];
+        if (m == n || !o.defined || o.size == 0) continue;
+        const uint64_t rb = r.base, re = rb + r.size, ob = o.base, oe = ob + o.size;
+        if (rb < oe && ob < re) alone = false;
+        // A region over the top of the address space continues at 0.
+        if (re > (uint64_t{1} << 32) || oe > (uint64_t{1} << 32)) alone = false;
+      }
+      if (alone) hint[n] = exact[n];
+    }
+  }
+};
+
+// Host location of the n bytes at ea when they all lie in the storage of one region as
+// TranslateAddress finds it, else null: the access then takes the generic path, which knows
+// display routing, bounded accesses and unmapped addresses.
+inline uint8_t* Direct(const DataRegions& regions, const MemoryMap& mem, Decoded& d, uint32_t ea,
+                       uint32_t n) {
+  const DataRegion& h = regions.hint[d.region];
+  if (__builtin_expect(uint64_t{ea - h.base} + n <= h.size, 1)) return h.host + (ea - h.base);
+  const uint8_t b = mem.buckets[BucketOf(ea)];
+  const DataRegion& r = regions.exact[b];
+  if (uint64_t{ea - r.base} + n > r.size) return nullptr;
+  d.region = b;
+  return r.host + (ea - r.base);
 }
 
 // The branch condition of a mask (an opcode's low three bits), as the generic handlers test it.
@@ -135,12 +172,13 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   outside.raw = cpu.instr_word;
 
   // Operands are read through three banks: the current frame, the globals and the literals.
+  const DataRegions regions(mem);
   uint32_t literals[32];
   for (uint32_t n = 0; n < 32; ++n) literals[n] = n;
   uint8_t* bank[3] = {cpu.frame, reinterpret_cast<uint8_t*>(cpu.g),
                       reinterpret_cast<uint8_t*>(literals)};
 
-  const Decoded* rec = &outside;  // the instruction running, or the last one run
+  Decoded* rec = &outside;  // the instruction running, or the last one run
   uint32_t ip = cpu.ip;
   uint32_t len = cpu.length;
   uint32_t count = count_ref;
@@ -150,12 +188,31 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   uint32_t off = 0;
   uint32_t a = 0, v = 0, ea = 0, t = 0;
   uint8_t* p = nullptr;
+  Decoded* next = nullptr;
+  uint64_t word = 0;
 
 #define GET(o) Load32(bank[(o).bank] + (o).offset)
 #define PUT(o, value) Store32(bank[(o).bank] + (o).offset, (value))
 #define SRC1 GET(rec->src1)
 #define SRC2 GET(rec->src2)
-#define NEXT goto next
+// Every handler ends with its own copy of the dispatch, so each has its own indirect jump.
+#define DISPATCH_AFTER_TEST()                                                               \
+  do {                                                                                      \
+    ip += len;                                                                              \
+    off = ip - text_base;                                                                   \
+    if (__builtin_expect(uint64_t{off} + 8 > text_size, 0)) goto outside_records;           \
+    next = recs + (off >> 2);                                                               \
+    std::memcpy(&word, text_host + off, 8);                                                 \
+    if (__builtin_expect(((word ^ next->raw) << next->check_shift) != 0, 0)) goto redecode; \
+    rec = next;                                                                             \
+    len = next->length;                                                                     \
+    goto * next->fn;                                                                        \
+  } while (0)
+#define NEXT                                                                  \
+  do {                                                                        \
+    if (__builtin_expect((--left == 0) | control.attention(), 0)) goto event; \
+    DISPATCH_AFTER_TEST();                                                    \
+  } while (0)
 #define ALU(expr)        \
   PUT(rec->dst, (expr)); \
   NEXT
@@ -184,24 +241,15 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
 
   goto dispatch;
 
-next:
-  if (__builtin_expect((--left == 0) | control.attention(), 0)) goto event;
 dispatch:
-  ip += len;
-  off = ip - text_base;
-  if (__builtin_expect(uint64_t{off} + 8 > text_size, 0)) goto outside_records;
-  {
-    Decoded* const r = recs + (off >> 2);
-    uint64_t w;
-    std::memcpy(&w, text_host + off, 8);
-    if (__builtin_expect(((w ^ r->raw) << r->check_shift) != 0, 0)) {
-      DecodeRecord(run, w, *r);
-      r->fn = labels[r->op];
-    }
-    rec = r;
-    len = r->length;
-    goto * r->fn;
-  }
+  DISPATCH_AFTER_TEST();
+
+redecode:
+  DecodeRecord(run, word, *next);
+  next->fn = labels[next->op];
+  rec = next;
+  len = next->length;
+  goto * next->fn;
 
 outside_records:
   SYNC();
@@ -370,49 +418,49 @@ lda:
   ALU(EFFECTIVE_ADDRESS());
 ld:
   ea = EFFECTIVE_ADDRESS();
-  if (!(p = Direct(mem, ea, 4))) goto generic;
+  if (!(p = Direct(regions, mem, *rec, ea, 4))) goto generic;
   ALU(Load32(p));
 st:
   ea = EFFECTIVE_ADDRESS();
-  if (!(p = Direct(mem, ea, 4))) goto generic;
+  if (!(p = Direct(regions, mem, *rec, ea, 4))) goto generic;
   Store32(p, GET(rec->dst));
   NEXT;
 ldob:
   ea = EFFECTIVE_ADDRESS();
-  if (!(p = Direct(mem, ea, 1))) goto generic;
+  if (!(p = Direct(regions, mem, *rec, ea, 1))) goto generic;
   ALU(*p);
 ldib:
   ea = EFFECTIVE_ADDRESS();
-  if (!(p = Direct(mem, ea, 1))) goto generic;
+  if (!(p = Direct(regions, mem, *rec, ea, 1))) goto generic;
   ALU(static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(*p))));
 ldos:
   ea = EFFECTIVE_ADDRESS();
-  if (!(p = Direct(mem, ea, 2))) goto generic;
+  if (!(p = Direct(regions, mem, *rec, ea, 2))) goto generic;
   ALU(Load16(p));
 ldis:
   ea = EFFECTIVE_ADDRESS();
-  if (!(p = Direct(mem, ea, 2))) goto generic;
+  if (!(p = Direct(regions, mem, *rec, ea, 2))) goto generic;
   ALU(static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(Load16(p)))));
 stob:
   ea = EFFECTIVE_ADDRESS();
-  if (!(p = Direct(mem, ea, 1))) goto generic;
+  if (!(p = Direct(regions, mem, *rec, ea, 1))) goto generic;
   *p = static_cast<uint8_t>(GET(rec->dst));
   NEXT;
 stos:
   ea = EFFECTIVE_ADDRESS();
-  if (!(p = Direct(mem, ea, 2))) goto generic;
+  if (!(p = Direct(regions, mem, *rec, ea, 2))) goto generic;
   Store16(p, GET(rec->dst));
   NEXT;
   // Groups: words in ascending order, each register read or written right after its word.
 ld_group:
   ea = EFFECTIVE_ADDRESS();
-  if (!(p = Direct(mem, ea, 4u * rec->count))) goto generic;
+  if (!(p = Direct(regions, mem, *rec, ea, 4u * rec->count))) goto generic;
   for (unsigned k = 0; k < rec->count; ++k)
     Store32(bank[rec->dst.bank] + rec->dst.offset + 4 * k, Load32(p + 4 * k));
   NEXT;
 st_group:
   ea = EFFECTIVE_ADDRESS();
-  if (!(p = Direct(mem, ea, 4u * rec->count))) goto generic;
+  if (!(p = Direct(regions, mem, *rec, ea, 4u * rec->count))) goto generic;
   for (unsigned k = 0; k < rec->count; ++k)
     Store32(p + 4 * k, Load32(bank[rec->dst.bank] + rec->dst.offset + 4 * k));
   NEXT;
@@ -422,6 +470,7 @@ st_group:
 #undef SRC1
 #undef SRC2
 #undef NEXT
+#undef DISPATCH_AFTER_TEST
 #undef ALU
 #undef SYNC
 #undef RELOAD
