@@ -62,14 +62,16 @@ enum FastOp : uint8_t {
   kFastDivi,
   kFastRemi,
   // COBR forms.
-  kFastTest,        // dst = condition (aux: mask)
+  kFastCmpoThenBranch,  // cmpo, then the conditional branch in the next word (aux: its mask)
+  kFastCmpiThenBranch,
+  kFastTest,        // dst = condition (aux: the conditions table)
   kFastCmpoBranch,  // aux: condition mask; imm: displacement
   kFastCmpiBranch,
   kFastBbc,
   kFastBbs,
   // CTRL forms.
   kFastB,
-  kFastBranchIf,  // aux: condition mask
+  kFastBranchIf,  // aux: the conditions table
   kFastCall,
   kFastRet,
   // MEM forms: ea = src1 + (src2 << aux) + imm.
@@ -95,7 +97,9 @@ struct Decoded {
   uint8_t op = kFastGeneric;
   uint8_t check_shift = 0;  // 32: only the first word of raw was decoded; 0: both words
   uint8_t length = 4;       // 4 or 8
-  uint8_t aux = 0;          // condition mask, index scale shift
+  // A condition mask; the conditions table of a mask (bit c set when the branch is taken
+  // with condition code c); the index scale shift.
+  uint8_t aux = 0;
   Operand dst;
   Operand src1;        // MEM: abase
   Operand src2;        // MEM: index

@@ -86,8 +86,14 @@ inline uint8_t* Direct(const DataRegions& regions, const MemoryMap& mem, Decoded
   return r.host + (ea - r.base);
 }
 
-// The branch condition of a mask (an opcode's low three bits), as the generic handlers test it.
-inline bool Holds(uint32_t mask, uint32_t cc) { return mask == 0 ? cc == kCcNone : (mask & cc); }
+// Comparisons without branches.
+inline uint32_t Ordinal(uint32_t a, uint32_t b) {
+  return kCcLess * (a < b) + kCcEqual * (a == b) + kCcGreater * (a > b);
+}
+inline uint32_t Integer(uint32_t a, uint32_t b) {
+  const int32_t x = static_cast<int32_t>(a), y = static_cast<int32_t>(b);
+  return kCcLess * (x < y) + kCcEqual * (x == y) + kCcGreater * (x > y);
+}
 
 }  // namespace
 
@@ -134,6 +140,8 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   labels[kFastRemo] = &&remo;
   labels[kFastDivi] = &&divi;
   labels[kFastRemi] = &&remi;
+  labels[kFastCmpoThenBranch] = &&cmpo_then_branch;
+  labels[kFastCmpiThenBranch] = &&cmpi_then_branch;
   labels[kFastTest] = &&test;
   labels[kFastCmpoBranch] = &&cmpo_branch;
   labels[kFastCmpiBranch] = &&cmpi_branch;
@@ -170,6 +178,9 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   Decoded outside;
   outside.fn = &&generic;
   outside.raw = cpu.instr_word;
+  // The record of the branch of a fused compare and branch while it runs: always generic.
+  Decoded branch;
+  branch.fn = &&generic;
 
   // Operands are read through three banks: the current frame, the globals and the literals.
   const DataRegions regions(mem);
@@ -336,18 +347,18 @@ shri:
 mov:
   ALU(SRC1);
 cmpo:
-  cpu.cc = CompareOrdinal(SRC1, SRC2);
+  cpu.cc = Ordinal(SRC1, SRC2);
   NEXT;
 cmpi:
-  cpu.cc = CompareInteger(SRC1, SRC2);
+  cpu.cc = Integer(SRC1, SRC2);
   NEXT;
 cmpinco:
   v = SRC2;
-  cpu.cc = CompareOrdinal(SRC1, v);
+  cpu.cc = Ordinal(SRC1, v);
   ALU(v + 1);
 cmpdeco:
   v = SRC2;
-  cpu.cc = CompareOrdinal(SRC1, v);
+  cpu.cc = Ordinal(SRC1, v);
   ALU(v - 1);
   // Division: a zero divisor (E_DIV0) and the one overflowing quotient take the generic path.
 divo:
@@ -370,14 +381,16 @@ remi:
   ALU(static_cast<uint32_t>(static_cast<int32_t>(v) % static_cast<int32_t>(a)));
 
   // COBR forms.
+  // A condition code above 7 (from a loaded state) takes the generic path.
 test:
-  ALU(Holds(rec->aux, cpu.cc) ? 1u : 0u);
+  if (cpu.cc > 7) goto generic;
+  ALU((rec->aux >> cpu.cc) & 1);
 cmpo_branch:
-  cpu.cc = CompareOrdinal(SRC1, SRC2);
+  cpu.cc = Ordinal(SRC1, SRC2);
   if (rec->aux & cpu.cc) JUMP(ip + rec->imm);
   NEXT;
 cmpi_branch:
-  cpu.cc = CompareInteger(SRC1, SRC2);
+  cpu.cc = Integer(SRC1, SRC2);
   if (rec->aux & cpu.cc) JUMP(ip + rec->imm);
   NEXT;
 bbc:
@@ -392,7 +405,24 @@ b:
   JUMP(ip + rec->imm);
   NEXT;
 branch_if:
-  if (Holds(rec->aux, cpu.cc)) JUMP(ip + rec->imm);
+  if (cpu.cc > 7) goto generic;
+  if ((rec->aux >> cpu.cc) & 1) JUMP(ip + rec->imm);
+  NEXT;
+  // The compare counts as an instruction of its own (a check point may fall between the two);
+  // the branch then runs as the instruction `branch`, whose word is the second half of raw.
+cmpo_then_branch:
+  cpu.cc = Ordinal(SRC1, SRC2);
+  goto then_branch;
+cmpi_then_branch:
+  cpu.cc = Integer(SRC1, SRC2);
+then_branch:
+  if (__builtin_expect((--left == 0) | control.attention(), 0)) goto event;
+  ip += 4;
+  a = rec->aux;
+  v = rec->imm;
+  branch.raw = rec->raw >> 32;
+  rec = &branch;
+  if (a & cpu.cc) JUMP(ip + v);
   NEXT;
 call:
   SYNC();

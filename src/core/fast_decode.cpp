@@ -8,6 +8,14 @@ namespace korvane {
 
 namespace {
 
+// Bit c is set when a branch with this mask is taken at condition code c (0-7).
+uint8_t ConditionsTable(uint32_t mask) {
+  uint8_t t = 0;
+  for (uint32_t c = 0; c < 8; ++c)
+    if (mask == 0 ? c == kCcNone : (mask & c) != 0) t = static_cast<uint8_t>(t | 1u << c);
+  return t;
+}
+
 Operand Reg(uint32_t n) {
   return n < 16 ? Operand{kBankFrame, static_cast<uint8_t>(4 * n)}
                 : Operand{kBankGlobal, static_cast<uint8_t>(4 * (n - 16))};
@@ -142,7 +150,20 @@ const OpcodeEntry& EntryOf(const RunState& run, uint32_t opcode) {
   return OpcodeTable()[run.opcode_index[opcode]];
 }
 
-void DecodeReg(const RunState& run, uint32_t w, uint32_t opcode, Decoded& d) {
+// cmpo or cmpi followed by a conditional branch other than bno runs as one record, which
+// covers both words.
+void FuseBranch(uint64_t raw, Decoded& d) {
+  const uint32_t next = static_cast<uint32_t>(raw >> 32);
+  const uint32_t op = next >> 24;
+  if (op < 0x11 || op > 0x17) return;
+  d.op = d.op == kFastCmpo ? kFastCmpoThenBranch : kFastCmpiThenBranch;
+  d.aux = static_cast<uint8_t>(op & 7);
+  d.imm = Sext(next & 0xFFFFFC, 24);
+  d.check_shift = 0;
+}
+
+void DecodeReg(const RunState& run, uint64_t raw, uint32_t opcode, Decoded& d) {
+  const uint32_t w = static_cast<uint32_t>(raw);
   if (w & (kS1 | kS2) || EntryOf(run, opcode).size != 4)
     return;  // special operands fault on the generic path
   FastOp op = RegOp(opcode);
@@ -151,6 +172,7 @@ void DecodeReg(const RunState& run, uint32_t w, uint32_t opcode, Decoded& d) {
   if (fast == 0x59000000) op = kFastAddReg;
   if (fast == 0x59000800) op = kFastAddLit;
   d.op = op;
+  if (op == kFastCmpo || op == kFastCmpi) FuseBranch(raw, d);
   d.src1 = Source(w & 31, w & kM1);
   d.src2 = Source((w >> 14) & 31, w & kM2);
   d.dst = Reg((w >> 19) & 31);
@@ -161,6 +183,7 @@ void DecodeCobr(uint32_t w, uint32_t opcode, Decoded& d) {
   d.imm = Sext(w & 0x1FFC, 13);
   d.aux = static_cast<uint8_t>(opcode & 7);
   if (opcode <= 0x27) {
+    d.aux = ConditionsTable(opcode & 7);
     d.op = kFastTest;
     d.dst = Reg((w >> 19) & 31);
     return;
@@ -181,7 +204,10 @@ void DecodeCtrl(uint32_t w, uint32_t opcode, Decoded& d) {
   if (opcode == 0x08) d.op = kFastB;
   if (opcode == 0x09) d.op = kFastCall;
   if (opcode == 0x0A) d.op = kFastRet;
-  if (opcode >= 0x10 && opcode <= 0x17) d.op = kFastBranchIf;
+  if (opcode >= 0x10 && opcode <= 0x17) {
+    d.op = kFastBranchIf;
+    d.aux = ConditionsTable(opcode & 7);
+  }
 }
 
 void DecodeMemForm(uint64_t raw, uint32_t opcode, Decoded& d) {
@@ -262,7 +288,7 @@ void DecodeRecord(const RunState& run, uint64_t raw, Decoded& d) {
   switch (info.kind) {
     case kDecodeRegSrc1Src2Dst:
     case kDecodeRegOther:
-      DecodeReg(run, w, opcode, d);
+      DecodeReg(run, raw, opcode, d);
       break;
     case kDecodeCobrTest:
     case kDecodeCobrCompare:
