@@ -190,13 +190,20 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
                       reinterpret_cast<uint8_t*>(literals)};
 
   Decoded* rec = &outside;  // the instruction running, or the last one run
-  uint32_t ip = cpu.ip;
+  // The instruction's place as an offset into the text (ip = text_base + pos), and its length.
+  uint32_t pos = cpu.ip - text_base;
   uint32_t len = cpu.length;
+  // Records are indexed by pos rotated right by 2: a pos that is not a multiple of 4 gives an
+  // index beyond the last, so one comparison sends it and the text's end to the generic path.
+  const int64_t last_index = text_size >= 8 ? static_cast<int64_t>((text_size - 8) / 4) : -1;
   uint32_t count = count_ref;
-  // The one per-instruction test: instructions left to the next check point, or the attention
-  // flag (an exit request, or a request of the host).
+  // The one per-instruction test: a countdown to the next check point. It is brought forward
+  // to the next instruction when the attention flag is up; the flag is looked at after every
+  // instruction that leaves the straight line (taken branches, calls, returns, the generic path,
+  // which runs the services that ask for an exit) and after check points.
   uint32_t left = check_point - count;
-  uint32_t off = 0;
+  uint32_t countdown_end = check_point;  // count = countdown_end - left
+  uint32_t index = 0;
   uint32_t a = 0, v = 0, ea = 0, t = 0;
   uint8_t* p = nullptr;
   Decoded* next = nullptr;
@@ -209,17 +216,23 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
 // Every handler ends with its own copy of the dispatch, so each has its own indirect jump.
 #define DISPATCH_AFTER_TEST()                                                               \
   do {                                                                                      \
-    ip += len;                                                                              \
-    off = ip - text_base;                                                                   \
-    if (__builtin_expect(uint64_t{off} + 8 > text_size, 0)) goto outside_records;           \
-    next = recs + (off >> 2);                                                               \
-    std::memcpy(&word, text_host + off, 8);                                                 \
+    pos += len;                                                                             \
+    index = (pos >> 2) | (pos << 30);                                                       \
+    if (__builtin_expect(int64_t{index} > last_index, 0)) goto outside_records;             \
+    next = recs + index;                                                                    \
+    std::memcpy(&word, text_host + pos, 8);                                                 \
     if (__builtin_expect(((word ^ next->raw) << next->check_shift) != 0, 0)) goto redecode; \
     rec = next;                                                                             \
     len = next->length;                                                                     \
     goto * next->fn;                                                                        \
   } while (0)
-#define NEXT                                                                  \
+#define NEXT                                          \
+  do {                                                \
+    if (__builtin_expect(--left == 0, 0)) goto event; \
+    DISPATCH_AFTER_TEST();                            \
+  } while (0)
+// After an instruction that left the straight line: the attention flag as well.
+#define NEXT_AND_POLL                                                         \
   do {                                                                        \
     if (__builtin_expect((--left == 0) | control.attention(), 0)) goto event; \
     DISPATCH_AFTER_TEST();                                                    \
@@ -230,26 +243,38 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   // What the generic loop keeps in cpu between instructions, for code outside the fast core.
 #define SYNC()                                        \
   do {                                                \
-    count = check_point - left;                       \
-    cpu.ip = ip;                                      \
+    count = countdown_end - left;                     \
+    cpu.ip = text_base + pos;                         \
     cpu.instr_word = static_cast<uint32_t>(rec->raw); \
     cpu.icount = static_cast<int32_t>(count);         \
   } while (0)
-#define RELOAD()         \
-  do {                   \
-    ip = cpu.ip;         \
-    len = cpu.length;    \
-    bank[0] = cpu.frame; \
+#define RELOAD()              \
+  do {                        \
+    pos = cpu.ip - text_base; \
+    len = cpu.length;         \
+    bank[0] = cpu.frame;      \
   } while (0)
 #define EFFECTIVE_ADDRESS() (SRC1 + (SRC2 << rec->aux) + rec->imm)
-#define JUMP(target)                                      \
-  do {                                                    \
-    t = (target);                                         \
-    if (!IsCodeTarget(mem, t)) goto generic; /* E_GOTO */ \
-    ip = t;                                               \
-    len = 0;                                              \
+  // A taken branch: the target must be a multiple of 4 inside the text (else E_GOTO on the
+  // generic path).
+#define JUMP(displacement)                            \
+  do {                                                \
+    t = pos + (displacement);                         \
+    if ((t & 3) != 0 || t >= text.size) goto generic; \
+    pos = t;                                          \
+    len = 0;                                          \
+    NEXT_AND_POLL;                                    \
+  } while (0)
+  // Brings the countdown's end forward to the next instruction when the flag is up.
+#define POLL_BEFORE_START()                     \
+  do {                                          \
+    if (control.attention() && left != 1) {     \
+      countdown_end = countdown_end - left + 1; \
+      left = 1;                                 \
+    }                                           \
   } while (0)
 
+  POLL_BEFORE_START();
   goto dispatch;
 
 dispatch:
@@ -265,7 +290,8 @@ redecode:
 outside_records:
   SYNC();
   cpu.length = len;
-  outside.raw = uint64_t{off} + 4 <= text_size ? Load32(text_host + off) : FetchTextSlow(emu, ip);
+  outside.raw =
+      uint64_t{pos} + 4 <= text_size ? Load32(text_host + pos) : FetchTextSlow(emu, cpu.ip);
   rec = &outside;
   goto generic;
 
@@ -274,7 +300,7 @@ generic:
   cpu.length = 4;
   ExecuteWord(emu, table, static_cast<uint32_t>(rec->raw));
   RELOAD();
-  NEXT;
+  NEXT_AND_POLL;
 
 event:
   SYNC();
@@ -285,6 +311,8 @@ event:
   }
   RELOAD();
   left = check_point - count;
+  countdown_end = check_point;
+  POLL_BEFORE_START();
   goto dispatch;
 
   // REG forms.
@@ -387,26 +415,26 @@ test:
   ALU((rec->aux >> cpu.cc) & 1);
 cmpo_branch:
   cpu.cc = Ordinal(SRC1, SRC2);
-  if (rec->aux & cpu.cc) JUMP(ip + rec->imm);
+  if (rec->aux & cpu.cc) JUMP(rec->imm);
   NEXT;
 cmpi_branch:
   cpu.cc = Integer(SRC1, SRC2);
-  if (rec->aux & cpu.cc) JUMP(ip + rec->imm);
+  if (rec->aux & cpu.cc) JUMP(rec->imm);
   NEXT;
 bbc:
-  if (((SRC2 >> (SRC1 & 31)) & 1) == 0) JUMP(ip + rec->imm);
+  if (((SRC2 >> (SRC1 & 31)) & 1) == 0) JUMP(rec->imm);
   NEXT;
 bbs:
-  if ((SRC2 >> (SRC1 & 31)) & 1) JUMP(ip + rec->imm);
+  if ((SRC2 >> (SRC1 & 31)) & 1) JUMP(rec->imm);
   NEXT;
 
   // CTRL forms.
 b:
-  JUMP(ip + rec->imm);
+  JUMP(rec->imm);
   NEXT;
 branch_if:
   if (cpu.cc > 7) goto generic;
-  if ((rec->aux >> cpu.cc) & 1) JUMP(ip + rec->imm);
+  if ((rec->aux >> cpu.cc) & 1) JUMP(rec->imm);
   NEXT;
   // The compare counts as an instruction of its own (a check point may fall between the two);
   // the branch then runs as the instruction `branch`, whose word is the second half of raw.
@@ -416,13 +444,13 @@ cmpo_then_branch:
 cmpi_then_branch:
   cpu.cc = Integer(SRC1, SRC2);
 then_branch:
-  if (__builtin_expect((--left == 0) | control.attention(), 0)) goto event;
-  ip += 4;
+  if (__builtin_expect(--left == 0, 0)) goto event;
+  pos += 4;
   a = rec->aux;
   v = rec->imm;
   branch.raw = rec->raw >> 32;
   rec = &branch;
-  if (a & cpu.cc) JUMP(ip + v);
+  if (a & cpu.cc) JUMP(v);
   NEXT;
 call:
   SYNC();
@@ -432,7 +460,7 @@ call:
   cpu.ea = rec->imm;
   Op_call(emu);
   RELOAD();
-  NEXT;
+  NEXT_AND_POLL;
 ret:
   SYNC();
   cpu.length = 4;
@@ -441,7 +469,7 @@ ret:
   cpu.ea = rec->imm;
   Op_ret(emu);
   RELOAD();
-  NEXT;
+  NEXT_AND_POLL;
 
   // MEM forms.
 lda:
@@ -500,6 +528,8 @@ st_group:
 #undef SRC1
 #undef SRC2
 #undef NEXT
+#undef NEXT_AND_POLL
+#undef POLL_BEFORE_START
 #undef DISPATCH_AFTER_TEST
 #undef ALU
 #undef SYNC
