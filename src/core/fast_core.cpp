@@ -81,9 +81,19 @@ inline uint8_t* Direct(const DataRegions& regions, const MemoryMap& mem, Decoded
   if (__builtin_expect(uint64_t{ea - h.base} + n <= h.size, 1)) return h.host + (ea - h.base);
   const uint8_t b = mem.buckets[BucketOf(ea)];
   const DataRegion& r = regions.exact[b];
-  if (uint64_t{ea - r.base} + n > r.size) return nullptr;
-  d.region = b;
-  return r.host + (ea - r.base);
+  if (uint64_t{ea - r.base} + n <= r.size) {
+    d.region = b;
+    return r.host + (ea - r.base);
+  }
+  // A region that overlaps no other holds the address whichever region owns the bucket.
+  for (uint8_t m = 1; m <= kRegionSlots; ++m) {
+    const DataRegion& o = regions.hint[m];
+    if (uint64_t{ea - o.base} + n <= o.size) {
+      d.region = m;
+      return o.host + (ea - o.base);
+    }
+  }
+  return nullptr;
 }
 
 // Comparisons without branches.
