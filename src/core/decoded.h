@@ -1,8 +1,9 @@
 // Decoded instruction records of the fast core: one record per text word, decoded from the
 // word (and the displacement word of the long MEM forms) the first time it runs.
 //
-// A record is used only while the text bytes it was decoded from are unchanged: the fast core
-// compares them with the record at every dispatch and decodes the word again when they differ.
+// A record is used only while the 8 text bytes it was decoded from (its word and the next) are
+// unchanged: the fast core compares them with the record at every dispatch and decodes the word
+// again when they differ.
 // So a store into the text region by any path (store instructions, services writing guest
 // memory, a debugger, a loaded state) takes effect the next time the word runs.
 #pragma once
@@ -92,11 +93,10 @@ enum FastOp : uint8_t {
 // 32 bytes per text word: 8 bytes of host memory per text byte.
 struct Decoded {
   const void* fn = nullptr;  // the handler's entry in the fast core, derived from op
-  uint64_t raw = 0;          // the text bytes decoded: the word, then the displacement word
+  uint64_t raw = 0;          // the text bytes decoded: the word, then the next word
   uint32_t imm = 0;          // MEM displacement or offset; COBR/CTRL branch displacement
   uint8_t op = kFastGeneric;
-  uint8_t check_shift = 0;  // 32: only the first word of raw was decoded; 0: both words
-  uint8_t length = 4;       // 4 or 8
+  uint8_t length = 4;  // 4 or 8
   // A condition mask; the conditions table of a mask (bit c set when the branch is taken
   // with condition code c); the index scale shift.
   uint8_t aux = 0;

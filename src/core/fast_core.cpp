@@ -180,7 +180,9 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   const uint32_t text_base = text.base;
   const uint64_t text_size = text_host ? text.size : 0;
   const size_t record_count = text_size / 4 + 1;
-  // A fresh record is a generic one for the text bytes 0, 0: it runs whatever is there.
+  // A record stands for the 8 text bytes from its word on (a change to the word after a short
+  // instruction decodes it again, to the same result). A fresh record is a generic one for the
+  // bytes 0: it runs whatever is there.
   std::unique_ptr<Decoded[]> records(new Decoded[record_count]);
   for (size_t i = 0; i < record_count; ++i) records[i].fn = &&generic;
   Decoded* const recs = records.get();
@@ -224,17 +226,17 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
 #define SRC1 GET(rec->src1)
 #define SRC2 GET(rec->src2)
 // Every handler ends with its own copy of the dispatch, so each has its own indirect jump.
-#define DISPATCH_AFTER_TEST()                                                               \
-  do {                                                                                      \
-    pos += len;                                                                             \
-    index = (pos >> 2) | (pos << 30);                                                       \
-    if (__builtin_expect(int64_t{index} > last_index, 0)) goto outside_records;             \
-    next = recs + index;                                                                    \
-    std::memcpy(&word, text_host + pos, 8);                                                 \
-    if (__builtin_expect(((word ^ next->raw) << next->check_shift) != 0, 0)) goto redecode; \
-    rec = next;                                                                             \
-    len = next->length;                                                                     \
-    goto * next->fn;                                                                        \
+#define DISPATCH_AFTER_TEST()                                                   \
+  do {                                                                          \
+    pos += len;                                                                 \
+    index = (pos >> 2) | (pos << 30);                                           \
+    if (__builtin_expect(int64_t{index} > last_index, 0)) goto outside_records; \
+    next = recs + index;                                                        \
+    std::memcpy(&word, text_host + pos, 8);                                     \
+    if (__builtin_expect(word != next->raw, 0)) goto redecode;                  \
+    rec = next;                                                                 \
+    len = next->length;                                                         \
+    goto * next->fn;                                                            \
   } while (0)
 #define NEXT                                          \
   do {                                                \

@@ -159,7 +159,6 @@ void FuseBranch(uint64_t raw, Decoded& d) {
   d.op = d.op == kFastCmpo ? kFastCmpoThenBranch : kFastCmpiThenBranch;
   d.aux = static_cast<uint8_t>(op & 7);
   d.imm = Sext(next & 0xFFFFFC, 24);
-  d.check_shift = 0;
 }
 
 void DecodeReg(const RunState& run, uint64_t raw, uint32_t opcode, Decoded& d) {
@@ -264,10 +263,7 @@ void DecodeMemForm(uint64_t raw, uint32_t opcode, Decoded& d) {
     default:
       return;  // 5 (relative to ip) runs on the generic path; 6 is reserved and faults there
   }
-  if (mode >= 12) {
-    d.length = 8;
-    d.check_shift = 0;
-  }
+  if (mode >= 12) d.length = 8;
   d.aux = scale;
   d.count = count;
   d.dst = Reg(dst);
@@ -281,7 +277,6 @@ void DecodeRecord(const RunState& run, uint64_t raw, Decoded& d) {
   d = Decoded{};
   d.fn = fn;
   d.raw = raw;
-  d.check_shift = 32;
   const uint32_t w = static_cast<uint32_t>(raw);
   const uint32_t opcode = OpcodeOf(w);
   const DecodeInfo& info = run.decode[opcode];
