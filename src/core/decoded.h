@@ -83,9 +83,19 @@ enum FastOp : uint8_t {
   kFastLdib,
   kFastLdos,
   kFastLdis,
-  kFastStob,     // also stib
-  kFastStos,     // also stis
-  kFastLdGroup,  // ldl/ldt/ldq: length2 holds the word count
+  kFastStob,  // also stib
+  kFastStos,  // also stis
+  // The same without an index: ea = src1 + imm.
+  kFastLdaBase,
+  kFastLdBase,
+  kFastStBase,
+  kFastLdobBase,
+  kFastLdibBase,
+  kFastLdosBase,
+  kFastLdisBase,
+  kFastStobBase,
+  kFastStosBase,
+  kFastLdGroup,  // ldl/ldt/ldq: count holds the word count
   kFastStGroup,
   kFastOpCount
 };

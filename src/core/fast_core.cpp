@@ -170,6 +170,15 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   labels[kFastLdis] = &&ldis;
   labels[kFastStob] = &&stob;
   labels[kFastStos] = &&stos;
+  labels[kFastLdaBase] = &&lda_base;
+  labels[kFastLdBase] = &&ld_base;
+  labels[kFastStBase] = &&st_base;
+  labels[kFastLdobBase] = &&ldob_base;
+  labels[kFastLdibBase] = &&ldib_base;
+  labels[kFastLdosBase] = &&ldos_base;
+  labels[kFastLdisBase] = &&ldis_base;
+  labels[kFastStobBase] = &&stob_base;
+  labels[kFastStosBase] = &&stos_base;
   labels[kFastLdGroup] = &&ld_group;
   labels[kFastStGroup] = &&st_group;
 
@@ -267,6 +276,7 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
     bank[0] = cpu.frame;      \
   } while (0)
 #define EFFECTIVE_ADDRESS() (SRC1 + (SRC2 << rec->aux) + rec->imm)
+#define BASE_ADDRESS() (SRC1 + rec->imm)
   // A taken branch: the target must be a multiple of 4 inside the text (else E_GOTO on the
   // generic path).
 #define JUMP(displacement)                            \
@@ -484,43 +494,42 @@ ret:
   NEXT_AND_POLL;
 
   // MEM forms.
-lda:
-  ALU(EFFECTIVE_ADDRESS());
-ld:
-  ea = EFFECTIVE_ADDRESS();
-  if (!(p = Direct(regions, mem, *rec, ea, 4))) goto generic;
-  ALU(Load32(p));
-st:
-  ea = EFFECTIVE_ADDRESS();
-  if (!(p = Direct(regions, mem, *rec, ea, 4))) goto generic;
-  Store32(p, GET(rec->dst));
+  // The single loads and stores, with an index (ADDRESS: EFFECTIVE_ADDRESS) and without one
+  // (BASE_ADDRESS: the index would read as 0).
+#define MEM_FORMS(suffix, ADDRESS)                                                   \
+  lda##suffix : ALU(ADDRESS());                                                      \
+  ld##suffix : ea = ADDRESS();                                                       \
+  if (!(p = Direct(regions, mem, *rec, ea, 4))) goto generic;                        \
+  ALU(Load32(p));                                                                    \
+  st##suffix : ea = ADDRESS();                                                       \
+  if (!(p = Direct(regions, mem, *rec, ea, 4))) goto generic;                        \
+  Store32(p, GET(rec->dst));                                                         \
+  NEXT;                                                                              \
+  ldob##suffix : ea = ADDRESS();                                                     \
+  if (!(p = Direct(regions, mem, *rec, ea, 1))) goto generic;                        \
+  ALU(*p);                                                                           \
+  ldib##suffix : ea = ADDRESS();                                                     \
+  if (!(p = Direct(regions, mem, *rec, ea, 1))) goto generic;                        \
+  ALU(static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(*p))));         \
+  ldos##suffix : ea = ADDRESS();                                                     \
+  if (!(p = Direct(regions, mem, *rec, ea, 2))) goto generic;                        \
+  ALU(Load16(p));                                                                    \
+  ldis##suffix : ea = ADDRESS();                                                     \
+  if (!(p = Direct(regions, mem, *rec, ea, 2))) goto generic;                        \
+  ALU(static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(Load16(p))))); \
+  stob##suffix : ea = ADDRESS();                                                     \
+  if (!(p = Direct(regions, mem, *rec, ea, 1))) goto generic;                        \
+  *p = static_cast<uint8_t>(GET(rec->dst));                                          \
+  NEXT;                                                                              \
+  stos##suffix : ea = ADDRESS();                                                     \
+  if (!(p = Direct(regions, mem, *rec, ea, 2))) goto generic;                        \
+  Store16(p, GET(rec->dst));                                                         \
   NEXT;
-ldob:
-  ea = EFFECTIVE_ADDRESS();
-  if (!(p = Direct(regions, mem, *rec, ea, 1))) goto generic;
-  ALU(*p);
-ldib:
-  ea = EFFECTIVE_ADDRESS();
-  if (!(p = Direct(regions, mem, *rec, ea, 1))) goto generic;
-  ALU(static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(*p))));
-ldos:
-  ea = EFFECTIVE_ADDRESS();
-  if (!(p = Direct(regions, mem, *rec, ea, 2))) goto generic;
-  ALU(Load16(p));
-ldis:
-  ea = EFFECTIVE_ADDRESS();
-  if (!(p = Direct(regions, mem, *rec, ea, 2))) goto generic;
-  ALU(static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(Load16(p)))));
-stob:
-  ea = EFFECTIVE_ADDRESS();
-  if (!(p = Direct(regions, mem, *rec, ea, 1))) goto generic;
-  *p = static_cast<uint8_t>(GET(rec->dst));
-  NEXT;
-stos:
-  ea = EFFECTIVE_ADDRESS();
-  if (!(p = Direct(regions, mem, *rec, ea, 2))) goto generic;
-  Store16(p, GET(rec->dst));
-  NEXT;
+
+  MEM_FORMS(, EFFECTIVE_ADDRESS)
+  MEM_FORMS(_base, BASE_ADDRESS)
+#undef MEM_FORMS
+
   // Groups: words in ascending order, each register read or written right after its word.
 ld_group:
   ea = EFFECTIVE_ADDRESS();
@@ -547,6 +556,7 @@ st_group:
 #undef SYNC
 #undef RELOAD
 #undef EFFECTIVE_ADDRESS
+#undef BASE_ADDRESS
 #undef JUMP
 }
 

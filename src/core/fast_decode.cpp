@@ -268,6 +268,9 @@ void DecodeMemForm(uint64_t raw, uint32_t opcode, Decoded& d) {
   d.count = count;
   d.dst = Reg(dst);
   d.op = op;
+  const bool indexed = mode == 7 || mode == 14 || mode == 15;
+  if (!indexed && op >= kFastLda && op <= kFastStos)
+    d.op = static_cast<uint8_t>(op - kFastLda + kFastLdaBase);
 }
 
 }  // namespace
