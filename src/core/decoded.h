@@ -18,9 +18,13 @@ struct RunState;
 // the table of literal values 0-31 (a literal is read like a register).
 enum OperandBank : uint8_t { kBankFrame = 0, kBankGlobal = 1, kBankLiteral = 2 };
 
+// The globals and the literals share one bank in the fast core: g0-g15 at offsets 0-60, the
+// literals 0-31 from kLiteralBase on.
+constexpr uint8_t kLiteralBase = 64;
+
 struct Operand {
   uint8_t bank = kBankLiteral;
-  uint8_t offset = 0;  // byte offset in the bank; {kBankLiteral, 0} reads 0
+  uint8_t offset = kLiteralBase;  // byte offset in the bank; the default reads the literal 0
 };
 
 // Handlers of the fast core. kFastGeneric runs the instruction through the generic decoder and
@@ -97,8 +101,11 @@ enum FastOp : uint8_t {
   kFastStosBase,
   kFastLdGroup,  // ldl/ldt/ldq: count holds the word count
   kFastStGroup,
-  kFastOpCount
+  kFastOpCount,
+  // Added to the handler of a record none of whose operands is a local register.
+  kFastNoFrame = 0x80
 };
+static_assert(kFastOpCount <= kFastNoFrame);
 
 // 32 bytes per text word: 8 bytes of host memory per text byte.
 struct Decoded {

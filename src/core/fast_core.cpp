@@ -114,7 +114,7 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   HostControl& control = run.control;
   const OpcodeEntry* const table = OpcodeTable();
 
-  const void* labels[kFastOpCount];
+  const void* labels[2 * kFastNoFrame];
   for (const void*& l : labels) l = &&generic;
   labels[kFastAddReg] = &&add_reg;
   labels[kFastAddLit] = &&add_lit;
@@ -181,6 +181,68 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   labels[kFastStosBase] = &&stos_base;
   labels[kFastLdGroup] = &&ld_group;
   labels[kFastStGroup] = &&st_group;
+  // Records without a local-register operand: the handlers that read globals and literals
+  // from one base where there are such; the others serve both.
+  for (int op = 0; op < kFastNoFrame; ++op) labels[op | kFastNoFrame] = labels[op];
+  labels[kFastAddReg | kFastNoFrame] = &&add_reg_globals;
+  labels[kFastLda | kFastNoFrame] = &&lda_globals;
+  labels[kFastLdaBase | kFastNoFrame] = &&lda_base_globals;
+  labels[kFastLd | kFastNoFrame] = &&ld_globals;
+  labels[kFastLdBase | kFastNoFrame] = &&ld_base_globals;
+  labels[kFastSt | kFastNoFrame] = &&st_globals;
+  labels[kFastStBase | kFastNoFrame] = &&st_base_globals;
+  labels[kFastLdob | kFastNoFrame] = &&ldob_globals;
+  labels[kFastLdobBase | kFastNoFrame] = &&ldob_base_globals;
+  labels[kFastLdib | kFastNoFrame] = &&ldib_globals;
+  labels[kFastLdibBase | kFastNoFrame] = &&ldib_base_globals;
+  labels[kFastLdos | kFastNoFrame] = &&ldos_globals;
+  labels[kFastLdosBase | kFastNoFrame] = &&ldos_base_globals;
+  labels[kFastLdis | kFastNoFrame] = &&ldis_globals;
+  labels[kFastLdisBase | kFastNoFrame] = &&ldis_base_globals;
+  labels[kFastStob | kFastNoFrame] = &&stob_globals;
+  labels[kFastStobBase | kFastNoFrame] = &&stob_base_globals;
+  labels[kFastStos | kFastNoFrame] = &&stos_globals;
+  labels[kFastStosBase | kFastNoFrame] = &&stos_base_globals;
+  labels[kFastAddLit | kFastNoFrame] = &&add_lit_globals;
+  labels[kFastAddo | kFastNoFrame] = &&addo_globals;
+  labels[kFastAddi | kFastNoFrame] = &&addi_globals;
+  labels[kFastSub | kFastNoFrame] = &&sub_globals;
+  labels[kFastMul | kFastNoFrame] = &&mul_globals;
+  labels[kFastAnd | kFastNoFrame] = &&op_and_globals;
+  labels[kFastAndnot | kFastNoFrame] = &&op_andnot_globals;
+  labels[kFastNotand | kFastNoFrame] = &&op_notand_globals;
+  labels[kFastXor | kFastNoFrame] = &&op_xor_globals;
+  labels[kFastOr | kFastNoFrame] = &&op_or_globals;
+  labels[kFastNor | kFastNoFrame] = &&op_nor_globals;
+  labels[kFastXnor | kFastNoFrame] = &&op_xnor_globals;
+  labels[kFastNot | kFastNoFrame] = &&op_not_globals;
+  labels[kFastOrnot | kFastNoFrame] = &&op_ornot_globals;
+  labels[kFastNotor | kFastNoFrame] = &&op_notor_globals;
+  labels[kFastNand | kFastNoFrame] = &&op_nand_globals;
+  labels[kFastSetbit | kFastNoFrame] = &&setbit_globals;
+  labels[kFastClrbit | kFastNoFrame] = &&clrbit_globals;
+  labels[kFastNotbit | kFastNoFrame] = &&notbit_globals;
+  labels[kFastAlterbit | kFastNoFrame] = &&alterbit_globals;
+  labels[kFastChkbit | kFastNoFrame] = &&chkbit_globals;
+  labels[kFastShlo | kFastNoFrame] = &&shlo_globals;
+  labels[kFastShro | kFastNoFrame] = &&shro_globals;
+  labels[kFastShri | kFastNoFrame] = &&shri_globals;
+  labels[kFastMov | kFastNoFrame] = &&mov_globals;
+  labels[kFastCmpo | kFastNoFrame] = &&cmpo_globals;
+  labels[kFastCmpi | kFastNoFrame] = &&cmpi_globals;
+  labels[kFastCmpinco | kFastNoFrame] = &&cmpinco_globals;
+  labels[kFastCmpdeco | kFastNoFrame] = &&cmpdeco_globals;
+  labels[kFastDivo | kFastNoFrame] = &&divo_globals;
+  labels[kFastRemo | kFastNoFrame] = &&remo_globals;
+  labels[kFastDivi | kFastNoFrame] = &&divi_globals;
+  labels[kFastRemi | kFastNoFrame] = &&remi_globals;
+  labels[kFastCmpoThenBranch | kFastNoFrame] = &&cmpo_then_branch_globals;
+  labels[kFastCmpiThenBranch | kFastNoFrame] = &&cmpi_then_branch_globals;
+  labels[kFastTest | kFastNoFrame] = &&test_globals;
+  labels[kFastCmpoBranch | kFastNoFrame] = &&cmpo_branch_globals;
+  labels[kFastCmpiBranch | kFastNoFrame] = &&cmpi_branch_globals;
+  labels[kFastBbc | kFastNoFrame] = &&bbc_globals;
+  labels[kFastBbs | kFastNoFrame] = &&bbs_globals;
 
   // Regions never change once the loop runs, so the text window is cached. Records exist for
   // the words whose 8 bytes lie inside the text; the last word runs on the generic path.
@@ -205,10 +267,13 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
 
   // Operands are read through three banks: the current frame, the globals and the literals.
   const DataRegions regions(mem);
-  uint32_t literals[32];
-  for (uint32_t n = 0; n < 32; ++n) literals[n] = n;
-  uint8_t* bank[3] = {cpu.frame, reinterpret_cast<uint8_t*>(cpu.g),
-                      reinterpret_cast<uint8_t*>(literals)};
+  // The globals are kept here while the loop runs, followed by the literals 0-31, and written
+  // back to cpu.g whenever code outside the fast core may look at them.
+  uint32_t file[16 + 32];
+  std::memcpy(file, cpu.g, sizeof cpu.g);
+  for (uint32_t n = 0; n < 32; ++n) file[16 + n] = n;
+  uint8_t* const file_bytes = reinterpret_cast<uint8_t*>(file);
+  uint8_t* bank[3] = {cpu.frame, file_bytes, file_bytes};
 
   Decoded* rec = &outside;  // the instruction running, or the last one run
   // The instruction's place as an offset into the text (ip = text_base + pos), and its length.
@@ -268,12 +333,14 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
     cpu.ip = text_base + pos;                         \
     cpu.instr_word = static_cast<uint32_t>(rec->raw); \
     cpu.icount = static_cast<int32_t>(count);         \
+    std::memcpy(cpu.g, file, sizeof cpu.g);           \
   } while (0)
-#define RELOAD()              \
-  do {                        \
-    pos = cpu.ip - text_base; \
-    len = cpu.length;         \
-    bank[0] = cpu.frame;      \
+#define RELOAD()                            \
+  do {                                      \
+    pos = cpu.ip - text_base;               \
+    len = cpu.length;                       \
+    bank[0] = cpu.frame;                    \
+    std::memcpy(file, cpu.g, sizeof cpu.g); \
   } while (0)
 #define EFFECTIVE_ADDRESS() (SRC1 + (SRC2 << rec->aux) + rec->imm)
 #define BASE_ADDRESS() (SRC1 + rec->imm)
@@ -337,118 +404,22 @@ event:
   POLL_BEFORE_START();
   goto dispatch;
 
-  // REG forms.
-add_reg:
-  CountUp(cpu.fast_reg);
-  ALU(SRC2 + SRC1);
-add_lit:
-  CountUp(cpu.fast_lit);
-  ALU(SRC2 + SRC1);
-addo:
-  CountUp(cpu.addo_count);
-  ALU(SRC2 + SRC1);
-addi:
-  CountUp(cpu.addi_count);
-  ALU(SRC2 + SRC1);
-sub:
-  ALU(SRC2 - SRC1);
-mul:
-  ALU(SRC2 * SRC1);
-op_and:
-  ALU(SRC2 & SRC1);
-op_andnot:
-  ALU(SRC2 & ~SRC1);
-op_notand:
-  ALU(~SRC2 & SRC1);
-op_xor:
-  ALU(SRC2 ^ SRC1);
-op_or:
-  ALU(SRC2 | SRC1);
-op_nor:
-  ALU(~(SRC2 | SRC1));
-op_xnor:
-  ALU(~SRC2 ^ SRC1);
-op_not:
-  ALU(~SRC1);
-op_ornot:
-  ALU(SRC2 | ~SRC1);
-op_notor:
-  ALU(~SRC2 | SRC1);
-op_nand:
-  ALU(~(SRC2 & SRC1));
-setbit:
-  ALU(SRC2 | (1u << (SRC1 & 31)));
-clrbit:
-  ALU(SRC2 & ~(1u << (SRC1 & 31)));
-notbit:
-  ALU(SRC2 ^ (1u << (SRC1 & 31)));
-alterbit:
-  if (cpu.cc & kCcEqual) goto setbit;
-  goto clrbit;
-chkbit:
-  cpu.cc = (SRC2 & (1u << (SRC1 & 31))) ? kCcEqual : kCcNone;
-  NEXT;
-shlo:
-  ALU(SRC2 << (SRC1 & 31));
-shro:
-  ALU(SRC2 >> (SRC1 & 31));
-shri:
-  ALU(static_cast<uint32_t>(static_cast<int32_t>(SRC2) >> (SRC1 & 31)));
-mov:
-  ALU(SRC1);
-cmpo:
-  cpu.cc = Ordinal(SRC1, SRC2);
-  NEXT;
-cmpi:
-  cpu.cc = Integer(SRC1, SRC2);
-  NEXT;
-cmpinco:
-  v = SRC2;
-  cpu.cc = Ordinal(SRC1, v);
-  ALU(v + 1);
-cmpdeco:
-  v = SRC2;
-  cpu.cc = Ordinal(SRC1, v);
-  ALU(v - 1);
-  // Division: a zero divisor (E_DIV0) and the one overflowing quotient take the generic path.
-divo:
-  a = SRC1;
-  if (a == 0) goto generic;
-  ALU(SRC2 / a);
-remo:
-  a = SRC1;
-  if (a == 0) goto generic;
-  ALU(SRC2 % a);
-divi:
-  a = SRC1;
-  v = SRC2;
-  if (a == 0 || (a == 0xFFFFFFFFu && v == 0x80000000u)) goto generic;
-  ALU(static_cast<uint32_t>(static_cast<int32_t>(v) / static_cast<int32_t>(a)));
-remi:
-  a = SRC1;
-  v = SRC2;
-  if (a == 0 || (a == 0xFFFFFFFFu && v == 0x80000000u)) goto generic;
-  ALU(static_cast<uint32_t>(static_cast<int32_t>(v) % static_cast<int32_t>(a)));
-
-  // COBR forms.
-  // A condition code above 7 (from a loaded state) takes the generic path.
-test:
-  if (cpu.cc > 7) goto generic;
-  ALU((rec->aux >> cpu.cc) & 1);
-cmpo_branch:
-  cpu.cc = Ordinal(SRC1, SRC2);
-  if (rec->aux & cpu.cc) JUMP(rec->imm);
-  NEXT;
-cmpi_branch:
-  cpu.cc = Integer(SRC1, SRC2);
-  if (rec->aux & cpu.cc) JUMP(rec->imm);
-  NEXT;
-bbc:
-  if (((SRC2 >> (SRC1 & 31)) & 1) == 0) JUMP(rec->imm);
-  NEXT;
-bbs:
-  if ((SRC2 >> (SRC1 & 31)) & 1) JUMP(rec->imm);
-  NEXT;
+  // The handlers with operands, twice: for records with a local-register operand (operands
+  // through the banks) and for records whose operands are all globals and literals (one base).
+#define L(name) name
+#include "core/fast_handlers.inc"
+#undef L
+#undef GET
+#undef PUT
+#define L(name) name##_globals
+#define GET(o) Load32(file_bytes + (o).offset)
+#define PUT(o, value) Store32(file_bytes + (o).offset, (value))
+#include "core/fast_handlers.inc"
+#undef L
+#undef GET
+#undef PUT
+#define GET(o) Load32(bank[(o).bank] + (o).offset)
+#define PUT(o, value) Store32(bank[(o).bank] + (o).offset, (value))
 
   // CTRL forms.
 b:
@@ -457,22 +428,6 @@ b:
 branch_if:
   if (cpu.cc > 7) goto generic;
   if ((rec->aux >> cpu.cc) & 1) JUMP(rec->imm);
-  NEXT;
-  // The compare counts as an instruction of its own (a check point may fall between the two);
-  // the branch then runs as the instruction `branch`, whose word is the second half of raw.
-cmpo_then_branch:
-  cpu.cc = Ordinal(SRC1, SRC2);
-  goto then_branch;
-cmpi_then_branch:
-  cpu.cc = Integer(SRC1, SRC2);
-then_branch:
-  if (__builtin_expect(--left == 0, 0)) goto event;
-  pos += 4;
-  a = rec->aux;
-  v = rec->imm;
-  branch.raw = rec->raw >> 32;
-  rec = &branch;
-  if (a & cpu.cc) JUMP(v);
   NEXT;
 call:
   SYNC();
@@ -492,43 +447,6 @@ ret:
   Op_ret(emu);
   RELOAD();
   NEXT_AND_POLL;
-
-  // MEM forms.
-  // The single loads and stores, with an index (ADDRESS: EFFECTIVE_ADDRESS) and without one
-  // (BASE_ADDRESS: the index would read as 0).
-#define MEM_FORMS(suffix, ADDRESS)                                                   \
-  lda##suffix : ALU(ADDRESS());                                                      \
-  ld##suffix : ea = ADDRESS();                                                       \
-  if (!(p = Direct(regions, mem, *rec, ea, 4))) goto generic;                        \
-  ALU(Load32(p));                                                                    \
-  st##suffix : ea = ADDRESS();                                                       \
-  if (!(p = Direct(regions, mem, *rec, ea, 4))) goto generic;                        \
-  Store32(p, GET(rec->dst));                                                         \
-  NEXT;                                                                              \
-  ldob##suffix : ea = ADDRESS();                                                     \
-  if (!(p = Direct(regions, mem, *rec, ea, 1))) goto generic;                        \
-  ALU(*p);                                                                           \
-  ldib##suffix : ea = ADDRESS();                                                     \
-  if (!(p = Direct(regions, mem, *rec, ea, 1))) goto generic;                        \
-  ALU(static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(*p))));         \
-  ldos##suffix : ea = ADDRESS();                                                     \
-  if (!(p = Direct(regions, mem, *rec, ea, 2))) goto generic;                        \
-  ALU(Load16(p));                                                                    \
-  ldis##suffix : ea = ADDRESS();                                                     \
-  if (!(p = Direct(regions, mem, *rec, ea, 2))) goto generic;                        \
-  ALU(static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(Load16(p))))); \
-  stob##suffix : ea = ADDRESS();                                                     \
-  if (!(p = Direct(regions, mem, *rec, ea, 1))) goto generic;                        \
-  *p = static_cast<uint8_t>(GET(rec->dst));                                          \
-  NEXT;                                                                              \
-  stos##suffix : ea = ADDRESS();                                                     \
-  if (!(p = Direct(regions, mem, *rec, ea, 2))) goto generic;                        \
-  Store16(p, GET(rec->dst));                                                         \
-  NEXT;
-
-  MEM_FORMS(, EFFECTIVE_ADDRESS)
-  MEM_FORMS(_base, BASE_ADDRESS)
-#undef MEM_FORMS
 
   // Groups: words in ascending order, each register read or written right after its word.
 ld_group:

@@ -22,7 +22,8 @@ Operand Reg(uint32_t n) {
 }
 
 Operand Source(uint32_t field, bool literal) {
-  return literal ? Operand{kBankLiteral, static_cast<uint8_t>(4 * field)} : Reg(field);
+  return literal ? Operand{kBankLiteral, static_cast<uint8_t>(kLiteralBase + 4 * field)}
+                 : Reg(field);
 }
 
 // The REG handlers with word operands, by opcode; kFastGeneric for the rest.
@@ -301,6 +302,8 @@ void DecodeRecord(const RunState& run, uint64_t raw, Decoded& d) {
     default:
       break;
   }
+  if (d.dst.bank != kBankFrame && d.src1.bank != kBankFrame && d.src2.bank != kBankFrame)
+    d.op = static_cast<uint8_t>(d.op | kFastNoFrame);
 }
 
 }  // namespace korvane
