@@ -14,17 +14,14 @@ namespace korvane {
 
 struct RunState;
 
-// Where a decoded operand lives: a local register of the current frame, a global register, or
-// the table of literal values 0-31 (a literal is read like a register).
-enum OperandBank : uint8_t { kBankFrame = 0, kBankGlobal = 1, kBankLiteral = 2 };
-
-// The globals and the literals share one bank in the fast core: g0-g15 at offsets 0-60, the
-// literals 0-31 from kLiteralBase on.
-constexpr uint8_t kLiteralBase = 64;
+// Where a decoded operand lives in the fast core's register file: the local registers of the
+// current frame at offsets 0-60, the globals at 64-124 and the literals 0-31 from 128 on (a
+// literal is read like a register).
+constexpr uint8_t kGlobalsBase = 64;
+constexpr uint8_t kLiteralBase = 128;
 
 struct Operand {
-  uint8_t bank = kBankLiteral;
-  uint8_t offset = kLiteralBase;  // byte offset in the bank; the default reads the literal 0
+  uint8_t offset = kLiteralBase;  // byte offset in the register file; the default reads 0
 };
 
 // Handlers of the fast core. kFastGeneric runs the instruction through the generic decoder and
@@ -101,11 +98,8 @@ enum FastOp : uint8_t {
   kFastStosBase,
   kFastLdGroup,  // ldl/ldt/ldq: count holds the word count
   kFastStGroup,
-  kFastOpCount,
-  // Added to the handler of a record none of whose operands is a local register.
-  kFastNoFrame = 0x80
+  kFastOpCount
 };
-static_assert(kFastOpCount <= kFastNoFrame);
 
 // 32 bytes per text word: 8 bytes of host memory per text byte.
 struct Decoded {

@@ -75,8 +75,8 @@ struct DataRegions {
 // Host location of the n bytes at ea when they all lie in the storage of one region as
 // TranslateAddress finds it, else null: the access then takes the generic path, which knows
 // display routing, bounded accesses and unmapped addresses.
-inline uint8_t* Direct(const DataRegions& regions, const MemoryMap& mem, Decoded& d, uint32_t ea,
-                       uint32_t n) {
+inline uint8_t* FindStorage(const DataRegions& regions, const MemoryMap& mem, Decoded& d,
+                            uint32_t ea, uint32_t n) {
   const DataRegion& h = regions.hint[d.region];
   if (__builtin_expect(uint64_t{ea - h.base} + n <= h.size, 1)) return h.host + (ea - h.base);
   const uint8_t b = mem.buckets[BucketOf(ea)];
@@ -94,6 +94,16 @@ inline uint8_t* Direct(const DataRegions& regions, const MemoryMap& mem, Decoded
     }
   }
   return nullptr;
+}
+
+// FindStorage, except for accesses that touch the 64 bytes of the frame whose registers the
+// fast core keeps in its register file: those take the generic path as well.
+inline uint8_t* Direct(const DataRegions& regions, const MemoryMap& mem, const uint8_t* frame,
+                       Decoded& d, uint32_t ea, uint32_t n) {
+  uint8_t* p = FindStorage(regions, mem, d, ea, n);
+  const uintptr_t from_frame = reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(frame);
+  if (from_frame + (n - 1) < kFrameBytes + (n - 1)) return nullptr;
+  return p;
 }
 
 // Comparisons without branches.
@@ -114,7 +124,7 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   HostControl& control = run.control;
   const OpcodeEntry* const table = OpcodeTable();
 
-  const void* labels[2 * kFastNoFrame];
+  const void* labels[kFastOpCount];
   for (const void*& l : labels) l = &&generic;
   labels[kFastAddReg] = &&add_reg;
   labels[kFastAddLit] = &&add_lit;
@@ -181,68 +191,6 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   labels[kFastStosBase] = &&stos_base;
   labels[kFastLdGroup] = &&ld_group;
   labels[kFastStGroup] = &&st_group;
-  // Records without a local-register operand: the handlers that read globals and literals
-  // from one base where there are such; the others serve both.
-  for (int op = 0; op < kFastNoFrame; ++op) labels[op | kFastNoFrame] = labels[op];
-  labels[kFastAddReg | kFastNoFrame] = &&add_reg_globals;
-  labels[kFastLda | kFastNoFrame] = &&lda_globals;
-  labels[kFastLdaBase | kFastNoFrame] = &&lda_base_globals;
-  labels[kFastLd | kFastNoFrame] = &&ld_globals;
-  labels[kFastLdBase | kFastNoFrame] = &&ld_base_globals;
-  labels[kFastSt | kFastNoFrame] = &&st_globals;
-  labels[kFastStBase | kFastNoFrame] = &&st_base_globals;
-  labels[kFastLdob | kFastNoFrame] = &&ldob_globals;
-  labels[kFastLdobBase | kFastNoFrame] = &&ldob_base_globals;
-  labels[kFastLdib | kFastNoFrame] = &&ldib_globals;
-  labels[kFastLdibBase | kFastNoFrame] = &&ldib_base_globals;
-  labels[kFastLdos | kFastNoFrame] = &&ldos_globals;
-  labels[kFastLdosBase | kFastNoFrame] = &&ldos_base_globals;
-  labels[kFastLdis | kFastNoFrame] = &&ldis_globals;
-  labels[kFastLdisBase | kFastNoFrame] = &&ldis_base_globals;
-  labels[kFastStob | kFastNoFrame] = &&stob_globals;
-  labels[kFastStobBase | kFastNoFrame] = &&stob_base_globals;
-  labels[kFastStos | kFastNoFrame] = &&stos_globals;
-  labels[kFastStosBase | kFastNoFrame] = &&stos_base_globals;
-  labels[kFastAddLit | kFastNoFrame] = &&add_lit_globals;
-  labels[kFastAddo | kFastNoFrame] = &&addo_globals;
-  labels[kFastAddi | kFastNoFrame] = &&addi_globals;
-  labels[kFastSub | kFastNoFrame] = &&sub_globals;
-  labels[kFastMul | kFastNoFrame] = &&mul_globals;
-  labels[kFastAnd | kFastNoFrame] = &&op_and_globals;
-  labels[kFastAndnot | kFastNoFrame] = &&op_andnot_globals;
-  labels[kFastNotand | kFastNoFrame] = &&op_notand_globals;
-  labels[kFastXor | kFastNoFrame] = &&op_xor_globals;
-  labels[kFastOr | kFastNoFrame] = &&op_or_globals;
-  labels[kFastNor | kFastNoFrame] = &&op_nor_globals;
-  labels[kFastXnor | kFastNoFrame] = &&op_xnor_globals;
-  labels[kFastNot | kFastNoFrame] = &&op_not_globals;
-  labels[kFastOrnot | kFastNoFrame] = &&op_ornot_globals;
-  labels[kFastNotor | kFastNoFrame] = &&op_notor_globals;
-  labels[kFastNand | kFastNoFrame] = &&op_nand_globals;
-  labels[kFastSetbit | kFastNoFrame] = &&setbit_globals;
-  labels[kFastClrbit | kFastNoFrame] = &&clrbit_globals;
-  labels[kFastNotbit | kFastNoFrame] = &&notbit_globals;
-  labels[kFastAlterbit | kFastNoFrame] = &&alterbit_globals;
-  labels[kFastChkbit | kFastNoFrame] = &&chkbit_globals;
-  labels[kFastShlo | kFastNoFrame] = &&shlo_globals;
-  labels[kFastShro | kFastNoFrame] = &&shro_globals;
-  labels[kFastShri | kFastNoFrame] = &&shri_globals;
-  labels[kFastMov | kFastNoFrame] = &&mov_globals;
-  labels[kFastCmpo | kFastNoFrame] = &&cmpo_globals;
-  labels[kFastCmpi | kFastNoFrame] = &&cmpi_globals;
-  labels[kFastCmpinco | kFastNoFrame] = &&cmpinco_globals;
-  labels[kFastCmpdeco | kFastNoFrame] = &&cmpdeco_globals;
-  labels[kFastDivo | kFastNoFrame] = &&divo_globals;
-  labels[kFastRemo | kFastNoFrame] = &&remo_globals;
-  labels[kFastDivi | kFastNoFrame] = &&divi_globals;
-  labels[kFastRemi | kFastNoFrame] = &&remi_globals;
-  labels[kFastCmpoThenBranch | kFastNoFrame] = &&cmpo_then_branch_globals;
-  labels[kFastCmpiThenBranch | kFastNoFrame] = &&cmpi_then_branch_globals;
-  labels[kFastTest | kFastNoFrame] = &&test_globals;
-  labels[kFastCmpoBranch | kFastNoFrame] = &&cmpo_branch_globals;
-  labels[kFastCmpiBranch | kFastNoFrame] = &&cmpi_branch_globals;
-  labels[kFastBbc | kFastNoFrame] = &&bbc_globals;
-  labels[kFastBbs | kFastNoFrame] = &&bbs_globals;
 
   // Regions never change once the loop runs, so the text window is cached. Records exist for
   // the words whose 8 bytes lie inside the text; the last word runs on the generic path.
@@ -265,15 +213,25 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   Decoded branch;
   branch.fn = &&generic;
 
-  // Operands are read through three banks: the current frame, the globals and the literals.
   const DataRegions regions(mem);
-  // The globals are kept here while the loop runs, followed by the literals 0-31, and written
-  // back to cpu.g whenever code outside the fast core may look at them.
-  uint32_t file[16 + 32];
-  std::memcpy(file, cpu.g, sizeof cpu.g);
-  for (uint32_t n = 0; n < 32; ++n) file[16 + n] = n;
+  // The register file: while the loop runs, the current frame's local registers and the globals
+  // are kept here, followed by the literals 0-31, so every operand is read and written at a fixed
+  // offset from one base. They are written back whenever other code may look at them (SYNC),
+  // and loads and stores that touch the current frame's 64 bytes take the generic path.
+  uint32_t file[16 + 16 + 32];
   uint8_t* const file_bytes = reinterpret_cast<uint8_t*>(file);
-  uint8_t* bank[3] = {cpu.frame, file_bytes, file_bytes};
+  uint8_t* frame = nullptr;  // host location of the frame whose registers are in the file
+  for (uint32_t n = 0; n < 32; ++n) file[32 + n] = n;
+  auto load_registers = [&] {
+    frame = cpu.frame;
+    if (frame) std::memcpy(file, frame, kFrameBytes);  // no frame before the loader made one
+    std::memcpy(file + 16, cpu.g, sizeof cpu.g);
+  };
+  auto store_registers = [&] {
+    if (frame) std::memcpy(frame, file, kFrameBytes);
+    std::memcpy(cpu.g, file + 16, sizeof cpu.g);
+  };
+  load_registers();
 
   Decoded* rec = &outside;  // the instruction running, or the last one run
   // The instruction's place as an offset into the text (ip = text_base + pos), and its length.
@@ -295,8 +253,8 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   Decoded* next = nullptr;
   uint64_t word = 0;
 
-#define GET(o) Load32(bank[(o).bank] + (o).offset)
-#define PUT(o, value) Store32(bank[(o).bank] + (o).offset, (value))
+#define GET(o) Load32(file_bytes + (o).offset)
+#define PUT(o, value) Store32(file_bytes + (o).offset, (value))
 #define SRC1 GET(rec->src1)
 #define SRC2 GET(rec->src2)
 // Every handler ends with its own copy of the dispatch, so each has its own indirect jump.
@@ -333,14 +291,13 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
     cpu.ip = text_base + pos;                         \
     cpu.instr_word = static_cast<uint32_t>(rec->raw); \
     cpu.icount = static_cast<int32_t>(count);         \
-    std::memcpy(cpu.g, file, sizeof cpu.g);           \
+    store_registers();                                \
   } while (0)
-#define RELOAD()                            \
-  do {                                      \
-    pos = cpu.ip - text_base;               \
-    len = cpu.length;                       \
-    bank[0] = cpu.frame;                    \
-    std::memcpy(file, cpu.g, sizeof cpu.g); \
+#define RELOAD()              \
+  do {                        \
+    pos = cpu.ip - text_base; \
+    len = cpu.length;         \
+    load_registers();         \
   } while (0)
 #define EFFECTIVE_ADDRESS() (SRC1 + (SRC2 << rec->aux) + rec->imm)
 #define BASE_ADDRESS() (SRC1 + rec->imm)
@@ -404,22 +361,10 @@ event:
   POLL_BEFORE_START();
   goto dispatch;
 
-  // The handlers with operands, twice: for records with a local-register operand (operands
-  // through the banks) and for records whose operands are all globals and literals (one base).
+  // The handlers with operands.
 #define L(name) name
 #include "core/fast_handlers.inc"
 #undef L
-#undef GET
-#undef PUT
-#define L(name) name##_globals
-#define GET(o) Load32(file_bytes + (o).offset)
-#define PUT(o, value) Store32(file_bytes + (o).offset, (value))
-#include "core/fast_handlers.inc"
-#undef L
-#undef GET
-#undef PUT
-#define GET(o) Load32(bank[(o).bank] + (o).offset)
-#define PUT(o, value) Store32(bank[(o).bank] + (o).offset, (value))
 
   // CTRL forms.
 b:
@@ -451,15 +396,15 @@ ret:
   // Groups: words in ascending order, each register read or written right after its word.
 ld_group:
   ea = EFFECTIVE_ADDRESS();
-  if (!(p = Direct(regions, mem, *rec, ea, 4u * rec->count))) goto generic;
+  if (!(p = Direct(regions, mem, frame, *rec, ea, 4u * rec->count))) goto generic;
   for (unsigned k = 0; k < rec->count; ++k)
-    Store32(bank[rec->dst.bank] + rec->dst.offset + 4 * k, Load32(p + 4 * k));
+    Store32(file_bytes + rec->dst.offset + 4 * k, Load32(p + 4 * k));
   NEXT;
 st_group:
   ea = EFFECTIVE_ADDRESS();
-  if (!(p = Direct(regions, mem, *rec, ea, 4u * rec->count))) goto generic;
+  if (!(p = Direct(regions, mem, frame, *rec, ea, 4u * rec->count))) goto generic;
   for (unsigned k = 0; k < rec->count; ++k)
-    Store32(p + 4 * k, Load32(bank[rec->dst.bank] + rec->dst.offset + 4 * k));
+    Store32(p + 4 * k, Load32(file_bytes + rec->dst.offset + 4 * k));
   NEXT;
 
 #undef GET

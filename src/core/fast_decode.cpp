@@ -17,13 +17,12 @@ uint8_t ConditionsTable(uint32_t mask) {
 }
 
 Operand Reg(uint32_t n) {
-  return n < 16 ? Operand{kBankFrame, static_cast<uint8_t>(4 * n)}
-                : Operand{kBankGlobal, static_cast<uint8_t>(4 * (n - 16))};
+  return n < 16 ? Operand{static_cast<uint8_t>(4 * n)}
+                : Operand{static_cast<uint8_t>(kGlobalsBase + 4 * (n - 16))};
 }
 
 Operand Source(uint32_t field, bool literal) {
-  return literal ? Operand{kBankLiteral, static_cast<uint8_t>(kLiteralBase + 4 * field)}
-                 : Reg(field);
+  return literal ? Operand{static_cast<uint8_t>(kLiteralBase + 4 * field)} : Reg(field);
 }
 
 // The REG handlers with word operands, by opcode; kFastGeneric for the rest.
@@ -302,8 +301,6 @@ void DecodeRecord(const RunState& run, uint64_t raw, Decoded& d) {
     default:
       break;
   }
-  if (d.dst.bank != kBankFrame && d.src1.bank != kBankFrame && d.src2.bank != kBankFrame)
-    d.op = static_cast<uint8_t>(d.op | kFastNoFrame);
 }
 
 }  // namespace korvane

@@ -120,6 +120,15 @@ const char* kMemoryAndCalls = R"(
 	stl g6, 48(g4)
 	stt g4, 56(g4)
 	stq g4, 72(g4)
+	st g6, 12(fp)
+	addo r3, 1, r3
+	st r3, buffer+100
+	stl g6, 16(fp)
+	ldq (fp), g8
+	st g11, buffer+104
+	addo r4, r5, g13
+	stob g13, 15(fp)
+	st r3, buffer+108
 	st g6, 0x100
 	ld 0x100, r3
 	ldob 33(g4), r4
