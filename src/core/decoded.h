@@ -118,6 +118,8 @@ struct Decoded {
   uint8_t region = 0;  // MEM: the region the last access went to, tried first next time
 };
 
+static_assert(sizeof(Decoded) <= 32, "a record takes at most 8 bytes per text byte");
+
 // Decodes the text bytes `raw` (the word at the record's address and the word after it) into
 // `d`, leaving d.fn to the caller. A form the fast core does not handle, or a word that faults
 // (undefined opcode, reserved mode, bad operand), becomes a kFastGeneric record, which faults
