@@ -106,6 +106,29 @@ inline uint8_t* Direct(const DataRegions& regions, const MemoryMap& mem, const u
   return p;
 }
 
+// Whether the record at text offset pos is a branch whose taken target lies outside the text
+// (records stand only for offsets that are multiples of 4, and displacements are too). The
+// branch of a fused compare and branch is the record's second word.
+inline bool BranchTargetOutside(const Decoded& d, uint32_t pos, uint32_t text_size) {
+  uint32_t from = pos;
+  switch (d.op) {
+    case kFastCmpoThenBranch:
+    case kFastCmpiThenBranch:
+      from += 4;
+      break;
+    case kFastCmpoBranch:
+    case kFastCmpiBranch:
+    case kFastBbc:
+    case kFastBbs:
+    case kFastB:
+    case kFastBranchIf:
+      break;
+    default:
+      return false;
+  }
+  return from + d.imm >= text_size;
+}
+
 // Comparisons without branches.
 inline uint32_t Ordinal(uint32_t a, uint32_t b) {
   return kCcLess * (a < b) + kCcEqual * (a == b) + kCcGreater * (a > b);
@@ -248,7 +271,7 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   uint32_t left = check_point - count;
   uint32_t countdown_end = check_point;  // count = countdown_end - left
   uint32_t index = 0;
-  uint32_t a = 0, v = 0, ea = 0, t = 0;
+  uint32_t a = 0, v = 0, ea = 0;
   uint8_t* p = nullptr;
   Decoded* next = nullptr;
   uint64_t word = 0;
@@ -301,15 +324,13 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   } while (0)
 #define EFFECTIVE_ADDRESS() (SRC1 + (SRC2 << rec->aux) + rec->imm)
 #define BASE_ADDRESS() (SRC1 + rec->imm)
-  // A taken branch: the target must be a multiple of 4 inside the text (else E_GOTO on the
-  // generic path).
-#define JUMP(displacement)                            \
-  do {                                                \
-    t = pos + (displacement);                         \
-    if ((t & 3) != 0 || t >= text.size) goto generic; \
-    pos = t;                                          \
-    len = 0;                                          \
-    NEXT_AND_POLL;                                    \
+  // A taken branch. Its target is a multiple of 4 inside the text: a record whose target lies
+  // elsewhere is made generic when it is decoded (see redecode), and faults there when taken.
+#define JUMP(displacement) \
+  do {                     \
+    pos += (displacement); \
+    len = 0;               \
+    NEXT_AND_POLL;         \
   } while (0)
   // Brings the countdown's end forward to the next instruction when the flag is up.
 #define POLL_BEFORE_START()                     \
@@ -328,6 +349,9 @@ dispatch:
 
 redecode:
   DecodeRecord(run, word, *next);
+  // The word's place is known here: a branch whose target is not inside the text (E_GOTO when
+  // taken) runs on the generic path, so the handlers jump without looking.
+  if (BranchTargetOutside(*next, pos, text.size)) next->op = kFastGeneric;
   next->fn = labels[next->op];
   rec = next;
   len = next->length;

@@ -236,6 +236,10 @@ TEST(FastCore, EndsEveryProgramAsTheGenericPathDoes) {
        "\t.word 0x45000000\n",
        100},
       {"branch out of the text", "\t.word 0x08700000\n", 10},
+      {"branches out of the text, not taken, then taken",
+       "\tcmpo 1, 2\n\t.word 0x12700000\n\tmov 5, g0\n\t.word 0x320C2FF0\n"
+       "\tcmpi 1, 1\n\t.word 0x12700000\n",
+       10},
       {"group past g15", "\tldq 0, g14\n", 10},
       {"running off the text", "\tmov 1, g0\n\tmov 2, g0\n", 10},
       {"compiled encodings", "", 5000, test::FixturesDir() + "/encodings/encodings.out", "-v1 -xi"},
