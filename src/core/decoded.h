@@ -24,6 +24,24 @@ struct Operand {
   uint8_t offset = kLiteralBase;  // byte offset in the register file; the default reads 0
 };
 
+// The register forms that run as either half of a pair record, which stands for two
+// consecutive words run by one dispatch: X(name, statistics counter, result) with the operand
+// values s1 (src1) and s2 (src2).
+#define KORVANE_FAST_PAIR_OPS(X)                                          \
+  X(AddReg, CountUp(cpu.fast_reg), s2 + s1)                               \
+  X(AddLit, CountUp(cpu.fast_lit), s2 + s1)                               \
+  X(Addo, CountUp(cpu.addo_count), s2 + s1)                               \
+  X(Addi, CountUp(cpu.addi_count), s2 + s1)                               \
+  X(Sub, , s2 - s1)                                                       \
+  X(Mul, , s2* s1)                                                        \
+  X(And, , s2& s1)                                                        \
+  X(Or, , s2 | s1)                                                        \
+  X(Xor, , s2 ^ s1)                                                       \
+  X(Shlo, , s2 << (s1 & 31))                                              \
+  X(Shro, , s2 >> (s1 & 31))                                              \
+  X(Shri, , static_cast<uint32_t>(static_cast<int32_t>(s2) >> (s1 & 31))) \
+  X(Mov, , s1)
+
 // Handlers of the fast core. kFastGeneric runs the instruction through the generic decoder and
 // handlers: every form without a handler of its own, and every word that would fault.
 enum FastOp : uint8_t {
@@ -98,7 +116,11 @@ enum FastOp : uint8_t {
   kFastStosBase,
   kFastLdGroup,  // ldl/ldt/ldq: count holds the word count
   kFastStGroup,
-  kFastOpCount
+// Pairs: the first half below, then the second half (op2) in the next word, one dispatch.
+#define KORVANE_PAIR_ENUM(name, counter, value) kFastPair##name,
+  KORVANE_FAST_PAIR_OPS(KORVANE_PAIR_ENUM)
+#undef KORVANE_PAIR_ENUM
+      kFastOpCount
 };
 
 // 32 bytes per text word: 8 bytes of host memory per text byte.
@@ -116,6 +138,11 @@ struct Decoded {
   Operand src2;        // MEM: index
   uint8_t count = 0;   // registers of a group load or store
   uint8_t region = 0;  // MEM: the region the last access went to, tried first next time
+  // A pair's second half: its handler and operands.
+  uint8_t op2 = kFastGeneric;
+  Operand dst2;
+  Operand src1b;
+  Operand src2b;
 };
 
 static_assert(sizeof(Decoded) <= 32, "a record takes at most 8 bytes per text byte");

@@ -214,6 +214,12 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   labels[kFastStosBase] = &&stos_base;
   labels[kFastLdGroup] = &&ld_group;
   labels[kFastStGroup] = &&st_group;
+#define PAIR_LABELS(name, counter, value)  \
+  labels[kFastPair##name] = &&pair_##name; \
+  second_labels[kFast##name] = &&second_##name;
+  const void* second_labels[kFastOpCount] = {};
+  KORVANE_FAST_PAIR_OPS(PAIR_LABELS)
+#undef PAIR_LABELS
 
   // Regions never change once the loop runs, so the text window is cached. Records exist for
   // the words whose 8 bytes lie inside the text; the last word runs on the generic path.
@@ -416,6 +422,29 @@ ret:
   Op_ret(emu);
   RELOAD();
   NEXT_AND_POLL;
+
+  // Pairs. The first half counts as an instruction of its own (a check point may fall between
+  // the two); the second half then runs as the instruction `branch`, whose word is the second
+  // half of raw.
+#define PAIR_HANDLERS(name, counter, value)                                     \
+  pair_##name : {                                                               \
+    [[maybe_unused]] const uint32_t s1 = SRC1, s2 = SRC2;                       \
+    counter;                                                                    \
+    PUT(rec->dst, (value));                                                     \
+    if (__builtin_expect(--left == 0, 0)) goto event;                           \
+    pos += 4;                                                                   \
+    goto* second_labels[rec->op2];                                              \
+  }                                                                             \
+  second_##name : {                                                             \
+    [[maybe_unused]] const uint32_t s1 = GET(rec->src1b), s2 = GET(rec->src2b); \
+    counter;                                                                    \
+    PUT(rec->dst2, (value));                                                    \
+    branch.raw = rec->raw >> 32;                                                \
+    rec = &branch;                                                              \
+    NEXT;                                                                       \
+  }
+  KORVANE_FAST_PAIR_OPS(PAIR_HANDLERS)
+#undef PAIR_HANDLERS
 
   // Groups: words in ascending order, each register read or written right after its word.
 ld_group:

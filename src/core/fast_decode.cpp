@@ -273,6 +273,19 @@ void DecodeMemForm(uint64_t raw, uint32_t opcode, Decoded& d) {
     d.op = static_cast<uint8_t>(op - kFastLda + kFastLdaBase);
 }
 
+// The first half of a pair for a single register form that may be one, else kFastGeneric.
+FastOp PairOf(uint8_t op) {
+  switch (op) {
+#define KORVANE_PAIR_CASE(name, counter, value) \
+  case kFast##name:                             \
+    return kFastPair##name;
+    KORVANE_FAST_PAIR_OPS(KORVANE_PAIR_CASE)
+#undef KORVANE_PAIR_CASE
+    default:
+      return kFastGeneric;
+  }
+}
+
 }  // namespace
 
 void DecodeRecord(const RunState& run, uint64_t raw, Decoded& d) {
@@ -301,6 +314,18 @@ void DecodeRecord(const RunState& run, uint64_t raw, Decoded& d) {
     default:
       break;
   }
+  // Two register forms in a row run as one pair record (the second word alone decodes with a
+  // zero word after it, so it is never a pair itself).
+  const FastOp first = PairOf(d.op);
+  if (first == kFastGeneric) return;
+  Decoded second;
+  DecodeRecord(run, raw >> 32, second);
+  if (PairOf(second.op) == kFastGeneric) return;
+  d.op = first;
+  d.op2 = second.op;
+  d.dst2 = second.dst;
+  d.src1b = second.src1;
+  d.src2b = second.src2;
 }
 
 }  // namespace korvane

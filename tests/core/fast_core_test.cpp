@@ -231,6 +231,10 @@ TEST(FastCore, EndsEveryProgramAsTheGenericPathDoes) {
       {"service writes text", kServiceWritesText, 200},
       {"budget ends between a compare and its branch",
        "\tmov 0, g0\nl:\n\taddo 1, g0, g0\n\tcmpi g0, 9\n\tbl l\n\tcmpo g0, 0\n\tbg l\n", 2000},
+      {"budget ends between the two halves of a pair",
+       "\tmov 0, g0\nl:\n\taddo 1, g0, g0\n\tshlo 16, g0, g1\n\tshro 16, g1, g1\n"
+       "\tcmpi g0, 9\n\tbl l\n",
+       3},
       {"undefined opcode after a loop",
        "\tmov 5, g0\nl:\n\tsubo 1, g0, g0\n\tcmpobne 0, g0, l\n"
        "\t.word 0x45000000\n",
