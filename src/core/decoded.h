@@ -42,6 +42,20 @@ struct Operand {
   X(Shri, , static_cast<uint32_t>(static_cast<int32_t>(s2) >> (s1 & 31))) \
   X(Mov, , s1)
 
+// The loads and stores without an index that run as either half of a pair whose other half is
+// one of the register forms above: X(name, bytes, loaded value of p) and X(name, bytes, store of
+// `value` at p).
+#define KORVANE_FAST_PAIR_LOADS(X)                                                     \
+  X(LdBase, 4, Load32(p))                                                              \
+  X(LdobBase, 1, *p)                                                                   \
+  X(LdibBase, 1, static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(*p)))) \
+  X(LdosBase, 2, Load16(p))                                                            \
+  X(LdisBase, 2, static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(Load16(p)))))
+#define KORVANE_FAST_PAIR_STORES(X)                \
+  X(StBase, 4, Store32(p, value))                  \
+  X(StobBase, 1, *p = static_cast<uint8_t>(value)) \
+  X(StosBase, 2, Store16(p, value))
+
 // Handlers of the fast core. kFastGeneric runs the instruction through the generic decoder and
 // handlers: every form without a handler of its own, and every word that would fault.
 enum FastOp : uint8_t {
@@ -117,10 +131,11 @@ enum FastOp : uint8_t {
   kFastLdGroup,  // ldl/ldt/ldq: count holds the word count
   kFastStGroup,
 // Pairs: the first half below, then the second half (op2) in the next word, one dispatch.
-#define KORVANE_PAIR_ENUM(name, counter, value) kFastPair##name,
-  KORVANE_FAST_PAIR_OPS(KORVANE_PAIR_ENUM)
+#define KORVANE_PAIR_ENUM(name, x, y) kFastPair##name,
+  KORVANE_FAST_PAIR_OPS(KORVANE_PAIR_ENUM) KORVANE_FAST_PAIR_LOADS(KORVANE_PAIR_ENUM)
+      KORVANE_FAST_PAIR_STORES(KORVANE_PAIR_ENUM)
 #undef KORVANE_PAIR_ENUM
-      kFastOpCount
+          kFastOpCount
 };
 
 // 32 bytes per text word: 8 bytes of host memory per text byte.
@@ -138,7 +153,8 @@ struct Decoded {
   Operand src2;        // MEM: index
   uint8_t count = 0;   // registers of a group load or store
   uint8_t region = 0;  // MEM: the region the last access went to, tried first next time
-  // A pair's second half: its handler and operands.
+  // A pair's second half: its handler and operands (a load or store half uses imm and region
+  // as well, which a register half leaves alone).
   uint8_t op2 = kFastGeneric;
   Operand dst2;
   Operand src1b;

@@ -219,6 +219,8 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   second_labels[kFast##name] = &&second_##name;
   const void* second_labels[kFastOpCount] = {};
   KORVANE_FAST_PAIR_OPS(PAIR_LABELS)
+  KORVANE_FAST_PAIR_LOADS(PAIR_LABELS)
+  KORVANE_FAST_PAIR_STORES(PAIR_LABELS)
 #undef PAIR_LABELS
 
   // Regions never change once the loop runs, so the text window is cached. Records exist for
@@ -280,6 +282,8 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   uint32_t a = 0, v = 0, ea = 0;
   uint8_t* p = nullptr;
   Decoded* next = nullptr;
+  Decoded* pair = nullptr;  // a pair record while its second half runs
+  uint32_t value = 0;
   uint64_t word = 0;
 
 #define GET(o) Load32(file_bytes + (o).offset)
@@ -445,6 +449,45 @@ ret:
   }
   KORVANE_FAST_PAIR_OPS(PAIR_HANDLERS)
 #undef PAIR_HANDLERS
+  // Load and store halves: an access the fast path cannot make runs its word on the generic path
+  // (rec is then the pair for the first half, `branch` for the second).
+#define PAIR_SECOND_HALF()                          \
+  if (__builtin_expect(--left == 0, 0)) goto event; \
+  pos += 4;                                         \
+  goto* second_labels[rec->op2]
+#define PAIR_LOADS(name, bytes, loaded)                                   \
+  pair_##name : ea = BASE_ADDRESS();                                      \
+  if (!(p = Direct(regions, mem, frame, *rec, ea, bytes))) goto generic;  \
+  PUT(rec->dst, (loaded));                                                \
+  PAIR_SECOND_HALF();                                                     \
+  second_##name : pair = rec;                                             \
+  branch.raw = pair->raw >> 32;                                           \
+  rec = &branch;                                                          \
+  ea = GET(pair->src1b) + pair->imm;                                      \
+  if (!(p = Direct(regions, mem, frame, *pair, ea, bytes))) goto generic; \
+  PUT(pair->dst2, (loaded));                                              \
+  NEXT;
+#define PAIR_STORES(name, bytes, store)                                           \
+  pair_##name : ea = BASE_ADDRESS();                                              \
+  if (!(p = Direct(regions, mem, frame, *rec, ea, bytes))) goto generic;          \
+  value = GET(rec->dst);                                                          \
+  store;                                                                          \
+  /* a store into the second word: that word runs from its own record */          \
+  if (Load32(text_host + pos + 4) != static_cast<uint32_t>(rec->raw >> 32)) NEXT; \
+  PAIR_SECOND_HALF();                                                             \
+  second_##name : pair = rec;                                                     \
+  branch.raw = pair->raw >> 32;                                                   \
+  rec = &branch;                                                                  \
+  ea = GET(pair->src1b) + pair->imm;                                              \
+  if (!(p = Direct(regions, mem, frame, *pair, ea, bytes))) goto generic;         \
+  value = GET(pair->dst2);                                                        \
+  store;                                                                          \
+  NEXT;
+  KORVANE_FAST_PAIR_LOADS(PAIR_LOADS)
+  KORVANE_FAST_PAIR_STORES(PAIR_STORES)
+#undef PAIR_LOADS
+#undef PAIR_STORES
+#undef PAIR_SECOND_HALF
 
   // Groups: words in ascending order, each register read or written right after its word.
 ld_group:

@@ -273,13 +273,19 @@ void DecodeMemForm(uint64_t raw, uint32_t opcode, Decoded& d) {
     d.op = static_cast<uint8_t>(op - kFastLda + kFastLdaBase);
 }
 
-// The first half of a pair for a single register form that may be one, else kFastGeneric.
+// Whether a single form is a load or store (the two halves of a pair share imm and region, so
+// at most one of them may be).
+bool IsMemoryForm(uint8_t op) { return op >= kFastLda && op <= kFastStGroup; }
+
+// The first half of a pair for a single form that may be one, else kFastGeneric.
 FastOp PairOf(uint8_t op) {
   switch (op) {
-#define KORVANE_PAIR_CASE(name, counter, value) \
-  case kFast##name:                             \
+#define KORVANE_PAIR_CASE(name, x, y) \
+  case kFast##name:                   \
     return kFastPair##name;
     KORVANE_FAST_PAIR_OPS(KORVANE_PAIR_CASE)
+    KORVANE_FAST_PAIR_LOADS(KORVANE_PAIR_CASE)
+    KORVANE_FAST_PAIR_STORES(KORVANE_PAIR_CASE)
 #undef KORVANE_PAIR_CASE
     default:
       return kFastGeneric;
@@ -317,10 +323,14 @@ void DecodeRecord(const RunState& run, uint64_t raw, Decoded& d) {
   // Two register forms in a row run as one pair record (the second word alone decodes with a
   // zero word after it, so it is never a pair itself).
   const FastOp first = PairOf(d.op);
-  if (first == kFastGeneric) return;
+  if (first == kFastGeneric || d.length != 4) return;
   Decoded second;
   DecodeRecord(run, raw >> 32, second);
-  if (PairOf(second.op) == kFastGeneric) return;
+  if (PairOf(second.op) == kFastGeneric || second.length != 4) return;
+  if (IsMemoryForm(second.op)) {
+    if (IsMemoryForm(d.op)) return;
+    d.imm = second.imm;
+  }
   d.op = first;
   d.op2 = second.op;
   d.dst2 = second.dst;

@@ -231,6 +231,10 @@ TEST(FastCore, EndsEveryProgramAsTheGenericPathDoes) {
       {"service writes text", kServiceWritesText, 200},
       {"budget ends between a compare and its branch",
        "\tmov 0, g0\nl:\n\taddo 1, g0, g0\n\tcmpi g0, 9\n\tbl l\n\tcmpo g0, 0\n\tbg l\n", 2000},
+      {"store pair patching its own second word",
+       "\tlda patched, g1\n\tld replacement, g5\n\tst g5, (g1)\npatched:\n\tmov 3, g0\n"
+       "\tb snippet_end\nreplacement:\n\tmov 7, g0\n",
+       20},
       {"budget ends between the two halves of a pair",
        "\tmov 0, g0\nl:\n\taddo 1, g0, g0\n\tshlo 16, g0, g1\n\tshro 16, g1, g1\n"
        "\tcmpi g0, 9\n\tbl l\n",
@@ -270,6 +274,9 @@ TEST(FastCore, EndsEveryProgramAsTheGenericPathDoes) {
       if (!stepping && row.name == "self-modifying") {
         EXPECT_EQ(emu->G(6), 3u + 4u + 7u + 9u);
         EXPECT_EQ(emu->G(7), 100u + 2000u);
+      }
+      if (!stepping && row.name == "store pair patching its own second word") {
+        EXPECT_EQ(emu->G(0), 7u);
       }
       if (!stepping && row.name == "service writes text") {
         EXPECT_EQ(emu->G(1), 1u);
