@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "core/decode.h"
+#include "core/fast_core.h"
 #include "core/loop_control.h"
 #include "core/processor.h"
 
@@ -145,8 +146,6 @@ void RunLoop(Processor& emu) {
   // The image phase builds the index; a caller that skipped it still gets a working loop.
   if (run.opcode_index[0x08] == 0) BuildOpcodeIndex(run.opcode_index);
   BuildDecodeInfo(run);
-  const OpcodeEntry* const table = OpcodeTable();
-
   run.wall_start_ms = WallMs() - run.start_timer_ms;
   run.process_start_ms = ProcessMs();
   cpu.length = 0;
@@ -159,41 +158,13 @@ void RunLoop(Processor& emu) {
     mem.unmapped_ip = &cpu.ip;
   }
 
-  HostControl& control = run.control;
-
-  // Regions never change once the loop runs, so the text window is cached.
-  const MemRegion& text = mem.regions[kRegionText];
-  const uint8_t* const text_host = text.host;
-  const uint32_t text_base = text.base;
-  const uint64_t text_size = text_host ? text.size : 0;
-
   uint32_t count = static_cast<uint32_t>(cpu.icount);
   uint32_t check_point = NextCheckPoint(emu, count);
 
   if (run.step_hook.before) {
     StepLoop(emu, count, check_point);
   } else {
-    for (;;) {
-      cpu.ip += cpu.length;
-      const uint32_t off = cpu.ip - text_base;
-      uint32_t w;
-      if (__builtin_expect(static_cast<uint64_t>(off) + 4 <= text_size, 1)) {
-        std::memcpy(&w, text_host + off, 4);
-      } else {
-        w = FetchTextSlow(emu, cpu.ip);
-      }
-      cpu.instr_word = w;
-      cpu.length = 4;
-      ExecuteWord(emu, table, w);
-
-      ++count;
-      cpu.icount = static_cast<int32_t>(count);
-      // The one per-instruction test: a check point (timer, instruction budget) reached, or
-      // the attention flag (an exit request, or a request of the host).
-      if (__builtin_expect((count == check_point) | control.attention(), 0)) {
-        if (LoopEvent(emu, count, check_point)) break;
-      }
-    }
+    FastLoop(emu, count, check_point);
   }
 
   run.executed += count - run.executed_mark;

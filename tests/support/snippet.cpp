@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "services/keyboard.h"
@@ -74,8 +75,17 @@ std::unique_ptr<SnippetRun> RunSnippet(const std::string& asm_body, uint64_t max
   std::vector<as::SourceFile> sources{{"snippet.s", SnippetSource(asm_body, options.park_at_end)}};
   for (size_t i = 0; i < options.extra_modules.size(); ++i)
     sources.push_back({"module" + std::to_string(i + 1) + ".s", options.extra_modules[i]});
-  run->exe = as::AssembleAndLink(sources, options.link);
-  if (!run->exe.ok()) {
+  if (!options.executable.empty()) {
+    std::ifstream in(options.executable, std::ios::binary);
+    if (!in) {
+      ADD_FAILURE() << "cannot read " << options.executable;
+      return run;
+    }
+    run->exe.file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } else {
+    run->exe = as::AssembleAndLink(sources, options.link);
+  }
+  if (options.executable.empty() && !run->exe.ok()) {
     std::string why;
     for (const auto& d : run->exe.errors) why += d.ToString() + "\n";
     ADD_FAILURE() << "snippet does not assemble:\n" << why;

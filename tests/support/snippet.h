@@ -28,16 +28,18 @@ struct SnippetOptions {
   // Append a label `snippet_end` with an endless `b snippet_end` after the body, so a body that
   // runs to its end parks there instead of leaving the text region.
   bool park_at_end = true;
+  // Run this existing executable as x.out instead of assembling the body ("" assembles).
+  std::string executable;
   // Keep the temporary project folder (for debugging a test); it is removed otherwise.
   bool keep_project_dir = false;
 };
 
 // An Emulator after a run, with what the test needs to look at it.
 struct SnippetRun : Emulator {
-  as::Executable exe;        // the assembled program: layout and symbol values
-  bool assembled = false;    // false: exe.errors says why, nothing ran
+  as::Executable exe;          // the assembled program: layout and symbol values
+  bool assembled = false;      // false: exe.errors says why, nothing ran
   bool ended_by_exit = false;  // the run ended through MsgExit/EmuAbort (a fatal condition)
-  std::string project_dir;   // the temporary project folder (gone unless kept)
+  std::string project_dir;     // the temporary project folder (gone unless kept)
 
   // Guest address of a symbol of the program; fails the test when it does not exist.
   uint32_t Sym(const std::string& name) const;

@@ -1,0 +1,293 @@
+// The fast core against the stepping loop's generic path: every program must end in the same
+// state under both - registers, counters, memory, log - and stores into the text region must
+// run changed the next time the word runs.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+
+#include "core/digest.h"
+#include "support/snippet.h"
+
+namespace korvane {
+namespace {
+
+using test::RunSnippet;
+using test::SnippetOptions;
+
+// Everything a run leaves that the two loops must agree on.
+struct EndState {
+  std::vector<uint32_t> words;  // registers, ip, counters, cc, faults
+  std::string memory;           // digest of every region's storage
+  std::string log;              // without timings and the temporary folder's name
+  bool ended_by_exit = false;
+};
+
+EndState Capture(test::SnippetRun& e) {
+  EndState s;
+  for (unsigned n = 0; n < 32; ++n) s.words.push_back(ReadReg(e.cpu, n));
+  const CpuState& c = e.cpu;
+  // The stepping loop clears length before its hook, so a run that ends at the fetch differs
+  // there; the plain loop keeps the last instruction's length, as it always has.
+  for (uint32_t v : {c.ip, e.ended_by_exit ? 0 : c.length, c.instr_word, c.cc, uint32_t(c.icount),
+                     uint32_t(c.fast_reg), uint32_t(c.fast_lit), uint32_t(c.addo_count),
+                     uint32_t(c.addi_count), uint32_t(e.run.fault_count), uint32_t(e.run.executed)})
+    s.words.push_back(v);
+  Sha256 sha;
+  for (int n = 1; n <= kRegionSlots; ++n)
+    if (e.mem.regions[n].host) sha.Update(e.mem.regions[n].host, e.mem.regions[n].size);
+  s.memory = DigestHex(sha.Finish());
+  std::string log = e.LogText();
+  for (size_t at; !e.project_dir.empty() && (at = log.find(e.project_dir)) != std::string::npos;)
+    log.replace(at, e.project_dir.size(), "DIR");
+  s.log = std::regex_replace(log, std::regex("Elapsed time.*|Time/Instr=.*|argv=0x[0-9a-f]+"), "");
+  s.ended_by_exit = e.ended_by_exit;
+  return s;
+}
+
+std::string Results(int words) {
+  return "\t.bss\nresults:\n\t.space " + std::to_string(4 * words) + "\n";
+}
+
+// Each REG form with local, global and literal operands; its result goes to memory.
+std::string AluProgram() {
+  const char* ops[] = {
+      "addo r4, r5, r6",    "addo 3, r4, r6",    "addi g0, r4, r6",    "addo 20, g0, r6",
+      "addo r4, 3, r6",     "addi 7, r5, r6",    "subo 5, g0, r6",     "subi r4, g0, r6",
+      "mulo r5, r4, r6",    "muli 3, g1, r6",    "and g0, r4, r6",     "andnot 7, g0, r6",
+      "notand g0, r4, r6",  "xor r4, g0, r6",    "or 5, r4, r6",       "nor g0, r4, r6",
+      "xnor g0, r4, r6",    "not g0, r6",        "ornot r4, g0, r6",   "notor r4, g0, r6",
+      "nand r4, g0, r6",    "setbit 31, r4, r6", "clrbit 3, g0, r6",   "notbit r5, g0, r6",
+      "shlo 4, g0, r6",     "shro r5, g0, r6",   "shri 3, g1, r6",     "shli 5, r4, r6",
+      "cmpinco r4, g0, r6", "cmpdeco 3, r4, r6", "cmpinci r4, g1, r6", "cmpdeci g1, r4, r6",
+      "divo r5, g0, r6",    "remo 7, g0, r6",    "divi r5, g1, r6",    "remi 6, g1, r6",
+      "modi r5, g1, r6",    "divo 0, g0, r6",    "divi g2, g3, r6",    "remi g2, g3, r6",
+      "mov g0, r6",         "mov 17, r6",        "cmpo r4, g0",        "testl r6",
+      "cmpi g1, 3",         "testge r6",         "chkbit 4, g0",       "teste r6",
+      "alterbit 9, g0, r6", "cmpo 3, 3",         "testne r6",          "alterbit 1, r4, r6",
+      "movl g0, r6",        "testno r6",         "testo r6",           "testle r6",
+  };
+  std::string body =
+      "\tldconst 0x12345678, g0\n\tldconst 0xFFFFFF9C, g1\n\tsubo 1, 0, g2\n\tldconst 0x80000000, "
+      "g3\n"
+      "\tldconst 0x9abc, r4\n\tmov 7, r5\n";
+  int i = 0;
+  for (const char* op : ops)
+    body += std::string("\t") + op + "\n\tst r6, results+" + std::to_string(4 * i++) + "\n";
+  return body + Results(i);
+}
+
+// Every COBR and CTRL condition, taken and not, folded into a hash in g0; the outer loop runs
+// past a system_timer check point.
+std::string BranchProgram() {
+  const char* ops[] = {"cmpobg 3, g1",  "cmpobe 3, g1",  "cmpobge 3, g1", "cmpobl 3, g1",
+                       "cmpobne 3, g1", "cmpoble 3, g1", "cmpibno 3, g1", "cmpibg g2, g1",
+                       "cmpibe 3, g1",  "cmpibge 3, g1", "cmpibl g2, g1", "cmpibne 3, g1",
+                       "cmpible 3, g1", "cmpibo 3, g1",  "bbc 1, g1",     "bbs g1, g2"};
+  const char* ctrl[] = {"bno", "bg", "be", "bge", "bl", "bne", "ble", "bo"};
+  std::string body = "\tmov 0, g0\n\tldconst 3000, r8\nouter:\n\tmov 0, g1\n\tmov 5, g2\nloop:\n";
+  int k = 0;
+  auto fold = [&](const std::string& branch) {
+    std::string l = "t" + std::to_string(k++);
+    body += "\t" + branch + l + "\n\taddo 1, g0, g0\n" + l + ":\n\tmulo 31, g0, g0\n";
+  };
+  for (const char* op : ops) fold(std::string(op) + ", ");
+  for (const char* c : ctrl) {
+    body += "\tcmpi g1, 4\n";
+    fold(std::string(c) + " ");
+  }
+  return body +
+         "\taddo 1, g1, g1\n\tcmpobge 7, g1, loop\n\tsubo 1, r8, r8\n\tcmpobne 0, r8, outer\n"
+         "\t.data\n\t.globl system_timer\nsystem_timer:\n\t.word 0\n";
+}
+
+// Every addressing mode and access size, storage and scratch addresses, calls and returns.
+const char* kMemoryAndCalls = R"(
+	lda buffer, g4
+	mov 3, g5
+	ldconst 0x11223344, g6
+	ldconst 0xA5B6C7D8, g7
+	st g6, buffer
+	st g7, 4(g4)
+	st g6, (g4)[g5*4]
+	st g7, buffer+16[g5*2]
+	st g6, 24(g4)[g5*8]
+	stob g7, 33(g4)
+	stos g6, 35(g4)
+	stib g7, 38(g4)
+	stis g6, 41(g4)
+	stl g6, 48(g4)
+	stt g4, 56(g4)
+	stq g4, 72(g4)
+	st g6, 12(fp)
+	addo r3, 1, r3
+	st r3, buffer+100
+	stl g6, 16(fp)
+	ldq (fp), g8
+	st g11, buffer+104
+	addo r4, r5, g13
+	stob g13, 15(fp)
+	st r3, buffer+108
+	st g6, 0x100
+	ld 0x100, r3
+	ldob 33(g4), r4
+	ldib 38(g4), r5
+	ldos 35(g4), r6
+	ldis 41(g4), r7
+	ldl 48(g4), r8
+	ldt 56(g4), r12
+	ldq buffer[g5*4], g8
+	ld (g4)[g5*4], g12
+	lda 8(ip), g13
+	mov 0, g1
+	mov 30, g0
+	call sum
+	lda sum, g3
+	mov 5, g0
+	callx (g3)
+	calls 13
+	b snippet_end
+sum:
+	cmpobe 0, g0, sum_done
+	addo g0, g1, g1
+	subo 1, g0, g0
+	call sum
+sum_done:
+	ret
+	.bss
+buffer:
+	.space 128
+)";
+
+// Stores into the text: a word patched by st and by stob, and the displacement word of a long
+// instruction; each changed word runs changed the second time round.
+const char* kSelfModifying = R"(
+	mov 0, g6
+	mov 0, g7
+	ld replacement, g5
+again:
+patched:
+	mov 3, g0
+changed_byte:
+	mov 4, g1
+long_form:
+	ld first, g2
+	addo g0, g6, g6
+	addo g1, g6, g6
+	addo g2, g7, g7
+	cmpobne 0, g8, snippet_end
+	mov 1, g8
+	st g5, patched
+	mov 9, g3
+	stob g3, changed_byte
+	lda second, g4
+	st g4, long_form+4
+	b again
+replacement:
+	mov 7, g0
+	.data
+first:
+	.word 100
+second:
+	.word 2000
+)";
+
+// A service writes into the text: x$init_rtc sets the byte rtc_present, here the low byte of
+// `mov 0, g0`, which then reads `mov 1, g0`.
+const char* kServiceWritesText = R"(
+	mov 0, g1
+	mov 0, g2
+again:
+	.globl rtc_present
+rtc_present:
+	mov 0, g0
+	addo g0, g1, g1
+	cmpobne 0, g2, snippet_end
+	mov 1, g2
+	call x$init_rtc
+	b again
+	.globl x$init_rtc
+x$init_rtc:
+	ret
+	.data
+	.globl rtc_backup_ok
+rtc_backup_ok:
+	.word 0
+)";
+
+TEST(FastCore, EndsEveryProgramAsTheGenericPathDoes) {
+  struct Row {
+    std::string name;
+    std::string body;
+    uint64_t budget;
+    std::string executable = "";
+    std::string options = "-v1";
+  } rows[] = {
+      {"alu", AluProgram(), 1000},
+      {"branches", BranchProgram(), 100000},
+      {"memory and calls", kMemoryAndCalls, 2000},
+      {"self-modifying", kSelfModifying, 200},
+      {"service writes text", kServiceWritesText, 200},
+      {"budget ends between a compare and its branch",
+       "\tmov 0, g0\nl:\n\taddo 1, g0, g0\n\tcmpi g0, 9\n\tbl l\n\tcmpo g0, 0\n\tbg l\n", 2000},
+      {"store pair patching its own second word",
+       "\tlda patched, g1\n\tld replacement, g5\n\tst g5, (g1)\npatched:\n\tmov 3, g0\n"
+       "\tb snippet_end\nreplacement:\n\tmov 7, g0\n",
+       20},
+      {"budget ends between the two halves of a pair",
+       "\tmov 0, g0\nl:\n\taddo 1, g0, g0\n\tshlo 16, g0, g1\n\tshro 16, g1, g1\n"
+       "\tcmpi g0, 9\n\tbl l\n",
+       3},
+      {"undefined opcode after a loop",
+       "\tmov 5, g0\nl:\n\tsubo 1, g0, g0\n\tcmpobne 0, g0, l\n"
+       "\t.word 0x45000000\n",
+       100},
+      {"branch out of the text", "\t.word 0x08700000\n", 10},
+      {"branches out of the text, not taken, then taken",
+       "\tcmpo 1, 2\n\t.word 0x12700000\n\tmov 5, g0\n\t.word 0x320C2FF0\n"
+       "\tcmpi 1, 1\n\t.word 0x12700000\n",
+       10},
+      {"group past g15", "\tldq 0, g14\n", 10},
+      {"running off the text", "\tmov 1, g0\n\tmov 2, g0\n", 10},
+      {"compiled encodings", "", 5000, test::FixturesDir() + "/encodings/encodings.out", "-v1 -xi"},
+      {"compiled CoreMark", "", 3000000, KORVANE_SOURCE_DIR "/../shared/perf/coremark.out"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (!row.executable.empty() && !std::filesystem::exists(row.executable)) {
+      std::printf("skipped %s: %s is not there\n", row.name.c_str(), row.executable.c_str());
+      continue;
+    }
+    EndState ends[2];
+    for (bool stepping : {false, true}) {
+      SnippetOptions o;
+      o.options = row.options;
+      o.executable = row.executable;
+      o.park_at_end = row.name != "running off the text";
+      o.before_run = [stepping](Emulator& e) {
+        e.run.virtual_time_instructions = 1000;  // the same system_timer in both runs
+        if (stepping) e.run.step_hook.before = [](void*) { return false; };
+      };
+      auto emu = RunSnippet(row.body, row.budget, o);
+      ends[stepping] = Capture(*emu);
+      if (!stepping && row.name == "self-modifying") {
+        EXPECT_EQ(emu->G(6), 3u + 4u + 7u + 9u);
+        EXPECT_EQ(emu->G(7), 100u + 2000u);
+      }
+      if (!stepping && row.name == "store pair patching its own second word") {
+        EXPECT_EQ(emu->G(0), 7u);
+      }
+      if (!stepping && row.name == "service writes text") {
+        EXPECT_EQ(emu->G(1), 1u);
+      }
+    }
+    EXPECT_EQ(ends[0].words, ends[1].words);
+    EXPECT_EQ(ends[0].memory, ends[1].memory);
+    EXPECT_EQ(ends[0].log, ends[1].log);
+    EXPECT_EQ(ends[0].ended_by_exit, ends[1].ended_by_exit);
+  }
+}
+
+}  // namespace
+}  // namespace korvane
