@@ -132,6 +132,8 @@ bool LoopEvent(Processor& emu, uint32_t count, uint32_t& check_point) {
         return true;
       }
     }
+    // A debugger that wants every instruction from now on: the stepping loop takes over.
+    if (!run.stepping && StepHookWanted(emu)) return StepLoop(emu, count, check_point, true);
   }
 
   return false;
@@ -170,8 +172,8 @@ void RunLoop(Processor& emu) {
   uint32_t count = static_cast<uint32_t>(cpu.icount);
   uint32_t check_point = NextCheckPoint(emu, count);
 
-  if (run.step_hook.before) {
-    StepLoop(emu, count, check_point);
+  if (StepHookWanted(emu)) {
+    StepLoop(emu, count, check_point, false);
   } else {
     for (;;) {
       cpu.ip += cpu.length;
