@@ -386,8 +386,24 @@ void Debugger::ApplyOptions(const Options& opt) {
       "-bd");
   add(BreakKind::kOpcode, opt.bo_start, opt.bo_end, "-bo");
   if (opt.ic > 0) StopAtInstruction(static_cast<uint64_t>(opt.ic));
-  if (opt.wait) StopAtStart(true);
-  if (opt.dn > 0) SetHistory(std::min<size_t>(static_cast<size_t>(opt.dn), kMaxHistory), false);
+  bool has_handler;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    has_handler = handler_ != nullptr;
+  }
+  if (opt.wait && has_handler) StopAtStart(true);
+  if (!trace_from_text_.empty()) {
+    uint32_t address = 0;
+    std::string error;
+    if (!ParseAddress(trace_from_text_, address, error))
+      MsgExitDetail(emu_, "trace start not found: ", error.c_str());
+    std::lock_guard<std::mutex> lock(m_);
+    trace_from_ = address;
+    trace_from_text_.clear();
+    dirty_.store(true, std::memory_order_release);
+  }
+  if (opt.dn > 0)
+    SetHistory(std::min<size_t>(static_cast<size_t>(opt.dn), kMaxHistory), history_always_);
 }
 
 void Debugger::StopAtStart(bool on) {
@@ -429,11 +445,12 @@ void Debugger::SetHistory(size_t length, bool always) {
   dirty_.store(true, std::memory_order_release);
 }
 
-void Debugger::StartTrace(std::FILE* out, std::optional<uint32_t> from, uint64_t limit) {
+void Debugger::StartTrace(std::FILE* out, const std::string& from, uint64_t limit) {
   std::lock_guard<std::mutex> lock(m_);
   trace_ = out;
-  trace_from_ = from;
-  trace_on_ = out && !from;
+  trace_from_.reset();
+  trace_from_text_ = from;
+  trace_on_ = out && from.empty();
   trace_limit_ = limit;
   trace_lines_ = 0;
   dirty_.store(true, std::memory_order_release);

@@ -156,8 +156,10 @@ class Debugger {
   bool EnableBreakpoint(int id, bool enabled);
   std::vector<Breakpoint> Breakpoints() const;
 
-  // Sets the breakpoints and stops that the emulator options ask for (-bc, -bd, -bo, -ic, -w,
-  // -dn). Called by the run phase once the options are read.
+  // Sets the breakpoints and stops that the emulator options ask for (-bc, -bd, -bo, -ic, -dn,
+  // and -w when a stop handler is set: without one nothing could continue) and resolves the
+  // trace start. Called by the run phase once the options and symbols are read; an unknown
+  // trace start ends the run with a message.
   void ApplyOptions(const Options& opt);
   // Stops before the first instruction the loop runs.
   void StopAtStart(bool on);
@@ -177,8 +179,9 @@ class Debugger {
   // engine steps for the whole run so that every fatal fault shows the history.
   void SetHistory(size_t length, bool always);
   // Instruction trace: one line per executed instruction to `out` (not owned; it must outlive
-  // the run), from the first arrival at `from` (nullopt: the start), at most `limit` lines.
-  void StartTrace(std::FILE* out, std::optional<uint32_t> from, uint64_t limit);
+  // the run), from the first arrival at `from` (a location as ParseAddress reads it, resolved
+  // by ApplyOptions once the symbols are known; "" = from the start), at most `limit` lines.
+  void StartTrace(std::FILE* out, const std::string& from, uint64_t limit);
   uint64_t trace_lines() const { return trace_lines_; }
 
   // ----- Results and state (emulation thread, or any thread while it waits in a stop) -----
@@ -268,6 +271,7 @@ class Debugger {
 
   std::FILE* trace_ = nullptr;
   std::optional<uint32_t> trace_from_;
+  std::string trace_from_text_;
   uint64_t trace_limit_ = kDefaultTraceLimit;
   uint64_t trace_lines_ = 0;
   bool trace_on_ = false;

@@ -38,12 +38,26 @@ bool NameAddress(const Machine& emu, uint32_t address, std::string& name, uint32
   const auto& list = emu.image.symbols_by_address;
   auto it = std::upper_bound(list.begin(), list.end(), address,
                              [](uint32_t a, const auto& entry) { return a < entry.first; });
-  if (it == list.begin()) return false;
+  // The nearest symbol in the address's own region, so that absolute constants (symbols whose
+  // values only look like addresses) do not name memory elsewhere.
+  const int region = FindRegion(emu.mem, address);
+  for (int tries = 0; it != list.begin() && tries < 256; ++tries) {
+    if (FindRegion(emu.mem, std::prev(it)->first) == region) break;
+    it = std::prev(it);
+  }
+  if (it == list.begin() || FindRegion(emu.mem, std::prev(it)->first) != region) return false;
   --it;
-  // Of several symbols at one address the first by name; with the module of a text address.
+  // Of several symbols at one address the first by name that does not start with "_" (the
+  // linker's _etext and the like), else the first; with the module of a text address.
   const uint32_t at = it->first;
   while (it != list.begin() && std::prev(it)->first == at) --it;
   name = it->second;
+  for (auto k = it; k != list.end() && k->first == at; ++k) {
+    if (k->second[0] != '_') {
+      name = k->second;
+      break;
+    }
+  }
   offset = address - at;
   const ImageState& im = emu.image;
   int last = im.module_count < kModuleCapacity ? im.module_count : kModuleCapacity;
