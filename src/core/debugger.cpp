@@ -548,7 +548,42 @@ bool Debugger::Before() {
   CpuState& cpu = emu_.cpu;
   if (dirty_.load(std::memory_order_acquire)) Refresh();
   if (trace_pending_) TraceAfter();
+  const uint32_t ip = cpu.ip;
+  // One test for everything that may stop here; the checks themselves are out of line.
+  if (access_pending_ | (ip - code_lo_ <= code_hi_ - code_lo_ && code_lo_ <= code_hi_) |
+      !opcodes_.empty() | (stop_at_total_ > 0) | !started_ | (mode_ != ResumeKind::kContinue) |
+      pause_request_.load(std::memory_order_relaxed)) {
+    if (CheckStops(ip)) return true;
+  }
 
+  // The instruction will run: history, watched accesses, trace.
+  const uint32_t at = cpu.ip;
+  uint32_t words[2];
+  const MemRegion& text = emu_.mem.regions[kRegionText];
+  if (text.host && uint64_t{at - text.base} + 8 <= text.size) {
+    std::memcpy(words, text.host + (at - text.base), 8);
+  } else {
+    words[0] = GuestRead32(emu_.mem, at);
+    words[1] = GuestRead32(emu_.mem, at + 4);
+  }
+  if (history_len_ > 0) {
+    if (history_.size() != history_len_) history_.resize(history_len_);
+    HistoryEntry& e = history_[history_next_];
+    e.count = static_cast<uint32_t>(cpu.icount);  // widened when it is shown
+    e.ip = at;
+    e.words[0] = words[0];
+    e.words[1] = words[1];
+    if (++history_next_ == history_len_) history_next_ = 0;
+    ++history_total_;
+  }
+  if (!data_.empty()) NoteAccess(at, words[0]);
+  if (trace_ && (trace_on_ || trace_from_)) TraceBefore(at, words[0]);
+  if (!work_ && mode_ == ResumeKind::kContinue) emu_.run.step_release = true;
+  return false;
+}
+
+bool Debugger::CheckStops(uint32_t ip) {
+  CpuState& cpu = emu_.cpu;
   DebugStop stop;
   bool stopping = false;
   auto want = [&](StopReason reason, int id) {
@@ -557,7 +592,6 @@ bool Debugger::Before() {
     stop.reason = reason;
     stop.id = id;
   };
-
   if (access_pending_) {
     access_pending_ = false;
     if (CheckAccess()) {
@@ -565,7 +599,6 @@ bool Debugger::Before() {
       stop.access = access_;
     }
   }
-  const uint32_t ip = cpu.ip;
   if (!code_.empty() && ip >= code_lo_ && ip <= code_hi_) {
     int remove = 0;
     for (const Watched& w : code_) {
@@ -592,7 +625,9 @@ bool Debugger::Before() {
     started_ = true;
     if (stop_at_start_) want(StopReason::kStart, 0);
   }
-  if (pause_request_.exchange(false, std::memory_order_acq_rel)) want(StopReason::kPause, 0);
+  if (pause_request_.load(std::memory_order_relaxed) &&
+      pause_request_.exchange(false, std::memory_order_acq_rel))
+    want(StopReason::kPause, 0);
   switch (mode_) {
     case ResumeKind::kStep:
       if (--steps_left_ == 0) want(StopReason::kStep, 0);
@@ -619,28 +654,10 @@ bool Debugger::Before() {
     default:
       break;
   }
-  if (stopping) {
-    stop.ip = ip;
-    if (Stop(stop)) return true;
-    if (dirty_.load(std::memory_order_acquire)) Refresh();
-  }
-
-  // The instruction will run: history, watched accesses, trace.
-  const uint32_t at = cpu.ip;
-  const uint32_t words[2] = {GuestRead32(emu_.mem, at), GuestRead32(emu_.mem, at + 4)};
-  if (history_len_ > 0) {
-    if (history_.size() < history_len_) history_.resize(history_len_);
-    HistoryEntry& e = history_[history_next_];
-    e.count = CurrentInstructionTotal(emu_);
-    e.ip = at;
-    e.words[0] = words[0];
-    e.words[1] = words[1];
-    history_next_ = (history_next_ + 1) % history_len_;
-    ++history_total_;
-  }
-  if (!data_.empty()) NoteAccess(at, words[0]);
-  if (trace_ && (trace_on_ || trace_from_)) TraceBefore(at, words[0]);
-  if (!work_ && mode_ == ResumeKind::kContinue) emu_.run.step_release = true;
+  if (!stopping) return false;
+  stop.ip = ip;
+  if (Stop(stop)) return true;
+  if (dirty_.load(std::memory_order_acquire)) Refresh();
   return false;
 }
 
@@ -886,7 +903,14 @@ std::vector<HistoryEntry> Debugger::History() const {
   if (history_.empty()) return out;
   const size_t n = std::min<uint64_t>(history_total_, history_.size());
   const size_t first = (history_next_ + history_.size() - n) % history_.size();
-  for (size_t k = 0; k < n; ++k) out.push_back(history_[(first + k) % history_.size()]);
+  // Entries hold the 32-bit instruction count; the total now gives them their high bits.
+  const uint64_t total = CurrentInstructionTotal(emu_);
+  const uint32_t now = static_cast<uint32_t>(emu_.cpu.icount);
+  for (size_t k = 0; k < n; ++k) {
+    HistoryEntry e = history_[(first + k) % history_.size()];
+    e.count = total - static_cast<uint32_t>(now - static_cast<uint32_t>(e.count));
+    out.push_back(e);
+  }
   return out;
 }
 

@@ -216,6 +216,7 @@ class Debugger {
   static bool BeforeHook(void* ctx);
   static bool WantedHook(void* ctx);
   bool Before();
+  bool CheckStops(uint32_t ip);
   bool Wanted();
   void Refresh();
   bool Stop(DebugStop stop);
@@ -246,7 +247,7 @@ class Debugger {
 
   // Emulation thread.
   std::vector<Watched> code_, data_, opcodes_;
-  uint32_t code_lo_ = 1, code_hi_ = 0;  // bounds of all code ranges
+  uint32_t code_lo_ = 1, code_hi_ = 0;  // bounds of all code ranges (lo > hi: none)
   bool stop_at_start_ = false;
   uint64_t stop_at_total_ = 0;
   ResumeKind mode_ = ResumeKind::kContinue;
