@@ -47,13 +47,13 @@ bool NameAddress(const Machine& emu, uint32_t address, std::string& name, uint32
   }
   if (it == list.begin() || FindRegion(emu.mem, std::prev(it)->first) != region) return false;
   --it;
-  // Of several symbols at one address the first by name that does not start with "_" (the
-  // linker's _etext and the like), else the first; with the module of a text address.
+  // Of several symbols at one address the first by name that does not start with "_" or "."
+  // (the linker's _etext, section names), else the first; with the module of a text address.
   const uint32_t at = it->first;
   while (it != list.begin() && std::prev(it)->first == at) --it;
   name = it->second;
   for (auto k = it; k != list.end() && k->first == at; ++k) {
-    if (k->second[0] != '_') {
+    if (k->second[0] != '_' && k->second[0] != '.') {
       name = k->second;
       break;
     }

@@ -4,6 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "support/firmware_project.h"
 
 // The console itself, compiled into this test program (runner_test.cpp includes the runner).
@@ -188,6 +190,30 @@ TEST(DebugConsole, HistoryFollowsAFatalFault) {
                                "         1 0x00010004 x.s:_start+0x4  call     1000c <f>\n"
                                "         2 0x0001000c x.s:f+0x0  addo     g0,1,g0\n"
                                "         3 0x00010010 x.s:f+0x4  .word"));
+}
+
+TEST(DebugConsole, TheReadmeSessionOnTheDemo) {
+  namespace fs = std::filesystem;
+  const fs::path demo(KORVANE_DEMO_DIR);
+  if (!fs::exists(demo / "demo.out")) GTEST_SKIP() << "the demo was not built: " << demo;
+  FirmwareProject fw("demo");  // a copy, so the demo's own folder stays untouched
+  for (const char* f : {"demo.out", "demo.xcl", "demo.tvx"})
+    fs::copy_file(demo / f, fs::path(fw.dir()) / f, fs::copy_options::overwrite_existing);
+  fw.WriteFile("demo.mem", "");
+  fw.WriteFile("s.txt",
+               "break draw_number if g2 != 0\nwatch enter_count\ncontinue\nbacktrace\n"
+               "print enter_count\ncontinue\nfinish\nquit\n");
+  ToolRun r = fw.Run({"--debug-script", fw.Path("s.txt"), "--keys", "1 ENTER", "--virtual-time",
+                      fw.Path("demo.tvx")});
+  EXPECT_EQ(r.status, 4) << r.All();
+  for (const char* line :
+       {"Watchpoint 2: write by 0x0001008c demo.s:handle_keys+0x18, address 0x00200000, size 4, "
+        "old 0x00000000, new 0x00000001; now at 0x00010094 demo.s:handle_keys+0x20\n",
+        "(kdb) backtrace\n#0   0x00010094 demo.s:handle_keys+0x20\n"
+        "#1   0x00010068 demo.s:main_loop+0xc\n",
+        "enter_count = 0x00000001 (1) at 0x00200000\n",
+        "Returned to 0x00010284 demo.s:draw_counter+0x18\n"})
+    EXPECT_THAT(r.out, HasSubstr(line));
 }
 
 }  // namespace
