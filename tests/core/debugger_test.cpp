@@ -12,7 +12,7 @@ using test::RunSnippet;
 using test::SnippetOptions;
 using ::testing::HasSubstr;
 
-// _start calls outer twice; outer calls inner, which stores g0 into `counter`.
+// _start calls outer twice; outer calls inner, which stores g0 into `counter` and reads it back.
 constexpr const char* kNested = R"(
 	mov 0, g0
 	call outer
@@ -26,6 +26,7 @@ outer:
 	.globl inner
 inner:
 	st g0, counter
+	ld counter, g5
 	ret
 	.data
 	.globl counter
@@ -114,18 +115,32 @@ TEST(Debugger, WithoutAHandlerAStopEndsTheRun) {
     const char* condition;
     uint64_t hit_count;
     StopReason reason;
-    const char* stop_at;
+    const char* stop_at;    // "" when nothing stops the run
+    const char* access_at;  // the watched access: instruction, old and new first byte
     uint32_t old_value, new_value;
   };
   const Row rows[] = {
-      {BreakKind::kCode, "inner", "", 0, StopReason::kBreakpoint, "inner+0x0", 0, 0},
-      {BreakKind::kCode, "inner", "", 2, StopReason::kBreakpoint, "inner+0x0", 0, 0},
-      {BreakKind::kCode, "outer:inner", "g0 == 2", 0, StopReason::kBreakpoint, "outer+0x4", 0, 0},
-      {BreakKind::kCode, "inner", "[counter] >= 1", 0, StopReason::kBreakpoint, "inner+0x0", 0, 0},
-      {BreakKind::kWrite, "counter", "", 0, StopReason::kWatchpoint, "inner+0x8", 0, 1},
-      {BreakKind::kWrite, "counter", "", 2, StopReason::kWatchpoint, "inner+0x8", 1, 2},
-      {BreakKind::kRead, "counter", "", 0, StopReason::kWatchpoint, "?", 0, 0},    // never read
-      {BreakKind::kOpcode, "a:a", "", 0, StopReason::kOpcode, "inner+0x8", 0, 0},  // ret
+      {BreakKind::kCode, "inner", "", 0, StopReason::kBreakpoint, "inner+0x0", "", 0, 0},
+      {BreakKind::kCode, "inner", "", 2, StopReason::kBreakpoint, "inner+0x0", "", 0, 0},
+      {BreakKind::kCode, "outer:inner", "g0 == 2", 0, StopReason::kBreakpoint, "outer+0x4", "", 0,
+       0},
+      {BreakKind::kCode, "inner", "[counter] >= 1", 0, StopReason::kBreakpoint, "inner+0x0", "", 0,
+       0},
+      {BreakKind::kCode, "inner", "g0 > 5", 0, StopReason::kBreakpoint, "", "", 0, 0},
+      {BreakKind::kWrite, "counter", "", 0, StopReason::kWatchpoint, "inner+0x8", "inner+0x0", 0,
+       1},
+      {BreakKind::kWrite, "counter", "", 2, StopReason::kWatchpoint, "inner+0x8", "inner+0x0", 1,
+       2},
+      {BreakKind::kWrite, "counter+1/3", "", 0, StopReason::kWatchpoint, "inner+0x8", "inner+0x0",
+       0, 1},
+      {BreakKind::kRead, "counter", "", 0, StopReason::kWatchpoint, "inner+0x10", "inner+0x8", 1,
+       1},
+      {BreakKind::kAccess, "counter", "", 2, StopReason::kWatchpoint, "inner+0x10", "inner+0x8", 1,
+       1},
+      {BreakKind::kWrite, "counter", "[counter] == 2", 0, StopReason::kWatchpoint, "inner+0x8",
+       "inner+0x0", 1, 2},
+      {BreakKind::kRead, "outer", "", 0, StopReason::kWatchpoint, "", "", 0, 0},        // code only
+      {BreakKind::kOpcode, "a:a", "", 0, StopReason::kOpcode, "inner+0x10", "", 0, 0},  // ret
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.where) + " " + row.condition);
@@ -140,7 +155,7 @@ TEST(Debugger, WithoutAHandlerAStopEndsTheRun) {
     };
     auto emu = RunSnippet(kNested, 1000, o);
     auto stop = emu->debugger->last_stop();
-    if (std::string(row.stop_at) == "?") {
+    if (std::string(row.stop_at).empty()) {
       EXPECT_FALSE(stop);
       continue;
     }
@@ -148,7 +163,7 @@ TEST(Debugger, WithoutAHandlerAStopEndsTheRun) {
     EXPECT_EQ(stop->reason, row.reason);
     EXPECT_EQ(Where(*emu->debugger, stop->ip), row.stop_at);
     if (row.reason == StopReason::kWatchpoint) {
-      EXPECT_EQ(Where(*emu->debugger, stop->access.ip), "inner+0x0");
+      EXPECT_EQ(Where(*emu->debugger, stop->access.ip), row.access_at);
       EXPECT_EQ(stop->access.address, emu->Sym("counter"));
       EXPECT_EQ(stop->access.size, 4u);
       EXPECT_EQ(stop->access.old_bytes[0], row.old_value);
