@@ -330,7 +330,6 @@ int Debugger::AddBreakpoint(BreakKind kind, std::string_view where, std::string_
   b.id = next_id_++;
   breakpoints_.push_back(b);
   dirty_.store(true, std::memory_order_release);
-  emu_.run.control.Raise();
   return b.id;
 }
 
@@ -356,7 +355,6 @@ bool Debugger::EnableBreakpoint(int id, bool enabled) {
     if (b.id != id) continue;
     b.enabled = enabled;
     dirty_.store(true, std::memory_order_release);
-    emu_.run.control.Raise();
     return true;
   }
   return false;
@@ -431,6 +429,8 @@ void Debugger::RequestPause() {
 void Debugger::Resume(const ResumeCommand& command) {
   std::lock_guard<std::mutex> lock(m_);
   if (!in_stop_.load(std::memory_order_acquire)) return;  // nothing waits for it
+  // A pause asked for during the stop (Ctrl+C at the console's prompt) is this stop's.
+  pause_request_.store(false, std::memory_order_release);
   command_ = command;
   emu_.run.control.SetPause(false);
 }

@@ -4,9 +4,11 @@
 // How it reaches the run loop. While a Debugger exists it owns run.step_hook. The run loop
 // calls the hook before every instruction only while the engine has work (an enabled
 // breakpoint or watchpoint, a step in progress, a pause request, a trace, a kept history);
-// otherwise the plain loop runs at full speed and the engine is asked again whenever the
-// host raises the loop's attention flag (every edit and every RequestPause does). So an idle
-// engine costs nothing, and a window can keep one attached for the whole run.
+// otherwise the plain loop runs at full speed and the engine is asked again at the loop's
+// check points (every 32768 instructions) and whenever the attention flag is raised (as
+// RequestPause does). So an idle engine costs nothing and a window can keep one attached for
+// the whole run; a breakpoint set while the plain loop runs takes effect within 32768
+// instructions (edits do not raise the flag, which would also cut short a serial wait).
 //
 // Threads. Everything marked "any thread" takes the engine's mutex; everything else belongs to
 // the emulation thread, or to another thread while the emulation thread waits in a stop (the
@@ -21,7 +23,8 @@
 //     emulation thread then waits (condition variable of the run's HostControl, so it shows
 //     as paused) until the GUI thread calls Resume(); meanwhile the GUI thread may read the
 //     processor and guest memory and edit breakpoints. A host stop request (window closing,
-//     a time-out: HostControl::RequestStop) always ends that wait and the run.
+//     a time-out: HostControl::RequestStop) always ends that wait and the run; a plain host
+//     resume (EmulationThread::Resume) ends it as Resume({kContinue}) would.
 // With no stop handler a stop ends the run at once, without the memory file (korvane-run
 // without --debug: exit status 4); stopped_run() then says so and last_stop() says why.
 #pragma once

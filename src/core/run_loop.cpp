@@ -132,9 +132,11 @@ bool LoopEvent(Processor& emu, uint32_t count, uint32_t& check_point) {
         return true;
       }
     }
-    // A debugger that wants every instruction from now on: the stepping loop takes over.
-    if (!run.stepping && StepHookWanted(emu)) return StepLoop(emu, count, check_point, true);
   }
+  // A debugger that wants every instruction from now on (asked at check points and whenever
+  // the attention flag was up): the stepping loop takes over.
+  if (!run.stepping && run.step_hook.before && StepHookWanted(emu))
+    return StepLoop(emu, count, check_point, true);
 
   return false;
 }

@@ -1,5 +1,5 @@
 // The debug engine driven from another thread, as the window drives it: pause, step, continue,
-// and a host stop that ends a stop's wait.
+// a breakpoint set while running, and a host stop that ends a stop's wait.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -63,8 +63,11 @@ TEST(DebuggerThread, PauseStepContinueAndAHostStopEndingTheWait) {
     EXPECT_EQ(emu.cpu.g[0], g0 + 1) << "two instructions: one addo and one b";
     d.Resume({ResumeKind::kContinue});
   }
-  d.RequestPause();
+  // A breakpoint set while the plain loop runs takes effect at its next check point.
+  std::string error;
+  ASSERT_EQ(d.AddBreakpoint(BreakKind::kCode, "loop", "", 0, false, error), 1) << error;
   ASSERT_TRUE(queue.Pop(stop));
+  EXPECT_EQ(stop.reason, StopReason::kBreakpoint);
   thread.Stop();  // the window closes while the debugger waits
   EXPECT_TRUE(thread.WaitFor(10s));
   EXPECT_TRUE(emu.run.stopped_by_host);

@@ -2,6 +2,11 @@
 // and the end-of-run dumps.
 #include "runner.h"
 
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include "debug_console.h"
 #include "driver/emulation_thread.h"
@@ -173,6 +179,48 @@ std::string Absolute(const std::string& path) {
   return ec ? path : p.string();
 }
 
+// Turns SIGINT into debugger pauses while it exists (see RunEmulation); the calling thread's
+// signal mask is restored at the end.
+class InterruptWatcher {
+ public:
+  explicit InterruptWatcher(Debugger& debugger) {
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &set_, &old_);
+    signal_fd_ = ::signalfd(-1, &set_, SFD_CLOEXEC);
+    done_fd_ = ::eventfd(0, EFD_CLOEXEC);
+    if (signal_fd_ < 0 || done_fd_ < 0) return;  // Ctrl+C stays blocked: nothing breaks
+    thread_ = std::thread([this, &debugger] {
+      pollfd fds[2] = {{signal_fd_, POLLIN, 0}, {done_fd_, POLLIN, 0}};
+      for (;;) {
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
+        if (fds[1].revents) return;
+        if (fds[0].revents) {
+          signalfd_siginfo info;
+          if (::read(signal_fd_, &info, sizeof info) == sizeof info) debugger.RequestPause();
+        }
+      }
+    });
+  }
+  ~InterruptWatcher() {
+    if (thread_.joinable()) {
+      uint64_t one = 1;
+      (void)!::write(done_fd_, &one, sizeof one);
+      thread_.join();
+    }
+    if (signal_fd_ >= 0) ::close(signal_fd_);
+    if (done_fd_ >= 0) ::close(done_fd_);
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  InterruptWatcher(const InterruptWatcher&) = delete;
+  InterruptWatcher& operator=(const InterruptWatcher&) = delete;
+
+ private:
+  sigset_t set_, old_;
+  int signal_fd_ = -1, done_fd_ = -1;
+  std::thread thread_;
+};
+
 }  // namespace
 
 const std::vector<RunnerOption>& RunnerOptions() {
@@ -206,7 +254,7 @@ const std::vector<RunnerOption>& RunnerOptions() {
        ApplyReplay},
       {"--debug", nullptr,
        "debug the firmware on the terminal: the run stops before its first instruction and "
-       "reads gdb-style commands (help lists them) at every stop",
+       "reads gdb-style commands (help lists them) at every stop; Ctrl+C pauses the firmware",
        ApplyDebug},
       {"--debug-script", "FILE",
        "the same debugger, reading its commands from FILE and echoing them; the end of FILE "
@@ -468,6 +516,11 @@ int RunEmulation(RunnerConfig& config, std::FILE* out, std::FILE* err) {
   }
 
   {
+    // With the console, Ctrl+C pauses the firmware into the debugger instead of ending
+    // korvane-run: SIGINT is blocked in every thread started from here on and read from a
+    // signal descriptor by a watcher thread.
+    std::unique_ptr<InterruptWatcher> interrupts;
+    if (console) interrupts = std::make_unique<InterruptWatcher>(*emu->debugger);
     EmulationThread thread(*emu);
     thread.Start();
     if (config.timeout_ms >= 0 && !thread.WaitFor(std::chrono::milliseconds(config.timeout_ms)))
