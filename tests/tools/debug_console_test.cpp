@@ -104,6 +104,7 @@ TEST(DebugConsole, EveryBadInputGetsOneLineAndTheRunGoesOn) {
       {"break inner hit", "error: a hit count must follow 'hit'"},
       {"watch fffffff0", "error: address 0xfffffff0 is outside guest memory"},
       {"watch counter/0", "error: a length from 1 to 1048576 must follow '/'"},
+      {"rwatch", "error: a location to watch is needed"},
       {"x/2w 0xfffffff0", "error: address 0xfffffff0 is outside guest memory"},
       {"x/99999999w counter", "error: a count from 1 to 4096 is needed, not '99999999'"},
       {"x/3q counter", "error: x/N takes the unit x, w (words) or b (bytes), not 'q'"},

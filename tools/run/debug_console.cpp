@@ -258,6 +258,10 @@ bool DebugConsole::CmdBreak(const std::string& args, BreakKind kind, bool tempor
   }
   std::string error;
   const bool code = kind == BreakKind::kCode;
+  if (!code && Trim(where).empty()) {
+    Error("a location to watch is needed");
+    return false;
+  }
   const int id = dbg_.AddBreakpoint(kind, Trim(where).empty() ? Hex8(emu_.cpu.ip) : where,
                                     condition, hit_count, temporary, error);
   if (id == 0) {
