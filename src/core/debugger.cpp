@@ -550,8 +550,8 @@ bool Debugger::Before() {
   if (trace_pending_) TraceAfter();
   const uint32_t ip = cpu.ip;
   // One test for everything that may stop here; the checks themselves are out of line.
-  if (access_pending_ | (ip - code_lo_ <= code_hi_ - code_lo_ && code_lo_ <= code_hi_) |
-      !opcodes_.empty() | (stop_at_total_ > 0) | !started_ | (mode_ != ResumeKind::kContinue) |
+  if (access_pending_ || (ip - code_lo_ <= code_hi_ - code_lo_ && code_lo_ <= code_hi_) ||
+      !opcodes_.empty() || stop_at_total_ > 0 || !started_ || mode_ != ResumeKind::kContinue ||
       pause_request_.load(std::memory_order_relaxed)) {
     if (CheckStops(ip)) return true;
   }
