@@ -901,13 +901,25 @@ std::vector<BacktraceFrame> Debugger::Backtrace() const {
 std::vector<HistoryEntry> Debugger::History() const {
   std::vector<HistoryEntry> out;
   if (history_.empty()) return out;
-  const size_t n = std::min<uint64_t>(history_total_, history_.size());
-  const size_t first = (history_next_ + history_.size() - n) % history_.size();
+  const size_t size = history_.size();
+  const size_t kept = std::min<uint64_t>(history_total_, size);
+  const uint32_t now = static_cast<uint32_t>(emu_.cpu.icount);
+  // Only the entries that lead up to now without a gap: the plain loop, which ran between two
+  // stepping periods, records nothing. The newest entry is the instruction just executed, or
+  // the one that was executing (a fatal fault ends it before the count moves on).
+  size_t n = 0;
+  uint32_t expect = now;
+  for (; n < kept; ++n) {
+    const uint32_t c = static_cast<uint32_t>(history_[(history_next_ + size - 1 - n) % size].count);
+    if (n == 0 && c == now) expect = now + 1;
+    if (c != expect - 1) break;
+    expect = c;
+  }
+  const size_t first = (history_next_ + size - n) % size;
   // Entries hold the 32-bit instruction count; the total now gives them their high bits.
   const uint64_t total = CurrentInstructionTotal(emu_);
-  const uint32_t now = static_cast<uint32_t>(emu_.cpu.icount);
   for (size_t k = 0; k < n; ++k) {
-    HistoryEntry e = history_[(first + k) % history_.size()];
+    HistoryEntry e = history_[(first + k) % size];
     e.count = total - static_cast<uint32_t>(now - static_cast<uint32_t>(e.count));
     out.push_back(e);
   }

@@ -56,6 +56,11 @@ TEST(DebuggerThread, PauseStepContinueAndAHostStopEndingTheWait) {
     EXPECT_EQ(stop.reason, StopReason::kPause);
     EXPECT_TRUE(d.paused_in_stop());
     EXPECT_EQ(emu.cpu.ip, stop.ip);  // read while the emulation thread waits
+    // The history never reaches back across the plain loop's instructions, which it misses.
+    const auto history = d.History();
+    if (!history.empty()) {
+      EXPECT_EQ(history.back().count + 1, CurrentInstructionTotal(emu));
+    }
     const uint32_t g0 = emu.cpu.g[0];
     d.Resume({ResumeKind::kStep, 2});
     ASSERT_TRUE(queue.Pop(stop));
