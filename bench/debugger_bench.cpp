@@ -124,13 +124,13 @@ int main(int argc, char** argv) {
           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       if (emu->exit.message[0] != '\0' || korvane::CurrentInstructionTotal(*emu) != count ||
           (emu->debugger && emu->debugger->stopped_run())) {
-        std::fprintf(stderr, "%s: the run ended early: %s\n", configs[k].name,
-                     emu->exit.message);
+        std::fprintf(stderr, "%s: the run ended early: %s\n", configs[k].name, emu->exit.message);
         return 1;
       }
       best[k] = std::max(best[k], static_cast<double>(count) / s / 1e6);
     }
   }
+  std::printf("%-34s %13s  %s\n", "configuration", "best speed", "time per instruction");
   for (size_t k = 0; k < configs.size(); ++k)
     std::printf("%-34s %8.1f MIPS  %+6.1f %%\n", configs[k].name, best[k],
                 (best[0] / best[k] - 1) * 100);
