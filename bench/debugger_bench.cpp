@@ -103,6 +103,11 @@ int main(int argc, char** argv) {
       {"no engine", nullptr},
       {"engine, nothing set", [](Emulator&) {}},
       {"breakpoint set (never reached)", [](Emulator& e) { Add(e, BreakKind::kCode, "never"); }},
+      {"breakpoint set, no history",
+       [](Emulator& e) {
+         e.debugger->SetHistory(0, false);
+         Add(e, BreakKind::kCode, "never");
+       }},
       {"write watchpoint set (never hit)",
        [](Emulator& e) { Add(e, BreakKind::kWrite, "untouched"); }},
       {"history kept, nothing set", [](Emulator& e) { e.debugger->SetHistory(64, true); }},
