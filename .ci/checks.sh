@@ -56,7 +56,7 @@ asan_suite() {
 # stop and pause, the LCD copy against a running loop, the emulation thread object, korvane-run
 # (its own emulation thread, also stopped while the firmware waits on a serial port)
 # and the window.
-TSAN_TESTS='^(RunLoop\.HostStop|LcdCopy\.|Runner\.|EmulationThread\.|Responsive\.|MainWindowTest\.)'
+TSAN_TESTS='^(RunLoop\.HostStop|LcdCopy\.|Runner\.|EmulationThread\.|DebuggerThread\.|Responsive\.|MainWindowTest\.)'
 
 tsan_tests() {
   cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS="-fsanitize=thread" \

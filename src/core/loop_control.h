@@ -20,8 +20,13 @@ uint32_t NextCheckPoint(const Processor& emu, uint32_t count);
 // Moves check_point on; returns true when the loop must end.
 bool LoopEvent(Processor& emu, uint32_t count, uint32_t& check_point);
 
+// True when the step hook is set and wants every instruction now.
+bool StepHookWanted(const Processor& emu);
+
 // The loop used while a step hook is set: the hook runs before every instruction; otherwise it
-// behaves as the plain loop (same counts, check points and statistics).
-void StepLoop(Processor& emu, uint32_t& count, uint32_t& check_point);
+// behaves as the plain loop (same counts, check points and statistics). `nested`: entered from
+// the plain loop's LoopEvent, to which it returns false when the hook lets go after an
+// instruction. Returns true when the run must end.
+bool StepLoop(Processor& emu, uint32_t& count, uint32_t& check_point, bool nested);
 
 }  // namespace korvane

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "core/cpu_state.h"
 #include "core/exit.h"
@@ -33,6 +34,11 @@ struct ProcessorHooks {
   // value the firmware gets: input recording and replay. Context of its own.
   uint32_t (*clock_reading)(void* ctx, uint64_t at, uint32_t ms) = nullptr;
   void* clock_ctx = nullptr;
+  // Symbols for debugging tools: the address of a symbol (false when there is none), and the
+  // name of a guest address ("module:symbol" of the nearest symbol at or below it, or just
+  // "symbol" outside every module) with the offset from that symbol (false when none).
+  bool (*find_symbol)(void* ctx, const std::string& name, uint32_t* address) = nullptr;
+  bool (*name_address)(void* ctx, uint32_t address, std::string* name, uint32_t* offset) = nullptr;
 };
 
 struct Processor {

@@ -134,6 +134,10 @@ bool LoopEvent(Processor& emu, uint32_t count, uint32_t& check_point) {
       }
     }
   }
+  // A debugger that wants every instruction from now on (asked at check points and whenever
+  // the attention flag was up): the stepping loop takes over.
+  if (!run.stepping && run.step_hook.before && StepHookWanted(emu))
+    return StepLoop(emu, count, check_point, true);
 
   return false;
 }
@@ -161,8 +165,8 @@ void RunLoop(Processor& emu) {
   uint32_t count = static_cast<uint32_t>(cpu.icount);
   uint32_t check_point = NextCheckPoint(emu, count);
 
-  if (run.step_hook.before) {
-    StepLoop(emu, count, check_point);
+  if (StepHookWanted(emu)) {
+    StepLoop(emu, count, check_point, false);
   } else {
     FastLoop(emu, count, check_point);
   }

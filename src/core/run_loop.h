@@ -25,6 +25,10 @@ struct DecodeInfo {
 struct StepHook {
   void* ctx = nullptr;
   bool (*before)(void* ctx) = nullptr;
+  // Optional: whether the hook needs every instruction now. While it says no, the plain loop
+  // runs and asks again whenever the attention flag is raised; a stepping loop entered that
+  // way hands back to the plain loop when the hook sets RunState::step_release.
+  bool (*wanted)(void* ctx) = nullptr;
 };
 
 struct RunState {
@@ -48,6 +52,8 @@ struct RunState {
   HostControl control;                     // stop (no memory-file save) and pause requests
   bool stopped_by_host = false;            // the loop ended by a limit or stop request
   StepHook step_hook;                      // set by a debugger or tracer
+  bool stepping = false;                   // the stepping loop runs
+  bool step_release = false;               // the hook asks to go back to the plain loop
 
   // Instructions executed by this run in 64 bits (the guest-visible count wraps at 2^31).
   // Brought up to date at the loop's check points; CurrentInstructionTotal is exact anytime.

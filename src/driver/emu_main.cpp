@@ -50,10 +50,23 @@ void RunPhase(Emulator& emu) {
   // In mode 5 the window renders the LCD from a copy that the emulation thread refreshes when
   // the loop starts, at its check points and when it ends.
   DisplaySnapshotLcd(emu);
+  const Options& opt = emu.opt;
+  if (!emu.debugger &&
+      ((opt.bc_start | opt.bc_end | opt.bd_start | opt.bd_end | opt.bo_start | opt.bo_end) != 0 ||
+       opt.ic > 0))
+    emu.debugger = std::make_unique<Debugger>(emu);
+  if (emu.debugger) emu.debugger->ApplyOptions(opt);
   {
     FinalLcdCopy final_lcd_copy{emu};
-    RunLoop(emu);
+    try {
+      RunLoop(emu);
+    } catch (const EmuExitSignal&) {
+      // A fatal end: the last instructions show how the firmware got there.
+      if (emu.debugger) emu.debugger->OnFatalEnd();
+      throw;
+    }
   }
+  if (emu.debugger) emu.debugger->FinishTrace();
   if (emu.exit.code == 1 && !run.stopped_by_host) SaveMemoryFile(emu);
   emu.log.Flush();
 }

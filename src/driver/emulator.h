@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/debugger.h"
 #include "driver/emu_main.h"
 #include "driver/options.h"
 #include "services/machine.h"
@@ -28,6 +29,9 @@ struct Emulator : Machine {
   // A state to start from instead of the entry point (checked against the machine after
   // start-up, then loaded just before the run loop).
   std::shared_ptr<const StateFile> start_state;
+  // The debug engine, made by a front-end before the run (a window, korvane-run --debug) or by
+  // the run phase when the options ask for breakpoints or stops.
+  std::unique_ptr<Debugger> debugger;
 };
 
 }  // namespace korvane

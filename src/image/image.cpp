@@ -1,6 +1,7 @@
 // The identifier table lookups by name and by address, and the project's derived file names.
 #include "image/image.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "services/machine.h"
@@ -31,6 +32,44 @@ void DescribeAddress(Machine& emu, uint32_t address) {
       return;
     }
   }
+}
+
+bool NameAddress(const Machine& emu, uint32_t address, std::string& name, uint32_t& offset) {
+  const auto& list = emu.image.symbols_by_address;
+  auto it = std::upper_bound(list.begin(), list.end(), address,
+                             [](uint32_t a, const auto& entry) { return a < entry.first; });
+  // The nearest symbol in the address's own region, so that absolute constants (symbols whose
+  // values only look like addresses) do not name memory elsewhere.
+  const int region = FindRegion(emu.mem, address);
+  for (int tries = 0; it != list.begin() && tries < 256; ++tries) {
+    if (FindRegion(emu.mem, std::prev(it)->first) == region) break;
+    it = std::prev(it);
+  }
+  if (it == list.begin() || FindRegion(emu.mem, std::prev(it)->first) != region) return false;
+  --it;
+  // Of several symbols at one address the first by name that does not start with "_" or "."
+  // (the linker's _etext, section names), else the first; with the module of a text address.
+  const uint32_t at = it->first;
+  while (it != list.begin() && std::prev(it)->first == at) --it;
+  name = it->second;
+  for (auto k = it; k != list.end() && k->first == at; ++k) {
+    if (k->second[0] != '_' && k->second[0] != '.') {
+      name = k->second;
+      break;
+    }
+  }
+  offset = address - at;
+  const ImageState& im = emu.image;
+  int last = im.module_count < kModuleCapacity ? im.module_count : kModuleCapacity;
+  for (int m = 1; m <= last; ++m) {
+    const Module& mod = im.modules[m];
+    if (mod.text_length > 0 && mod.text_start <= address &&
+        address - mod.text_start < mod.text_length) {
+      name = std::string(mod.name) + ":" + name;
+      break;
+    }
+  }
+  return true;
 }
 
 std::string ReplaceExtension(const std::string& name, const char* ext) {

@@ -100,6 +100,9 @@ struct ImageState {
   // Every named symbol of the walk (section and file symbols aside), the later of two
   // symbols of one name winning; front-ends use it to name guest data (korvane-run --dump).
   std::unordered_map<std::string, uint32_t> symbols;
+  // The same symbols sorted by address (then name), built at the end of the symbol walk, for
+  // naming addresses in debugger output.
+  std::vector<std::pair<uint32_t, std::string>> symbols_by_address;
 
   uint32_t n_min = 0, n_max = 0;
   char s_min[32] = {}, s_max[32] = {};
@@ -116,6 +119,9 @@ bool InitEmuExec(Machine& emu);
 uint32_t LookupIdent(const Machine& emu, const char* name);
 // Writes "IP=%08lX=%s+0x%lX" for the module holding `address`, nothing when none does.
 void DescribeAddress(Machine& emu, uint32_t address);
+// "module:symbol" of the nearest symbol at or below `address` ("symbol" outside every module)
+// and the offset from it; false when no symbol lies at or below it.
+bool NameAddress(const Machine& emu, uint32_t address, std::string& name, uint32_t& offset);
 
 // Replaces the extension of a project name (everything from the first "." after the last "\"
 // or "/"), or appends "." and the extension when there is none. The name is first cut at its

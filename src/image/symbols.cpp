@@ -348,6 +348,10 @@ bool InitEmuIdents(Machine& emu) {
     im.modules[im.module_count + 1].text_start = last.text_start + last.text_length;
   }
 
+  im.symbols_by_address.clear();
+  for (const auto& [name, value] : im.symbols) im.symbols_by_address.emplace_back(value, name);
+  std::sort(im.symbols_by_address.begin(), im.symbols_by_address.end());
+
   BuildInterceptList(im);
   PrintIdentTables(emu);
   InitFileServices(emu);

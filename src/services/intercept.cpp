@@ -91,6 +91,16 @@ void Machine::InstallMachineHooks() {
   hooks.describe_address = [](void* ctx, uint32_t address) {
     DescribeAddress(*static_cast<Machine*>(ctx), address);
   };
+  hooks.find_symbol = [](void* ctx, const std::string& name, uint32_t* address) {
+    const auto& symbols = static_cast<Machine*>(ctx)->image.symbols;
+    auto it = symbols.find(name);
+    if (it == symbols.end()) return false;
+    *address = it->second;
+    return true;
+  };
+  hooks.name_address = [](void* ctx, uint32_t address, std::string* name, uint32_t* offset) {
+    return NameAddress(*static_cast<Machine*>(ctx), address, *name, *offset);
+  };
 }
 
 }  // namespace korvane

@@ -2,12 +2,21 @@
 // and the end-of-run dumps.
 #include "runner.h"
 
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
+#include "debug_console.h"
 #include "driver/emulation_thread.h"
 #include "driver/emulator.h"
 #include "driver/input_record.h"
@@ -105,6 +114,45 @@ std::string JoinWords(const std::vector<std::string>& words) {
   return line;
 }
 
+bool ApplyDebug(RunnerConfig& c, const std::string&, std::string&) {
+  c.debug = true;
+  return true;
+}
+
+bool ApplyDebugScript(RunnerConfig& c, const std::string& v, std::string& error) {
+  return ApplyStateFile(c.debug_script, "--debug-script", v, error);
+}
+
+bool ApplyTrace(RunnerConfig& c, const std::string& v, std::string& error) {
+  return ApplyStateFile(c.trace, "--trace", v, error);
+}
+
+bool ApplyTraceFrom(RunnerConfig& c, const std::string& v, std::string& error) {
+  if (v.empty()) {
+    error = "--trace-from needs a symbol or a hex address";
+    return false;
+  }
+  c.trace_from = v;
+  return true;
+}
+
+bool ApplyTraceLimit(RunnerConfig& c, const std::string& v, std::string& error) {
+  if (!ParseCount(v, c.trace_limit) || c.trace_limit == 0) {
+    error = "--trace-limit needs a positive number of lines, not '" + v + "'";
+    return false;
+  }
+  return true;
+}
+
+bool ApplyHistory(RunnerConfig& c, const std::string& v, std::string& error) {
+  if (!ParseCount(v, c.history) || c.history == 0 || c.history > kMaxHistory) {
+    error = "--history needs a number of instructions from 1 to " + std::to_string(kMaxHistory) +
+            ", not '" + v + "'";
+    return false;
+  }
+  return true;
+}
+
 bool ApplyHelp(RunnerConfig& c, const std::string&, std::string&) {
   c.help = true;
   return true;
@@ -130,6 +178,48 @@ std::string Absolute(const std::string& path) {
   fs::path p = fs::absolute(path, ec);
   return ec ? path : p.string();
 }
+
+// Turns SIGINT into debugger pauses while it exists (see RunEmulation); the calling thread's
+// signal mask is restored at the end.
+class InterruptWatcher {
+ public:
+  explicit InterruptWatcher(Debugger& debugger) {
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &set_, &old_);
+    signal_fd_ = ::signalfd(-1, &set_, SFD_CLOEXEC);
+    done_fd_ = ::eventfd(0, EFD_CLOEXEC);
+    if (signal_fd_ < 0 || done_fd_ < 0) return;  // Ctrl+C stays blocked: nothing breaks
+    thread_ = std::thread([this, &debugger] {
+      pollfd fds[2] = {{signal_fd_, POLLIN, 0}, {done_fd_, POLLIN, 0}};
+      for (;;) {
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
+        if (fds[1].revents) return;
+        if (fds[0].revents) {
+          signalfd_siginfo info;
+          if (::read(signal_fd_, &info, sizeof info) == sizeof info) debugger.RequestPause();
+        }
+      }
+    });
+  }
+  ~InterruptWatcher() {
+    if (thread_.joinable()) {
+      uint64_t one = 1;
+      (void)!::write(done_fd_, &one, sizeof one);
+      thread_.join();
+    }
+    if (signal_fd_ >= 0) ::close(signal_fd_);
+    if (done_fd_ >= 0) ::close(done_fd_);
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  InterruptWatcher(const InterruptWatcher&) = delete;
+  InterruptWatcher& operator=(const InterruptWatcher&) = delete;
+
+ private:
+  sigset_t set_, old_;
+  int signal_fd_ = -1, done_fd_ = -1;
+  std::thread thread_;
+};
 
 }  // namespace
 
@@ -162,6 +252,25 @@ const std::vector<RunnerOption>& RunnerOptions() {
        "line must be the recorded one; the recorded virtual-time rate applies and --keys is "
        "not used); a run that leaves the recording says so and exits with status 1",
        ApplyReplay},
+      {"--debug", nullptr,
+       "debug the firmware on the terminal: the run stops before its first instruction and "
+       "reads gdb-style commands (help lists them) at every stop; Ctrl+C pauses the firmware",
+       ApplyDebug},
+      {"--debug-script", "FILE",
+       "the same debugger, reading its commands from FILE and echoing them; the end of FILE "
+       "quits",
+       ApplyDebugScript},
+      {"--trace", "FILE",
+       "write one line per executed instruction to FILE: instruction count, ip, symbol+offset, "
+       "disassembly and the registers it wrote",
+       ApplyTrace},
+      {"--trace-from", "WHERE", "start the trace at the first arrival at a symbol or hex address",
+       ApplyTraceFrom},
+      {"--trace-limit", "N", "write at most N trace lines (default 1000000)", ApplyTraceLimit},
+      {"--history", "N",
+       "keep the last N executed instructions for the whole run and log them after a fatal "
+       "fault and at every stop (the debugger keeps 64 while it steps)",
+       ApplyHistory},
       {"--help", nullptr, "show this text", ApplyHelp},
       {"--version", nullptr, "print the version and end", ApplyVersion},
   };
@@ -257,12 +366,23 @@ std::string HelpText() {
        "  2  bad usage\n"
        "  3  stopped by --max-instructions or --timeout-ms (the end report and statistics are\n"
        "     written to the log; the memory file is not written)\n"
+       "  4  stopped by a breakpoint or watchpoint (-bc, -bd, -bo, -ic; or quit in the\n"
+       "     debugger): the stop report is written to the log, the memory file is not written\n"
        "\n"
        "Emulator debug options that help in scripts: -di logs every intercepted call with the\n"
        "registers its handler reads (\"INTERCEPT name at IP=... target=... g0=... g6=... g7=...\n"
        "g9=...\"); -dk logs every key that reaches the firmware; -dr adds a register dump to\n"
        "fault reports; -dm logs data accesses outside every memory region (\"EMUMEM: unmapped\n"
        "access ... at IP=...\", the first 100, then one in 65536).\n"
+       "\n"
+       "Emulator options that stop the run (exit status 4 without --debug; with --debug or\n"
+       "--debug-script the debugger takes the stop): -bcS:E at the first instruction in the\n"
+       "code range S:E (hex); -bd[r|w]S:E after a read, write or either access to bytes in\n"
+       "S:E (-bdw10068:1006B); -boS:E before an instruction whose opcode lies in S:E; -icN\n"
+       "after N instructions. -w starts paused in the debugger (ignored without one); -dnN\n"
+       "sets the length of the instruction history (default 64). A stop logs the state\n"
+       "report, the instruction, the backtrace and the history. -tc counts down at each state\n"
+       "report and changes nothing else; -dc is accepted and ignored.\n"
        "\n"
        "Code from today's i960 GCC (long long products, setjmp/longjmp) needs -xi, which\n"
        "executes the full instruction set (emul, ediv, addc, subc, rotate, shrdi, scanbit,\n"
@@ -360,7 +480,47 @@ int RunEmulation(RunnerConfig& config, std::FILE* out, std::FILE* err) {
     recorder->Install(*emu);
   }
 
+  // The debugger, when an option of ours needs it; the run phase adds the emulator's own
+  // break options. The trace file and the console outlive the run.
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> trace(nullptr, std::fclose);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> script(nullptr, std::fclose);
+  std::unique_ptr<DebugConsole> console;
+  const bool console_wanted = config.debug || !config.debug_script.empty();
+  if (console_wanted || !config.trace.empty() || config.history > 0) {
+    emu->debugger = std::make_unique<Debugger>(*emu);
+    if (config.history > 0) emu->debugger->SetHistory(config.history, true);
+  }
+  if (!config.trace.empty()) {
+    trace.reset(std::fopen(Absolute(config.trace).c_str(), "w"));
+    if (!trace) {
+      std::fprintf(err, "korvane-run: cannot write the trace file %s\n", config.trace.c_str());
+      return kExitUsage;
+    }
+    emu->debugger->StartTrace(trace.get(), config.trace_from, config.trace_limit);
+  }
+  if (console_wanted) {
+    std::FILE* in = stdin;
+    if (!config.debug_script.empty()) {
+      script.reset(std::fopen(Absolute(config.debug_script).c_str(), "r"));
+      if (!script) {
+        std::fprintf(err, "korvane-run: cannot read the debug script %s\n",
+                     config.debug_script.c_str());
+        return kExitUsage;
+      }
+      in = script.get();
+    }
+    const bool terminal = config.debug_script.empty() && ::isatty(0) && ::isatty(1);
+    console = std::make_unique<DebugConsole>(*emu, in, out, terminal);
+    emu->debugger->SetStopHandler([c = console.get()](const DebugStop& s) { c->OnStop(s); });
+    emu->debugger->StopAtStart(true);
+  }
+
   {
+    // With the console, Ctrl+C pauses the firmware into the debugger instead of ending
+    // korvane-run: SIGINT is blocked in every thread started from here on and read from a
+    // signal descriptor by a watcher thread.
+    std::unique_ptr<InterruptWatcher> interrupts;
+    if (console) interrupts = std::make_unique<InterruptWatcher>(*emu->debugger);
     EmulationThread thread(*emu);
     thread.Start();
     if (config.timeout_ms >= 0 && !thread.WaitFor(std::chrono::milliseconds(config.timeout_ms)))
@@ -376,6 +536,12 @@ int RunEmulation(RunnerConfig& config, std::FILE* out, std::FILE* err) {
   if (emu->exit.message[0] != '\0') {
     std::fprintf(err, "%s\n", emu->exit.message);
     status = kExitMessage;
+  } else if (emu->debugger && emu->debugger->stopped_run()) {
+    if (!console) {
+      auto stop = emu->debugger->last_stop();
+      std::fprintf(err, "korvane-run: %s\n", stop ? stop->summary.c_str() : "stopped");
+    }
+    status = kExitDebugStop;
   } else if (emu->run.stopped_by_host) {
     status = kExitStopped;
   }

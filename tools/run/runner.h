@@ -20,6 +20,7 @@ enum ExitStatus : int {
   kExitMessage = 1,    // the run ended with an exit message (also written to standard error)
   kExitUsage = 2,      // bad usage
   kExitStopped = 3,    // stopped by --max-instructions or --timeout-ms
+  kExitDebugStop = 4,  // stopped by a breakpoint or watchpoint (or quit in the debugger)
 };
 
 struct DumpRequest {
@@ -38,6 +39,12 @@ struct RunnerConfig {
   std::string save_state;  // write a state file at the end of the run
   std::string record;      // write every input the firmware takes to this file
   std::string replay;      // feed the inputs of this recording back
+  bool debug = false;      // the debugger console on the terminal
+  std::string debug_script;  // the debugger console's commands from this file
+  std::string trace;         // instruction trace file
+  std::string trace_from;    // symbol or address where the trace starts
+  uint64_t trace_limit = 1000000;
+  uint64_t history = 0;  // 0: the engine's default, kept only while it steps
   bool help = false;
   bool version = false;
   // Hooks for options that act on the emulator: before the thread starts (after the

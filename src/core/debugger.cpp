@@ -1,0 +1,1023 @@
+// The debug engine: breakpoints, watchpoints, stepping, backtraces, history and trace.
+#include "core/debugger.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "core/disassembler.h"
+#include "core/loop_control.h"
+#include "core/processor.h"
+
+namespace korvane {
+
+namespace {
+
+constexpr int kRegIp = 32, kRegCc = 33;
+constexpr uint32_t kMaxWatchBytes = 1u << 20;
+constexpr uint32_t kScaleOf[8] = {1, 2, 4, 8, 16, 1, 1, 1};
+
+std::string Hex8(uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08x", v);
+  return buf;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
+// Hex digits with or without 0x, at most 32 bits.
+bool ParseHex(std::string_view s, uint32_t& out) {
+  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) s.remove_prefix(2);
+  if (s.empty() || s.size() > 8) return false;
+  uint32_t v = 0;
+  for (char c : s) {
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    v = v * 16 +
+        static_cast<uint32_t>(std::isdigit(static_cast<unsigned char>(c))
+                                  ? c - '0'
+                                  : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
+  }
+  out = v;
+  return true;
+}
+
+// A number: 0x hex or decimal, optionally negative (two's complement), at most 32 bits.
+bool ParseNumber(std::string_view s, uint32_t& out) {
+  bool negative = !s.empty() && s[0] == '-';
+  if (negative) s.remove_prefix(1);
+  if (s.empty()) return false;
+  uint32_t v = 0;
+  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    if (!ParseHex(s, v)) return false;
+  } else {
+    uint64_t d = 0;
+    for (char c : s) {
+      if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+      d = d * 10 + static_cast<uint64_t>(c - '0');
+      if (d > 0xFFFFFFFFull) return false;
+    }
+    v = static_cast<uint32_t>(d);
+  }
+  out = negative ? 0u - v : v;
+  return true;
+}
+
+int RegisterNumber(std::string_view name) {
+  static const struct {
+    const char* name;
+    int reg;
+  } kAliases[] = {{"pfp", 0}, {"sp", 1}, {"rip", 2}, {"fp", 31}, {"ip", kRegIp}, {"cc", kRegCc}};
+  for (const auto& a : kAliases)
+    if (name == a.name) return a.reg;
+  if (name.size() >= 2 && name.size() <= 3 && (name[0] == 'g' || name[0] == 'r')) {
+    int n = 0;
+    for (char c : name.substr(1)) {
+      if (!std::isdigit(static_cast<unsigned char>(c))) return -1;
+      n = n * 10 + (c - '0');
+    }
+    if (n > 15) return -1;
+    return name[0] == 'g' ? 16 + n : n;
+  }
+  return -1;
+}
+
+// Size and direction of a load or store by its major opcode; 0 for anything else.
+uint32_t AccessSize(uint32_t major, bool& write) {
+  switch (major) {
+    case 0x80:
+    case 0x82:
+    case 0xC0:
+    case 0xC2:
+      write = major & 2;
+      return 1;
+    case 0x88:
+    case 0x8A:
+    case 0xC8:
+    case 0xCA:
+      write = major & 2;
+      return 2;
+    case 0x90:
+    case 0x92:
+      write = major & 2;
+      return 4;
+    case 0x98:
+    case 0x9A:
+      write = major & 2;
+      return 8;
+    case 0xA0:
+    case 0xA2:
+      write = major & 2;
+      return 12;
+    case 0xB0:
+    case 0xB2:
+      write = major & 2;
+      return 16;
+    default:
+      return 0;
+  }
+}
+
+// Bytes of the instruction word w: 8 for the MEM forms that carry a displacement.
+uint32_t InstructionLength(uint32_t w) {
+  if ((w >> 24) < 0x80) return 4;
+  const uint32_t mode = (w >> 10) & 0xF;
+  return (mode == 5 || mode >= 12) ? 8 : 4;
+}
+
+bool IsCall(uint32_t w) {
+  const uint32_t op = OpcodeOf(w);
+  return op == 0x09 || op == 0x86 || op == 0x660;  // call, callx, calls
+}
+
+}  // namespace
+
+struct Debugger::Watched {
+  int id = 0;
+  BreakKind kind = BreakKind::kCode;
+  uint32_t start = 0, end = 0;
+  uint64_t hit_count = 0;
+  bool temporary = false;
+  BreakCondition condition;
+};
+
+const char* StopReasonName(StopReason reason) {
+  switch (reason) {
+    case StopReason::kStart:
+      return "start";
+    case StopReason::kPause:
+      return "pause";
+    case StopReason::kStep:
+      return "step";
+    case StopReason::kStepOut:
+      return "step out";
+    case StopReason::kRunTo:
+      return "run to";
+    case StopReason::kBreakpoint:
+      return "breakpoint";
+    case StopReason::kWatchpoint:
+      return "watchpoint";
+    case StopReason::kOpcode:
+      return "opcode break";
+    case StopReason::kInstructionCount:
+      return "instruction count";
+  }
+  return "?";
+}
+
+std::string WatchAccess::Hex(const uint8_t* bytes, uint32_t size) {
+  std::string s;
+  char buf[16];
+  if (size <= 4 || size % 4 != 0) {
+    uint64_t v = 0;
+    for (uint32_t k = std::min<uint32_t>(size, 8); k-- > 0;) v = v << 8 | bytes[k];
+    std::snprintf(buf, sizeof buf, "0x%0*llx", static_cast<int>(2 * std::min<uint32_t>(size, 8)),
+                  static_cast<unsigned long long>(v));
+    return buf;
+  }
+  for (uint32_t k = 0; k < size; k += 4) {
+    uint32_t w;
+    std::memcpy(&w, bytes + k, 4);
+    std::snprintf(buf, sizeof buf, "%s0x%08x", k ? " " : "", w);
+    s += buf;
+  }
+  return s;
+}
+
+Debugger::Debugger(Processor& emu) : emu_(emu) {
+  emu_.run.step_hook = StepHook{this, &Debugger::BeforeHook, &Debugger::WantedHook};
+}
+
+Debugger::~Debugger() {
+  if (emu_.run.step_hook.ctx == this) emu_.run.step_hook = StepHook{};
+}
+
+// ----- Edits -----
+
+bool Debugger::ParseAddress(std::string_view text, uint32_t& address, std::string& error) const {
+  text = Trim(text);
+  if (text.empty()) {
+    error = "an address or symbol is missing";
+    return false;
+  }
+  auto symbol = [this](std::string_view name, uint32_t& a) {
+    return emu_.hooks.find_symbol && emu_.hooks.find_symbol(emu_.hooks.ctx, std::string(name), &a);
+  };
+  if (symbol(text, address)) return true;
+  size_t plus = text.find_last_of("+-");
+  if (plus != std::string_view::npos && plus > 0) {
+    uint32_t base = 0, offset = 0;
+    std::string_view off = Trim(text.substr(plus + 1));
+    if (symbol(Trim(text.substr(0, plus)), base) && ParseNumber(off, offset)) {
+      address = text[plus] == '+' ? base + offset : base - offset;
+      return true;
+    }
+  }
+  if (ParseHex(text, address)) return true;
+  error = "no symbol or hex address '" + std::string(text) + "'";
+  return false;
+}
+
+bool Debugger::ParseLocation(std::string_view text, bool data, uint32_t& start, uint32_t& end,
+                             std::string& error) const {
+  text = Trim(text);
+  size_t colon = text.find(':');
+  if (colon != std::string_view::npos) {
+    if (!ParseAddress(text.substr(0, colon), start, error) ||
+        !ParseAddress(text.substr(colon + 1), end, error))
+      return false;
+    if (end < start) {
+      error = "the range " + std::string(text) + " ends before it starts";
+      return false;
+    }
+    return true;
+  }
+  size_t slash = text.rfind('/');
+  uint32_t length = data ? 4 : 1;
+  if (slash != std::string_view::npos) {
+    if (!ParseNumber(Trim(text.substr(slash + 1)), length) || length == 0 ||
+        length > kMaxWatchBytes) {
+      error = "a length from 1 to " + std::to_string(kMaxWatchBytes) + " must follow '/'";
+      return false;
+    }
+    text = text.substr(0, slash);
+  }
+  if (!ParseAddress(text, start, error)) return false;
+  if (uint64_t{start} + length - 1 > 0xFFFFFFFFull) {
+    error = "the range runs past the end of the address space";
+    return false;
+  }
+  end = start + (length - 1);
+  return true;
+}
+
+bool Debugger::ParseCondition(std::string_view text, BreakCondition& c, std::string& error) const {
+  text = Trim(text);
+  c = BreakCondition{};
+  if (text.empty()) return true;
+  size_t at = text.find_first_of("=!<>");
+  if (at == std::string_view::npos || at == 0) {
+    error = "a condition is REGISTER or [ADDRESS], then ==, !=, <, <=, > or >=, then a number";
+    return false;
+  }
+  std::string_view lhs = Trim(text.substr(0, at));
+  std::string_view rest = text.substr(at);
+  static const struct {
+    const char* text;
+    BreakCondition::Op op;
+  } kOps[] = {{"==", BreakCondition::kEq}, {"!=", BreakCondition::kNe}, {"<=", BreakCondition::kLe},
+              {">=", BreakCondition::kGe}, {"<", BreakCondition::kLt},  {">", BreakCondition::kGt}};
+  bool found = false;
+  for (const auto& o : kOps) {
+    if (rest.substr(0, std::strlen(o.text)) == o.text) {
+      c.op = o.op;
+      rest.remove_prefix(std::strlen(o.text));
+      found = true;
+      break;
+    }
+  }
+  if (!found) {
+    error = "unknown comparison in '" + std::string(text) + "'";
+    return false;
+  }
+  if (!ParseNumber(Trim(rest), c.value)) {
+    error = "the condition must end with a number, not '" + std::string(Trim(rest)) + "'";
+    return false;
+  }
+  if (lhs.size() >= 2 && lhs.front() == '[' && lhs.back() == ']') {
+    c.memory = true;
+    if (!ParseAddress(lhs.substr(1, lhs.size() - 2), c.address, error)) return false;
+  } else {
+    c.reg = RegisterNumber(lhs);
+    if (c.reg < 0) {
+      error = "no register '" + std::string(lhs) + "'";
+      return false;
+    }
+  }
+  c.active = true;
+  c.text = std::string(text);
+  return true;
+}
+
+int Debugger::AddBreakpoint(BreakKind kind, std::string_view where, std::string_view condition,
+                            uint64_t hit_count, bool temporary, std::string& error) {
+  Breakpoint b;
+  b.kind = kind;
+  b.where = std::string(Trim(where));
+  b.hit_count = hit_count;
+  b.temporary = temporary;
+  if (kind == BreakKind::kOpcode) {
+    std::string_view w = Trim(where);
+    size_t colon = w.find(':');
+    bool ok = colon == std::string_view::npos ? ParseHex(w, b.start) && (b.end = b.start, true)
+                                              : ParseHex(Trim(w.substr(0, colon)), b.start) &&
+                                                    ParseHex(Trim(w.substr(colon + 1)), b.end);
+    if (!ok || b.end < b.start || b.end >= kOpcodeIndexSize) {
+      error = "an opcode range is S:E in hex, up to 7ff";
+      return 0;
+    }
+  } else if (!ParseLocation(where, kind != BreakKind::kCode, b.start, b.end, error)) {
+    return 0;
+  }
+  if (!ParseCondition(condition, b.condition, error)) return 0;
+  std::lock_guard<std::mutex> lock(m_);
+  b.id = next_id_++;
+  breakpoints_.push_back(b);
+  dirty_.store(true, std::memory_order_release);
+  return b.id;
+}
+
+bool Debugger::DeleteBreakpoint(int id) {
+  std::lock_guard<std::mutex> lock(m_);
+  auto it = std::find_if(breakpoints_.begin(), breakpoints_.end(),
+                         [id](const Breakpoint& b) { return b.id == id; });
+  if (it == breakpoints_.end()) return false;
+  breakpoints_.erase(it);
+  dirty_.store(true, std::memory_order_release);
+  return true;
+}
+
+void Debugger::DeleteAllBreakpoints() {
+  std::lock_guard<std::mutex> lock(m_);
+  breakpoints_.clear();
+  dirty_.store(true, std::memory_order_release);
+}
+
+bool Debugger::EnableBreakpoint(int id, bool enabled) {
+  std::lock_guard<std::mutex> lock(m_);
+  for (auto& b : breakpoints_) {
+    if (b.id != id) continue;
+    b.enabled = enabled;
+    dirty_.store(true, std::memory_order_release);
+    return true;
+  }
+  return false;
+}
+
+std::vector<Breakpoint> Debugger::Breakpoints() const {
+  std::lock_guard<std::mutex> lock(m_);
+  return breakpoints_;
+}
+
+void Debugger::ApplyOptions(const Options& opt) {
+  // A range of 0:0 is the options' "no range".
+  auto add = [this](BreakKind kind, uint32_t s, uint32_t e, const char* option) {
+    if (s == 0 && e == 0) return;
+    char text[32];
+    if (kind == BreakKind::kOpcode)
+      std::snprintf(text, sizeof text, "%x:%x", s, e);
+    else
+      std::snprintf(text, sizeof text, "0x%x:0x%x", s, e);
+    std::string error;
+    if (AddBreakpoint(kind, text, "", 0, false, error) == 0)
+      emu_.log.Printf("DEBUG: %s%s ignored: %s\n", option, text, error.c_str());
+  };
+  add(BreakKind::kCode, opt.bc_start, opt.bc_end, "-bc");
+  static const BreakKind kData[] = {BreakKind::kRead, BreakKind::kWrite, BreakKind::kAccess};
+  add(kData[opt.bd_kind >= 0 && opt.bd_kind <= 2 ? opt.bd_kind : 2], opt.bd_start, opt.bd_end,
+      "-bd");
+  add(BreakKind::kOpcode, opt.bo_start, opt.bo_end, "-bo");
+  if (opt.ic > 0) StopAtInstruction(static_cast<uint64_t>(opt.ic));
+  bool has_handler;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    has_handler = handler_ != nullptr;
+  }
+  if (opt.wait && has_handler) StopAtStart(true);
+  if (!trace_from_text_.empty()) {
+    uint32_t address = 0;
+    std::string error;
+    if (!ParseAddress(trace_from_text_, address, error))
+      MsgExitDetail(emu_, "trace start not found: ", error.c_str());
+    std::lock_guard<std::mutex> lock(m_);
+    trace_from_ = address;
+    trace_from_text_.clear();
+    dirty_.store(true, std::memory_order_release);
+  }
+  if (opt.dn > 0)
+    SetHistory(std::min<size_t>(static_cast<size_t>(opt.dn), kMaxHistory), history_always_);
+}
+
+void Debugger::StopAtStart(bool on) {
+  std::lock_guard<std::mutex> lock(m_);
+  want_stop_at_start_ = on;
+  dirty_.store(true, std::memory_order_release);
+}
+
+void Debugger::StopAtInstruction(uint64_t total) {
+  std::lock_guard<std::mutex> lock(m_);
+  want_stop_at_total_ = total;
+  dirty_.store(true, std::memory_order_release);
+}
+
+void Debugger::SetStopHandler(std::function<void(const DebugStop&)> handler) {
+  std::lock_guard<std::mutex> lock(m_);
+  handler_ = std::move(handler);
+}
+
+void Debugger::RequestPause() {
+  pause_request_.store(true, std::memory_order_release);
+  emu_.run.control.Raise();
+}
+
+void Debugger::Resume(const ResumeCommand& command) {
+  std::lock_guard<std::mutex> lock(m_);
+  if (!in_stop_.load(std::memory_order_acquire)) return;  // nothing waits for it
+  // A pause asked for during the stop (Ctrl+C at the console's prompt) is this stop's.
+  pause_request_.store(false, std::memory_order_release);
+  command_ = command;
+  emu_.run.control.SetPause(false);
+}
+
+void Debugger::SetHistory(size_t length, bool always) {
+  std::lock_guard<std::mutex> lock(m_);
+  history_len_ = std::min(length, kMaxHistory);
+  history_.clear();
+  history_next_ = 0;
+  history_total_ = 0;
+  history_always_ = always;
+  dirty_.store(true, std::memory_order_release);
+}
+
+void Debugger::StartTrace(std::FILE* out, const std::string& from, uint64_t limit) {
+  std::lock_guard<std::mutex> lock(m_);
+  trace_ = out;
+  trace_from_.reset();
+  trace_from_text_ = from;
+  trace_on_ = out && from.empty();
+  trace_limit_ = limit;
+  trace_lines_ = 0;
+  dirty_.store(true, std::memory_order_release);
+}
+
+std::optional<DebugStop> Debugger::last_stop() const {
+  std::lock_guard<std::mutex> lock(m_);
+  return last_stop_;
+}
+
+// ----- The emulation thread -----
+
+bool Debugger::BeforeHook(void* ctx) { return static_cast<Debugger*>(ctx)->Before(); }
+bool Debugger::WantedHook(void* ctx) { return static_cast<Debugger*>(ctx)->Wanted(); }
+
+bool Debugger::Wanted() {
+  if (dirty_.load(std::memory_order_acquire)) Refresh();
+  return work_ || mode_ != ResumeKind::kContinue || pause_request_.load(std::memory_order_acquire);
+}
+
+void Debugger::Refresh() {
+  std::lock_guard<std::mutex> lock(m_);
+  dirty_.store(false, std::memory_order_relaxed);
+  stop_at_start_ = want_stop_at_start_;
+  if (want_stop_at_total_ > 0) stop_at_total_ = std::exchange(want_stop_at_total_, 0);
+  code_.clear();
+  data_.clear();
+  opcodes_.clear();
+  code_lo_ = 1;
+  code_hi_ = 0;
+  for (const Breakpoint& b : breakpoints_) {
+    if (!b.enabled) continue;
+    Watched w{b.id, b.kind, b.start, b.end, b.hit_count, b.temporary, b.condition};
+    if (b.kind == BreakKind::kCode) {
+      if (code_.empty() || b.start < code_lo_) code_lo_ = b.start;
+      if (code_.empty() || b.end > code_hi_) code_hi_ = b.end;
+      code_.push_back(w);
+    } else if (b.kind == BreakKind::kOpcode) {
+      opcodes_.push_back(w);
+    } else {
+      data_.push_back(w);
+    }
+  }
+  UpdateWork();
+}
+
+void Debugger::UpdateWork() {
+  const bool tracing = trace_ && (trace_on_ || trace_from_) && trace_lines_ < trace_limit_;
+  work_ = !code_.empty() || !data_.empty() || !opcodes_.empty() || stop_at_total_ > 0 ||
+          (stop_at_start_ && !started_) || tracing || history_always_;
+}
+
+bool Debugger::ConditionHolds(const BreakCondition& c) {
+  if (!c.active) return true;
+  const CpuState& cpu = emu_.cpu;
+  uint32_t v;
+  if (c.memory) {
+    v = GuestRead32(emu_.mem, c.address);
+  } else if (c.reg == kRegIp) {
+    v = cpu.ip;
+  } else if (c.reg == kRegCc) {
+    v = cpu.cc;
+  } else if (c.reg < 16 && !cpu.frame) {
+    v = 0;
+  } else {
+    v = ReadReg(cpu, static_cast<unsigned>(c.reg));
+  }
+  switch (c.op) {
+    case BreakCondition::kEq:
+      return v == c.value;
+    case BreakCondition::kNe:
+      return v != c.value;
+    case BreakCondition::kLt:
+      return v < c.value;
+    case BreakCondition::kLe:
+      return v <= c.value;
+    case BreakCondition::kGt:
+      return v > c.value;
+    case BreakCondition::kGe:
+      return v >= c.value;
+  }
+  return false;
+}
+
+// Counts a hit of breakpoint `id`; true when its hit count has been reached.
+static bool CountHit(std::mutex& m, std::vector<Breakpoint>& list, int id, uint64_t hit_count) {
+  std::lock_guard<std::mutex> lock(m);
+  for (auto& b : list) {
+    if (b.id == id) return ++b.hits >= hit_count;
+  }
+  return true;
+}
+
+bool Debugger::Before() {
+  CpuState& cpu = emu_.cpu;
+  if (dirty_.load(std::memory_order_acquire)) Refresh();
+  if (trace_pending_) TraceAfter();
+  const uint32_t ip = cpu.ip;
+  // One test for everything that may stop here; the checks themselves are out of line.
+  if (access_pending_ || (ip - code_lo_ <= code_hi_ - code_lo_ && code_lo_ <= code_hi_) ||
+      !opcodes_.empty() || stop_at_total_ > 0 || !started_ || mode_ != ResumeKind::kContinue ||
+      pause_request_.load(std::memory_order_relaxed)) {
+    if (CheckStops(ip)) return true;
+  }
+
+  // The instruction will run: history, watched accesses, trace.
+  const uint32_t at = cpu.ip;
+  uint32_t words[2];
+  const MemRegion& text = emu_.mem.regions[kRegionText];
+  if (text.host && uint64_t{at - text.base} + 8 <= text.size) {
+    std::memcpy(words, text.host + (at - text.base), 8);
+  } else {
+    words[0] = GuestRead32(emu_.mem, at);
+    words[1] = GuestRead32(emu_.mem, at + 4);
+  }
+  if (history_len_ > 0) {
+    if (history_.size() != history_len_) history_.resize(history_len_);
+    HistoryEntry& e = history_[history_next_];
+    e.count = static_cast<uint32_t>(cpu.icount);  // widened when it is shown
+    e.ip = at;
+    e.words[0] = words[0];
+    e.words[1] = words[1];
+    if (++history_next_ == history_len_) history_next_ = 0;
+    ++history_total_;
+  }
+  if (!data_.empty()) NoteAccess(at, words[0]);
+  if (trace_ && (trace_on_ || trace_from_)) TraceBefore(at, words[0]);
+  if (!work_ && mode_ == ResumeKind::kContinue) emu_.run.step_release = true;
+  return false;
+}
+
+bool Debugger::CheckStops(uint32_t ip) {
+  CpuState& cpu = emu_.cpu;
+  DebugStop stop;
+  bool stopping = false;
+  auto want = [&](StopReason reason, int id) {
+    if (stopping) return;
+    stopping = true;
+    stop.reason = reason;
+    stop.id = id;
+  };
+  if (access_pending_) {
+    access_pending_ = false;
+    if (CheckAccess()) {
+      want(StopReason::kWatchpoint, access_id_);
+      stop.access = access_;
+    }
+  }
+  if (!code_.empty() && ip >= code_lo_ && ip <= code_hi_) {
+    int remove = 0;
+    for (const Watched& w : code_) {
+      if (ip < w.start || ip > w.end) continue;
+      if (!ConditionHolds(w.condition)) continue;
+      if (!CountHit(m_, breakpoints_, w.id, w.hit_count)) continue;
+      want(StopReason::kBreakpoint, w.id);
+      if (w.temporary && stop.id == w.id) remove = w.id;
+    }
+    if (remove) DeleteBreakpoint(remove);
+  }
+  if (!opcodes_.empty()) {
+    const uint32_t op = OpcodeOf(GuestRead32(emu_.mem, ip));
+    for (const Watched& w : opcodes_) {
+      if (op < w.start || op > w.end || !ConditionHolds(w.condition)) continue;
+      if (CountHit(m_, breakpoints_, w.id, w.hit_count)) want(StopReason::kOpcode, w.id);
+    }
+  }
+  if (stop_at_total_ > 0 && CurrentInstructionTotal(emu_) >= stop_at_total_) {
+    stop_at_total_ = 0;  // once
+    want(StopReason::kInstructionCount, 0);
+  }
+  if (!started_) {
+    started_ = true;
+    if (stop_at_start_) want(StopReason::kStart, 0);
+  }
+  if (pause_request_.load(std::memory_order_relaxed) &&
+      pause_request_.exchange(false, std::memory_order_acq_rel))
+    want(StopReason::kPause, 0);
+  switch (mode_) {
+    case ResumeKind::kStep:
+      if (--steps_left_ == 0) want(StopReason::kStep, 0);
+      break;
+    case ResumeKind::kStepOver: {
+      // One step is done when a plain instruction has run, or a call has come back to the
+      // instruction after it in the same frame.
+      if (target_ip_ != 0 && (ip != target_ip_ || cpu.g[15] != target_fp_)) break;
+      if (--steps_left_ == 0) {
+        want(StopReason::kStep, 0);
+        break;
+      }
+      const uint32_t w = GuestRead32(emu_.mem, ip);
+      target_ip_ = IsCall(w) ? ip + InstructionLength(w) : 0;
+      target_fp_ = cpu.g[15];
+      break;
+    }
+    case ResumeKind::kStepOut:
+      if (cpu.g[15] == target_fp_) want(StopReason::kStepOut, 0);
+      break;
+    case ResumeKind::kRunTo:
+      if (ip == target_ip_) want(StopReason::kRunTo, 0);
+      break;
+    default:
+      break;
+  }
+  if (!stopping) return false;
+  stop.ip = ip;
+  if (Stop(stop)) return true;
+  if (dirty_.load(std::memory_order_acquire)) Refresh();
+  return false;
+}
+
+bool Debugger::Stop(DebugStop stop) {
+  CpuState& cpu = emu_.cpu;
+  const std::string where = Hex8(stop.ip) + " " + NameAddress(stop.ip);
+  switch (stop.reason) {
+    case StopReason::kBreakpoint:
+      stop.summary = "Breakpoint " + std::to_string(stop.id) + " at " + where;
+      break;
+    case StopReason::kWatchpoint: {
+      const WatchAccess& a = stop.access;
+      stop.summary = "Watchpoint " + std::to_string(stop.id) + ": " + (a.write ? "write" : "read") +
+                     " by " + Hex8(a.ip) + " " + NameAddress(a.ip) + ", address " +
+                     Hex8(a.address) + ", size " + std::to_string(a.size) + ", old " +
+                     WatchAccess::Hex(a.old_bytes, a.size) + ", new " +
+                     WatchAccess::Hex(a.new_bytes, a.size) + "; now at " + where;
+      break;
+    }
+    case StopReason::kOpcode:
+      stop.summary = "Opcode break " + std::to_string(stop.id) + " at " + where;
+      break;
+    case StopReason::kInstructionCount:
+      stop.summary = "Instruction count " + std::to_string(CurrentInstructionTotal(emu_)) +
+                     " reached at " + where;
+      break;
+    case StopReason::kStart:
+      stop.summary = "Stopped at the start, " + where;
+      break;
+    case StopReason::kPause:
+      stop.summary = "Paused at " + where;
+      break;
+    case StopReason::kStep:
+      stop.summary = "Stepped to " + where;
+      break;
+    case StopReason::kStepOut:
+      stop.summary = "Returned to " + where;
+      break;
+    case StopReason::kRunTo:
+      stop.summary = "Reached " + where;
+      break;
+  }
+  while (!stop.summary.empty() && stop.summary.back() == ' ') stop.summary.pop_back();
+  LogStopReport(stop);
+  mode_ = ResumeKind::kContinue;
+
+  std::function<void(const DebugStop&)> handler;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    last_stop_ = stop;
+    command_.reset();
+    handler = handler_;
+    in_stop_.store(handler != nullptr, std::memory_order_release);
+  }
+  if (!handler) {
+    stopped_run_ = true;
+    return true;
+  }
+  handler(stop);
+
+  HostControl& control = emu_.run.control;
+  ResumeCommand command;
+  bool host_stop = false;
+  {
+    std::unique_lock<std::mutex> lock(m_);
+    if (command_) {
+      command = *command_;
+    } else {
+      control.SetPause(true);
+      lock.unlock();
+      host_stop = control.WaitWhilePaused();
+      lock.lock();
+      if (command_) command = *command_;  // else resumed from outside: continue
+    }
+    command_.reset();
+    in_stop_.store(false, std::memory_order_release);
+  }
+  if (host_stop) {
+    control.SetPause(false);
+    return true;
+  }
+  switch (command.kind) {
+    case ResumeKind::kContinue:
+      break;
+    case ResumeKind::kStep:
+      mode_ = ResumeKind::kStep;
+      steps_left_ = std::max<uint64_t>(command.count, 1);
+      break;
+    case ResumeKind::kStepOver: {
+      mode_ = ResumeKind::kStepOver;
+      steps_left_ = std::max<uint64_t>(command.count, 1);
+      const uint32_t w = GuestRead32(emu_.mem, cpu.ip);
+      target_ip_ = IsCall(w) ? cpu.ip + InstructionLength(w) : 0;
+      target_fp_ = cpu.g[15];
+      break;
+    }
+    case ResumeKind::kStepOut:
+      mode_ = ResumeKind::kStepOut;
+      target_fp_ = cpu.frame ? ReadReg(cpu, 0) : 0;
+      break;
+    case ResumeKind::kRunTo:
+      mode_ = ResumeKind::kRunTo;
+      target_ip_ = command.address;
+      break;
+    case ResumeKind::kEnd:
+      stopped_run_ = true;
+      return true;
+  }
+  return false;
+}
+
+// ----- Watchpoints -----
+
+void Debugger::NoteAccess(uint32_t ip, uint32_t w) {
+  bool write = false;
+  const uint32_t size = AccessSize(w >> 24, write);
+  if (size == 0) return;
+  const CpuState& cpu = emu_.cpu;
+  const uint32_t mode = (w >> 10) & 0xF;
+  if (mode == 6 || !cpu.frame) return;  // the instruction faults before any access
+  const uint32_t abase = ReadReg(cpu, (w >> 14) & 31);
+  const uint32_t offset = w & 0xFFF;
+  const uint32_t index = ReadReg(cpu, w & 31) * kScaleOf[(w >> 7) & 7];
+  const uint32_t disp = mode == 5 || mode >= 12 ? GuestRead32(emu_.mem, ip + 4) : 0;
+  uint32_t ea;
+  switch (mode) {
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+      ea = offset;
+      break;
+    case 4:
+      ea = abase;
+      break;
+    case 5:
+      ea = ip + 8 + disp;
+      break;
+    case 7:
+      ea = abase + index;
+      break;
+    case 8:
+    case 9:
+    case 10:
+    case 11:
+      ea = abase + offset;
+      break;
+    case 12:
+      ea = disp;
+      break;
+    case 13:
+      ea = abase + disp;
+      break;
+    case 14:
+      ea = index + disp;
+      break;
+    default:
+      ea = abase + index + disp;
+      break;
+  }
+  const uint64_t first = ea, last = uint64_t{ea} + size - 1;
+  for (const Watched& d : data_) {
+    const bool kind_ok = d.kind == BreakKind::kAccess || (d.kind == BreakKind::kWrite) == write;
+    if (!kind_ok || last < d.start || first > d.end) continue;
+    if (!CountHit(m_, breakpoints_, d.id, d.hit_count)) continue;
+    access_pending_ = true;
+    access_id_ = d.id;
+    access_ = WatchAccess{};
+    access_.ip = ip;
+    access_.address = ea;
+    access_.size = size;
+    access_.write = write;
+    GuestRead(emu_.mem, ea, access_.old_bytes, size);
+    return;
+  }
+}
+
+bool Debugger::CheckAccess() {
+  GuestRead(emu_.mem, access_.address, access_.new_bytes, access_.size);
+  for (const Watched& d : data_)
+    if (d.id == access_id_) return ConditionHolds(d.condition);
+  return true;  // deleted meanwhile: report the access it saw
+}
+
+// ----- Names, disassembly, backtrace, history -----
+
+std::string Debugger::NameAddress(uint32_t address) const {
+  std::string name;
+  uint32_t offset = 0;
+  if (!emu_.hooks.name_address || !emu_.hooks.name_address(emu_.hooks.ctx, address, &name, &offset))
+    return "";
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "+0x%x", offset);
+  return name + buf;
+}
+
+std::string Debugger::DisassembleAt(uint32_t address) const {
+  SymbolNamer namer = [this](uint32_t a) -> std::string {
+    std::string name = NameAddress(a);
+    if (name.empty()) return "";
+    size_t colon = name.find(':');
+    if (colon != std::string::npos) name.erase(0, colon + 1);
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, "+0x0") == 0)
+      name.resize(name.size() - 4);
+    return "<" + name + ">";
+  };
+  MemoryMap& mem = const_cast<MemoryMap&>(emu_.mem);
+  DisassembledInstruction d = DisassembleInstruction(address, GuestRead32(mem, address),
+                                                     GuestRead32(mem, address + 4), namer);
+  std::string text = d.mnemonic;
+  if (!d.operands.empty()) {
+    if (text.size() < 8) text.resize(8, ' ');
+    text += " " + d.operands;
+  }
+  return text;
+}
+
+std::vector<BacktraceFrame> Debugger::Backtrace() const {
+  const CpuState& cpu = emu_.cpu;
+  const MemRegion& stack = emu_.mem.regions[kRegionStck];
+  MemoryMap& mem = const_cast<MemoryMap&>(emu_.mem);
+  auto frame_ok = [&stack](uint32_t fp) {
+    return stack.host && fp >= stack.base && uint64_t{fp} + kFrameBytes <= uint64_t{stack.last} + 1;
+  };
+  std::vector<BacktraceFrame> frames;
+  uint32_t fp = cpu.g[15];
+  frames.push_back({cpu.ip, fp, NameAddress(cpu.ip)});
+  while (frames.size() < kMaxBacktrace && frame_ok(fp)) {
+    const uint32_t pfp = GuestRead32(mem, fp);
+    // Frames grow upwards: a caller's frame lies below its callee's. Anything else is a
+    // damaged or finished chain.
+    if (!frame_ok(pfp) || pfp >= fp) break;
+    const uint32_t rip = GuestRead32(mem, pfp + 8);
+    if (!IsCodeTarget(mem, rip)) break;
+    frames.push_back({rip, pfp, NameAddress(rip)});
+    fp = pfp;
+  }
+  return frames;
+}
+
+std::vector<HistoryEntry> Debugger::History() const {
+  std::vector<HistoryEntry> out;
+  if (history_.empty()) return out;
+  const size_t size = history_.size();
+  const size_t kept = std::min<uint64_t>(history_total_, size);
+  const uint32_t now = static_cast<uint32_t>(emu_.cpu.icount);
+  // Only the entries that lead up to now without a gap: the plain loop, which ran between two
+  // stepping periods, records nothing. The newest entry is the instruction just executed, or
+  // the one that was executing (a fatal fault ends it before the count moves on).
+  size_t n = 0;
+  uint32_t expect = now;
+  for (; n < kept; ++n) {
+    const uint32_t c = static_cast<uint32_t>(history_[(history_next_ + size - 1 - n) % size].count);
+    if (n == 0 && c == now) expect = now + 1;
+    if (c != expect - 1) break;
+    expect = c;
+  }
+  const size_t first = (history_next_ + size - n) % size;
+  // Entries hold the 32-bit instruction count; the total now gives them their high bits.
+  const uint64_t total = CurrentInstructionTotal(emu_);
+  for (size_t k = 0; k < n; ++k) {
+    HistoryEntry e = history_[(first + k) % size];
+    e.count = total - static_cast<uint32_t>(now - static_cast<uint32_t>(e.count));
+    out.push_back(e);
+  }
+  return out;
+}
+
+std::string Debugger::FormatBacktrace() const {
+  std::string out;
+  char buf[48];
+  const auto frames = Backtrace();
+  for (size_t k = 0; k < frames.size(); ++k) {
+    std::snprintf(buf, sizeof buf, "#%-3zu 0x%08x ", k, frames[k].ip);
+    out += buf + frames[k].name + "\n";
+  }
+  return out;
+}
+
+std::string Debugger::FormatHistory() const {
+  std::string out;
+  char buf[48];
+  for (const HistoryEntry& e : History()) {
+    std::snprintf(buf, sizeof buf, "%10llu 0x%08x ", static_cast<unsigned long long>(e.count),
+                  e.ip);
+    out += buf + NameAddress(e.ip) + "  " + DisassembleAt(e.ip) + "\n";
+  }
+  return out;
+}
+
+void Debugger::LogStopReport(const DebugStop& stop) {
+  Log& log = emu_.log;
+  log.Printf("\nDEBUG STOP: %s\n", stop.summary.c_str());
+  PrintStateReport(emu_);
+  log.Printf("\n=> 0x%08x %s  %s\n", stop.ip, NameAddress(stop.ip).c_str(),
+             DisassembleAt(stop.ip).c_str());
+  log.Printf("Backtrace:\n%s", FormatBacktrace().c_str());
+  log.Printf("History (last %zu instructions):\n%s", History().size(), FormatHistory().c_str());
+  log.Flush();
+}
+
+void Debugger::OnFatalEnd() {
+  FinishTrace();
+  if (history_total_ == 0) return;
+  emu_.log.Printf("History (last %zu instructions):\n%s", History().size(),
+                  FormatHistory().c_str());
+  emu_.log.Flush();
+}
+
+// ----- Trace -----
+
+void Debugger::TraceBefore(uint32_t ip, uint32_t word) {
+  if (!trace_on_) {
+    if (!trace_from_ || ip != *trace_from_) return;
+    trace_on_ = true;
+    trace_from_.reset();
+  }
+  if (trace_lines_ >= trace_limit_) {
+    std::fprintf(trace_, "trace limit of %llu lines reached\n",
+                 static_cast<unsigned long long>(trace_limit_));
+    std::fflush(trace_);
+    trace_on_ = false;
+    trace_ = nullptr;
+    UpdateWork();
+    return;
+  }
+  const CpuState& cpu = emu_.cpu;
+  for (unsigned n = 0; n < 32; ++n) trace_regs_[n] = n < 16 && !cpu.frame ? 0 : ReadReg(cpu, n);
+  trace_regs_[32] = cpu.cc;
+  trace_pending_ = true;
+  trace_count_ = CurrentInstructionTotal(emu_);
+  trace_ip_ = ip;
+  trace_words_[0] = word;
+}
+
+void Debugger::TraceAfter() {
+  trace_pending_ = false;
+  if (!trace_) return;
+  const CpuState& cpu = emu_.cpu;
+  std::string written;
+  char buf[32];
+  for (unsigned n = 0; n < 32; ++n) {
+    const uint32_t v = n < 16 && !cpu.frame ? 0 : ReadReg(cpu, n);
+    if (v == trace_regs_[n]) continue;
+    std::snprintf(buf, sizeof buf, " %s=%08x", RegisterName(static_cast<int>(n)), v);
+    written += buf;
+  }
+  if (cpu.cc != trace_regs_[32]) {
+    std::snprintf(buf, sizeof buf, " cc=%u", cpu.cc);
+    written += buf;
+  }
+  std::fprintf(trace_, "%llu 0x%08x %s  %s%s%s\n", static_cast<unsigned long long>(trace_count_),
+               trace_ip_, NameAddress(trace_ip_).c_str(), DisassembleAt(trace_ip_).c_str(),
+               written.empty() ? "" : "  ;", written.c_str());
+  ++trace_lines_;
+}
+
+void Debugger::FinishTrace() {
+  if (trace_pending_) TraceAfter();
+  if (trace_) std::fflush(trace_);
+}
+
+}  // namespace korvane
