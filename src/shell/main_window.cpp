@@ -26,12 +26,14 @@
 #include <cstring>
 #include <thread>
 
+#include "core/debugger.h"
 #include "core/run_loop.h"
 #include "driver/options.h"
 #include "driver/save_state.h"
 #include "platform/vk_keys.h"
 #include "services/display.h"
 #include "services/keyboard.h"
+#include "shell/debugger_window.h"
 #include "shell/display_view.h"
 #include "shell/key_pictures.h"
 #include "shell/palette.h"
@@ -220,6 +222,16 @@ void MainWindow::BuildMenus() {
   QAction* fit = add(zoom, kMenuZoomFit, tr("&Fit to Window"));
   fit->setCheckable(true);
   zoom_group->addAction(fit);
+  // The debugger's keys are not on this window: every key here belongs to the device. They act
+  // in the debugger window.
+  QMenu* debug = menuBar()->addMenu(tr("&Debug"));
+  add(debug, kMenuDebugPause, tr("&Pause"));
+  add(debug, kMenuDebugStep, tr("&Step"));
+  add(debug, kMenuDebugStepOver, tr("Step &Over"));
+  add(debug, kMenuDebugStepOut, tr("Step O&ut"));
+  debug->addSeparator();
+  add(debug, kMenuDebugBreakpoints, tr("&Breakpoints..."));
+  add(debug, kMenuDebugWindow, tr("Debu&gger"));
   QMenu* help = menuBar()->addMenu(tr("&Help"));
   add(help, kMenuHelp, tr("&Help\tCtrl+H"));
   add(help, kMenuAbout, tr("&About korvane ..."));
@@ -415,8 +427,103 @@ void MainWindow::StartEmulation(const StoredParameters& params) {
     OptionsRead read = ReadOptionWords(params.words, emu.base_folder);
     if (read.ok) SetWindowOptions(read.options.soft_keys, read.options.video, read.options.suspend);
   }
+  AttachDebugger();
   if (!config_.start_thread) return;
   session_->thread.Start();
+}
+
+void MainWindow::AttachDebugger() {
+  Emulator& emu = session_->emu;
+  emu.debugger = std::make_unique<Debugger>(emu);
+  debug_standing_ = false;
+  // Runs on the emulation thread, which then waits in the stop until a command resumes it.
+  emu.debugger->SetStopHandler([this](const DebugStop& stop) {
+    const QString summary = QString::fromStdString(stop.summary);
+    QMetaObject::invokeMethod(
+        this, [this, summary] { DebugStopped(summary); }, Qt::QueuedConnection);
+  });
+  if (debugger_window_) debugger_window_->Attach(&emu);
+  if (breakpoints_) {
+    breakpoints_->close();
+    breakpoints_->deleteLater();
+    breakpoints_ = nullptr;
+  }
+  UpdateDebugActions();
+}
+
+DebuggerWindow* MainWindow::debugger_window() {
+  if (!debugger_window_) {
+    debugger_window_ = new DebuggerWindow(this);
+    debugger_window_->command = [this](DebugCommand c) {
+      static const int kIds[] = {kMenuDebugPause, kMenuDebugStep, kMenuDebugStepOver,
+                                 kMenuDebugStepOut};
+      DebugCommandGiven(kIds[static_cast<int>(c)]);
+    };
+    debugger_window_->Attach(session_ ? &session_->emu : nullptr);
+    // Beside the display.
+    debugger_window_->move(frameGeometry().topRight() + QPoint(8, 0));
+  }
+  return debugger_window_;
+}
+
+void MainWindow::DebugStopped(const QString& summary) {
+  last_stop_ = summary;
+  debug_standing_ = true;
+  DebuggerWindow* w = debugger_window();
+  w->SetStanding(true);
+  w->show();
+  w->raise();
+  w->Refresh(summary);
+  UpdateDebugActions();
+}
+
+void MainWindow::DebugCommandGiven(int id) {
+  if (!session_ || !session_->emu.debugger) return;
+  Debugger& d = *session_->emu.debugger;
+  const bool standing = debug_standing_ && d.paused_in_stop();
+  auto resume = [&](ResumeKind kind) {
+    debug_standing_ = false;
+    if (debugger_window_) debugger_window_->SetStanding(false);
+    d.Resume({kind});
+  };
+  switch (id) {
+    case kMenuDebugPause:
+      if (standing)
+        resume(ResumeKind::kContinue);
+      else
+        d.RequestPause();
+      break;
+    case kMenuDebugStep:
+    case kMenuDebugStepOver:
+    case kMenuDebugStepOut:
+      if (!standing) return;
+      resume(id == kMenuDebugStep       ? ResumeKind::kStep
+             : id == kMenuDebugStepOver ? ResumeKind::kStepOver
+                                        : ResumeKind::kStepOut);
+      break;
+    case kMenuDebugBreakpoints:
+      if (!breakpoints_) breakpoints_ = new BreakpointsDialog(d, this);
+      breakpoints_->Fill();
+      breakpoints_->show();
+      breakpoints_->raise();
+      return;
+    case kMenuDebugWindow: {
+      DebuggerWindow* w = debugger_window();
+      w->setVisible(!w->isVisible());
+      if (w->isVisible()) w->Refresh(last_stop_);
+      return;
+    }
+  }
+  if (debugger_window_) debugger_window_->Refresh(last_stop_);
+  UpdateDebugActions();
+}
+
+void MainWindow::UpdateDebugActions() {
+  const bool standing = debug_standing_ && session_ && session_->emu.debugger &&
+                        session_->emu.debugger->paused_in_stop();
+  if (QAction* a = Action(kMenuDebugPause)) a->setText(standing ? tr("&Continue") : tr("&Pause"));
+  for (int id : {kMenuDebugStep, kMenuDebugStepOver, kMenuDebugStepOut})
+    if (QAction* a = Action(id)) a->setEnabled(standing);
 }
 
 void MainWindow::SetWindowOptions(int soft_keys, int video, bool suspend) {
@@ -437,6 +544,7 @@ void MainWindow::StopEmulation() {
 void MainWindow::Tick() {
   if (display_) display_->repaint();
   UpdateStatus();
+  UpdateDebugActions();
   if (!session_ || !session_->emu.exit.finished.load(std::memory_order_acquire)) return;
   timer_.stop();
   session_->thread.Wait();  // the run has ended: this only joins
@@ -538,6 +646,7 @@ void MainWindow::Command(int id) {
       break;
     default:
       if (id >= kMenuZoomFit && id <= kMenuZoom4) SetZoom(id - kMenuZoomFit);
+      if (id >= kMenuDebugPause && id <= kMenuDebugWindow) DebugCommandGiven(id);
       break;
   }
 }
@@ -601,7 +710,9 @@ void MainWindow::RightClick() { Press(kVkEscape); }
 void MainWindow::ApplicationActive(bool active) {
   if (!session_) return;
   if (active) {
-    session_->thread.Resume();
+    // A firmware held by the debugger stays held until a debugger command resumes it.
+    const Debugger* d = session_->emu.debugger.get();
+    if (!d || !d->paused_in_stop()) session_->thread.Resume();
   } else if (suspend_) {
     session_->thread.Pause();
   }
@@ -662,7 +773,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     closed_ = true;
     timer_.stop();
     store_.WriteKeyboard(keyboard_shown_ ? 1 : 0);  // failures are ignored
-    StopEmulation();
+    StopEmulation();                                // also ends a debugger stop's wait
+    if (debugger_window_) debugger_window_->close();
+    if (breakpoints_) breakpoints_->close();
   }
   event->accept();
 }

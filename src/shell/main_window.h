@@ -43,6 +43,13 @@ enum MenuId {
   kMenuSaveState = 11,
   kMenuLoadState = 12,
   kMenuRecordInput = 13,
+  // Debug menu.
+  kMenuDebugPause = 30,  // Pause, or Continue while the debugger holds the firmware
+  kMenuDebugStep = 31,
+  kMenuDebugStepOver = 32,
+  kMenuDebugStepOut = 33,
+  kMenuDebugBreakpoints = 34,
+  kMenuDebugWindow = 35,
   // View > Zoom: kMenuZoomFit + the zoom (0 Fit, 1-4 the scale).
   kMenuZoomFit = 20,
   kMenuZoom1 = 21,
@@ -69,6 +76,8 @@ struct WindowConfig {
 };
 
 class DisplayView;
+class DebuggerWindow;
+class BreakpointsDialog;
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
@@ -139,6 +148,9 @@ class MainWindow : public QMainWindow {
   bool RecordInput(const QString& path);
   bool recording() const { return recorder_ != nullptr; }
   QMenu* recent_menu() const { return recent_menu_; }
+  // The debugger window (made on first use) and the breakpoints dialog (null until opened).
+  DebuggerWindow* debugger_window();
+  BreakpointsDialog* breakpoints_dialog() const { return breakpoints_; }
 
  protected:
   bool event(QEvent* event) override;
@@ -171,6 +183,12 @@ class MainWindow : public QMainWindow {
   bool HoldEmulation(bool* resume);
   void ReleaseEmulation(bool resume);
   void FinishRecording();
+  // Gives the session's emulator a debug engine whose stops open the debugger window.
+  void AttachDebugger();
+  // A stop of the engine, forwarded from the emulation thread.
+  void DebugStopped(const QString& summary);
+  void DebugCommandGiven(int id);
+  void UpdateDebugActions();
 
   WindowConfig config_;
   SettingsStore store_;
@@ -202,6 +220,10 @@ class MainWindow : public QMainWindow {
   int64_t refused_at_ms_ = 0;  // clock_ time of the last refusal
   std::unique_ptr<InputRecorder> recorder_;
   QString record_path_;
+  DebuggerWindow* debugger_window_ = nullptr;
+  BreakpointsDialog* breakpoints_ = nullptr;
+  QString last_stop_;
+  bool debug_standing_ = false;  // the firmware stands in a debugger stop the window was told of
 };
 
 }  // namespace korvane::shell

@@ -148,11 +148,19 @@ TEST_F(MainWindowTest, MenuTextsAndIds) {
         {9, "E&xit\tCtrl+Q"}}},
       {"&View",
        {{5, "Keyboard"}, {6, "Status\tCtrl+I"}, {7, "Status Next\tCtrl+O"}, {-1, "&Zoom"}}},
+      {"&Debug",
+       {{30, "&Pause"},
+        {31, "&Step"},
+        {32, "Step &Over"},
+        {33, "Step O&ut"},
+        {0, ""},
+        {34, "&Breakpoints..."},
+        {35, "Debu&gger"}}},
       {"&Help", {{3, "&Help\tCtrl+H"}, {4, "&About korvane ..."}}},
   };
   QList<QAction*> tops = window->menuBar()->actions();
-  ASSERT_EQ(tops.size(), 3);
-  for (int i = 0; i < 3; ++i) {
+  ASSERT_EQ(tops.size(), 4);
+  for (int i = 0; i < 4; ++i) {
     EXPECT_EQ(tops[i]->text(), QString::fromUtf8(popups[i].title));
     QList<QAction*> items = tops[i]->menu()->actions();
     ASSERT_EQ(items.size(), static_cast<qsizetype>(popups[i].items.size()));
@@ -189,7 +197,9 @@ TEST_F(MainWindowTest, GermanMenuTexts) {
   QList<QAction*> tops = window->menuBar()->actions();
   EXPECT_EQ(tops[0]->text(), QStringLiteral("&Datei"));
   EXPECT_EQ(tops[1]->text(), QStringLiteral("&Ansicht"));
-  EXPECT_EQ(tops[2]->text(), QStringLiteral("&Hilfe"));
+  EXPECT_EQ(tops[2]->text(), QStringLiteral("&Debuggen"));
+  EXPECT_EQ(tops[3]->text(), QStringLiteral("&Hilfe"));
+  EXPECT_EQ(window->Action(kMenuDebugStepOver)->text(), QStringLiteral("Prozedur&schritt"));
   EXPECT_EQ(window->Action(1)->text(), QString::fromUtf8("Project Datei Ö&ffnen..."));
   EXPECT_EQ(window->Action(7)->text(), QStringLiteral("Naechste Status\tStrg+O"));
   EXPECT_EQ(window->Action(3)->text(), QStringLiteral("&Hilfthemen\tCtrl+H"));

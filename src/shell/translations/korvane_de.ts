@@ -15,6 +15,38 @@
         </translation>
     </message>
     <message>
+        <source>&amp;Debug</source>
+        <translation>&amp;Debuggen</translation>
+    </message>
+    <message>
+        <source>&amp;Pause</source>
+        <translation>&amp;Anhalten</translation>
+    </message>
+    <message>
+        <source>&amp;Continue</source>
+        <translation>&amp;Fortsetzen</translation>
+    </message>
+    <message>
+        <source>&amp;Step</source>
+        <translation>&amp;Einzelschritt</translation>
+    </message>
+    <message>
+        <source>Step &amp;Over</source>
+        <translation>Prozedur&amp;schritt</translation>
+    </message>
+    <message>
+        <source>Step O&amp;ut</source>
+        <translation>&amp;Rücksprung</translation>
+    </message>
+    <message>
+        <source>&amp;Breakpoints...</source>
+        <translation>&amp;Haltepunkte...</translation>
+    </message>
+    <message>
+        <source>Debu&amp;gger</source>
+        <translation>Debu&amp;gger</translation>
+    </message>
+    <message>
         <source>PNG picture at 1x (*.png)</source>
         <translation>PNG-Bild in 1x (*.png)</translation>
     </message>
@@ -146,6 +178,148 @@
     <message>
         <source>%1 | %2 MIPS | system_timer %3 s | %4</source>
         <translation>%1 | %2 MIPS | system_timer %3 s | %4</translation>
+    </message>
+</context>
+<context>
+    <name>korvane::shell::DebuggerWindow</name>
+    <message>
+        <source>Korvane Debugger</source>
+        <translation>Korvane-Debugger</translation>
+    </message>
+    <message>
+        <source>Pause/Continue</source>
+        <translation>Anhalten/Fortsetzen</translation>
+    </message>
+    <message>
+        <source>Step</source>
+        <translation>Einzelschritt</translation>
+    </message>
+    <message>
+        <source>Step Over</source>
+        <translation>Prozedurschritt</translation>
+    </message>
+    <message>
+        <source>Step Out</source>
+        <translation>Rücksprung</translation>
+    </message>
+    <message>
+        <source>Toggle Breakpoint</source>
+        <translation>Haltepunkt umschalten</translation>
+    </message>
+    <message>
+        <source>Call stack</source>
+        <translation>Aufrufstapel</translation>
+    </message>
+    <message>
+        <source>Watch</source>
+        <translation>Beobachten</translation>
+    </message>
+    <message>
+        <source>symbol or address</source>
+        <translation>Symbol oder Adresse</translation>
+    </message>
+    <message>
+        <source>Symbol</source>
+        <translation>Symbol</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>Adresse</translation>
+    </message>
+    <message>
+        <source>Value</source>
+        <translation>Wert</translation>
+    </message>
+    <message>
+        <source>Instruction</source>
+        <translation>Befehl</translation>
+    </message>
+    <message>
+        <source>Memory</source>
+        <translation>Speicher</translation>
+    </message>
+    <message>
+        <source>address or symbol</source>
+        <translation>Adresse oder Symbol</translation>
+    </message>
+    <message>
+        <source>No firmware</source>
+        <translation>Keine Firmware</translation>
+    </message>
+    <message>
+        <source>Stopped</source>
+        <translation>Angehalten</translation>
+    </message>
+    <message>
+        <source>Running</source>
+        <translation>Läuft</translation>
+    </message>
+    <message>
+        <source>A byte is two hex digits.</source>
+        <translation>Ein Byte sind zwei Hex-Ziffern.</translation>
+    </message>
+    <message>
+        <source>Reg</source>
+        <translation>Reg</translation>
+    </message>
+</context>
+<context>
+    <name>korvane::shell::BreakpointsDialog</name>
+    <message>
+        <source>Breakpoints</source>
+        <translation>Haltepunkte</translation>
+    </message>
+    <message>
+        <source>On</source>
+        <translation>An</translation>
+    </message>
+    <message>
+        <source>Kind</source>
+        <translation>Art</translation>
+    </message>
+    <message>
+        <source>Where</source>
+        <translation>Wo</translation>
+    </message>
+    <message>
+        <source>Condition</source>
+        <translation>Bedingung</translation>
+    </message>
+    <message>
+        <source>Hits</source>
+        <translation>Treffer</translation>
+    </message>
+    <message>
+        <source>Code</source>
+        <translation>Code</translation>
+    </message>
+    <message>
+        <source>Read</source>
+        <translation>Lesen</translation>
+    </message>
+    <message>
+        <source>Write</source>
+        <translation>Schreiben</translation>
+    </message>
+    <message>
+        <source>Access</source>
+        <translation>Zugriff</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Hinzufügen</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Löschen</translation>
+    </message>
+    <message>
+        <source>address, symbol+offset or start:end</source>
+        <translation>Adresse, Symbol+Offset oder Anfang:Ende</translation>
+    </message>
+    <message>
+        <source>condition, e.g. g4 == 5</source>
+        <translation>Bedingung, z. B. g4 == 5</translation>
     </message>
 </context>
 </TS>

@@ -1,0 +1,117 @@
+// The debugger window beside the display: registers, disassembly around ip with breakpoint
+// markers, a memory view, the call stack and a watch list. It reads the machine only while the
+// emulation thread waits in a debugger stop; while the firmware runs it shows that it runs.
+#pragma once
+
+#include <QDialog>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QTableWidget;
+class QComboBox;
+
+namespace korvane {
+struct Emulator;
+class Debugger;
+}  // namespace korvane
+
+namespace korvane::shell {
+
+// The commands the window's buttons and shortcuts give; the main window carries them out.
+enum class DebugCommand { kPauseContinue, kStep, kStepOver, kStepOut };
+
+class DebuggerWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit DebuggerWindow(QWidget* parent = nullptr);
+
+  // The machine to show; null when there is none (no project, or between runs).
+  void Attach(Emulator* emu);
+  // Brings every view up to date: from the machine when it stands in a stop, otherwise a
+  // "running" notice. `stop_summary` is the stop's one-line description, or "".
+  void Refresh(const QString& stop_summary = QString());
+  // Whether the firmware stands in a stop the window was told of; a command that resumes it
+  // clears this at once, before the emulation thread has woken.
+  void SetStanding(bool standing) { standing_ = standing; }
+  // Shows the memory view from a guest address or symbol; false (and a message in the view's
+  // status) when it does not read.
+  bool ShowMemory(const QString& where);
+  // Adds a symbol or address to the watch list.
+  bool AddWatch(const QString& where);
+  // Clicks the breakpoint marker of the disassembly's line for `address`: sets a breakpoint
+  // there, or deletes the one there.
+  void ToggleBreakpoint(uint32_t address);
+
+  // Set by the main window.
+  std::function<void(DebugCommand)> command;
+
+  QTableWidget* registers() const { return registers_; }
+  QTableWidget* disassembly() const { return disassembly_; }
+  QTableWidget* memory() const { return memory_; }
+  QListWidget* call_stack() const { return stack_; }
+  QTableWidget* watches() const { return watches_; }
+  QLabel* state_label() const { return state_; }
+  QAction* action(DebugCommand c) const { return actions_.at(static_cast<int>(c)); }
+
+ private:
+  bool Standing() const;
+  void RefreshRegisters();
+  void RefreshDisassembly();
+  void RefreshMemory();
+  void RefreshStack();
+  void RefreshWatches();
+  void MemoryEdited(int row, int column);
+
+  Emulator* emu_ = nullptr;
+  QLabel* state_ = nullptr;
+  QTableWidget* registers_ = nullptr;
+  QTableWidget* disassembly_ = nullptr;
+  QLineEdit* memory_where_ = nullptr;
+  QLabel* memory_status_ = nullptr;
+  QTableWidget* memory_ = nullptr;
+  QListWidget* stack_ = nullptr;
+  QLineEdit* watch_where_ = nullptr;
+  QTableWidget* watches_ = nullptr;
+  std::map<int, QAction*> actions_;
+
+  uint32_t memory_base_ = 0;
+  bool memory_shown_ = false;
+  bool standing_ = false;
+  bool filling_ = false;         // views being filled: edits are not the user's
+  uint32_t last_regs_[34] = {};  // r0-r15, g0-g15, ip, cc at the previous stop
+  bool have_last_regs_ = false;
+  std::map<std::string, uint32_t> last_watch_;  // watch text -> value at the previous stop
+};
+
+// Debug > Breakpoints...: the list with enable boxes, and adding or deleting breakpoints and
+// watchpoints.
+class BreakpointsDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  BreakpointsDialog(Debugger& debugger, QWidget* parent = nullptr);
+  // Adds a breakpoint of the kind picked (0 code, 1 read, 2 write, 3 access) at `where` with an
+  // optional condition; false with the engine's error in the dialog's status.
+  bool Add(int kind, const QString& where, const QString& condition);
+  void Fill();
+  QTableWidget* table() const { return table_; }
+  QLabel* status() const { return status_; }
+
+ private:
+  Debugger& debugger_;
+  QTableWidget* table_ = nullptr;
+  QComboBox* kind_ = nullptr;
+  QLineEdit* where_ = nullptr;
+  QLineEdit* condition_ = nullptr;
+  QLabel* status_ = nullptr;
+};
+
+}  // namespace korvane::shell
