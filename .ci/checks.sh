@@ -98,6 +98,8 @@ fuzz_runs() {
     target=$(basename "$corpus")
     local extra=()
     [ -f "fuzz/$target.dict" ] && extra+=("-dict=fuzz/$target.dict")
+    # fuzz/NAME.options: more libFuzzer flags of a target, one a line.
+    [ -f "fuzz/$target.options" ] && mapfile -t -O ${#extra[@]} extra <"fuzz/$target.options"
     # New inputs go to the build folder's corpus; the committed one is only read.
     mkdir -p "build-fuzz/corpus/$target"
     local log="build-fuzz/fuzz_$target.log" rc=0

@@ -16,12 +16,15 @@
 
 namespace korvane::fuzz {
 
-// A fresh folder under /tmp, removed with the object. No dot in its name: a project name's
-// extension starts at its first dot.
+// A fresh folder, removed with the object: in memory (/dev/shm) where the host has it, since
+// every input writes files and the memory file save syncs them; else under /tmp. No dot in its
+// name: a project name's extension starts at its first dot.
 class ScratchFolder {
  public:
   explicit ScratchFolder(const char* what) {
-    std::string tmpl = std::string("/tmp/korvane_fuzz_") + what + "_XXXXXX";
+    std::error_code ec;
+    const char* top = std::filesystem::is_directory("/dev/shm", ec) ? "/dev/shm" : "/tmp";
+    std::string tmpl = std::string(top) + "/korvane_fuzz_" + what + "_XXXXXX";
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
     if (!::mkdtemp(buf.data())) {
@@ -67,7 +70,10 @@ inline std::vector<uint8_t> AssembleOrDie(const std::string& source) {
 
 // The start-up phases of the emulation thread, up to (not including) the run loop. Returns
 // false when a phase failed or ended the run through MsgExit.
+// The picture pages are handed in the way the window hands its own, once for all inputs.
 inline bool StartUp(Emulator& emu, const std::vector<std::string>& words) {
+  static std::vector<uint8_t> pages(2 * static_cast<size_t>(kPageBytes));
+  DisplayInit(emu, pages.data(), pages.data() + kPageBytes);
   emu.SetArgs(words);
   try {
     if (!ReadOptions(emu, static_cast<int>(emu.argv.size()), emu.argv.data())) return false;

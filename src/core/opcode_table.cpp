@@ -1,8 +1,11 @@
 // The opcode table and the opcode index built from it.
 #include "core/opcode_table.h"
 
+#include <algorithm>
+#include <array>
 #include <cassert>
 #include <cstring>
+#include <utility>
 
 #include "core/handlers.h"
 
@@ -170,9 +173,18 @@ bool BuildOpcodeIndex(uint8_t (&index)[kOpcodeIndexSize]) {
 }
 
 const OpcodeEntry* FindMnemonic(std::string_view mnemonic) {
-  for (int i = 1; kTable[i].mnemonic[0] != '\0'; ++i)
-    if (mnemonic == kTable[i].mnemonic) return &kTable[i];
-  return nullptr;
+  // The entries sorted by mnemonic, built once: the assembler looks up every statement.
+  using Named = std::pair<std::string_view, const OpcodeEntry*>;
+  static const std::array<Named, kInstructionCount> sorted = [] {
+    std::array<Named, kInstructionCount> out;
+    for (int i = 1; i <= kInstructionCount; ++i) out[i - 1] = {kTable[i].mnemonic, &kTable[i]};
+    std::stable_sort(out.begin(), out.end(),
+                     [](const Named& a, const Named& b) { return a.first < b.first; });
+    return out;
+  }();
+  auto it = std::lower_bound(sorted.begin(), sorted.end(), mnemonic,
+                             [](const Named& e, std::string_view m) { return e.first < m; });
+  return it != sorted.end() && it->first == mnemonic ? it->second : nullptr;
 }
 
 }  // namespace korvane

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -88,13 +89,17 @@ struct ImageState {
 
   IdentEntry idents[kIdentCapacity];
   int ident_count = 0;
-  std::vector<IdentEntry*> intercepts;     // sorted by start
+  std::vector<IdentEntry*> intercepts;  // sorted by start
   int intercept_last = -1;
 
-  std::unique_ptr<char[]> name_pool;
+  // Zero-filled, sized to the string table (at most kNamePoolSize) plus room for one name.
+  struct FreePool {
+    void operator()(char* p) const { std::free(p); }
+  };
+  std::unique_ptr<char[], FreePool> name_pool;
   uint32_t pool_level = 0;
 
-  Module modules[kModuleCapacity + 2];     // numbered from 1; one more for the end mark
+  Module modules[kModuleCapacity + 2];  // numbered from 1; one more for the end mark
   int module_count = 0;
 
   // Every named symbol of the walk (section and file symbols aside), the later of two

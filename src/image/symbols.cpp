@@ -4,14 +4,14 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
-#include <new>
 #include <string>
 
-#include "services/machine.h"
 #include "image/coff_reader.h"
 #include "image/ident_table.h"
 #include "services/files/files.h"
+#include "services/machine.h"
 
 namespace korvane {
 
@@ -151,6 +151,8 @@ struct Walk {
     ImageState& im = emu.image;
     if (name.size() >= sizeof im.idents[0].name) return;  // cannot equal any entry
     for (int i = 1; i < im.ident_count; ++i) {
+      // Most entries differ in their first character; the full comparison is for the rest.
+      if (im.idents[i].name[0] != name[0]) continue;
       if (name == im.idents[i].name) im.idents[i].start = im.idents[i].end = value;
     }
   }
@@ -264,6 +266,14 @@ void LoadStringTable(Machine& emu, Walk& walk) {
         static_cast<unsigned long>(body));
     return;
   }
+  // The pool holds kNamePoolSize bytes at most but takes only what this table needs.
+  char* pool = static_cast<char*>(std::calloc(body + kPoolReserve, 1));
+  if (!pool) {
+    emu.log.Printf("EMUIDE: no memory for a string table of %lu bytes, its names stay unresolved\n",
+                   static_cast<unsigned long>(body));
+    return;
+  }
+  im.name_pool.reset(pool);
   size_t got = std::fread(im.name_pool.get(), 1, body, walk.f);
   if (got != body) {
     emu.log.Printf("EMUIDE: string table cut short by the end of the file (%lu of %lu bytes)\n",
@@ -306,7 +316,7 @@ void PrintIdentTables(Machine& emu) {
 
 bool InitEmuIdents(Machine& emu) {
   ImageState& im = emu.image;
-  im.name_pool.reset(new (std::nothrow) char[kNamePoolSize]());
+  im.name_pool.reset(static_cast<char*>(std::calloc(kPoolReserve, 1)));
   if (!im.name_pool) return false;
   im.pool_level = 0;
 

@@ -2,7 +2,9 @@
 #include "services/display.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "services/machine.h"
 #include "services/native_handlers.h"
@@ -50,7 +52,8 @@ void Store(uint8_t* p, uint8_t v) {
 
 void EnsurePages(DisplayState& d) {
   if (d.page_a && d.page_b) return;
-  d.own_pages = std::make_unique<uint8_t[]>(2 * static_cast<size_t>(kPageBytes));
+  d.own_pages.reset(static_cast<uint8_t*>(std::calloc(2 * static_cast<size_t>(kPageBytes), 1)));
+  if (!d.own_pages) throw std::bad_alloc();
   d.page_a = d.own_pages.get();
   d.page_b = d.page_a + kPageBytes;
   d.draw = d.page_a;
@@ -188,11 +191,20 @@ bool CommonPortWrite(Machine& emu, uint32_t port, uint32_t value) {
   DisplayState& d = emu.display;
   const uint8_t v = static_cast<uint8_t>(value);
   switch (port) {
-    case kPortSeqIndex: d.seq_index = v; return true;
-    case kPortSeqData: d.seq[d.seq_index] = v; return true;
-    case kPortGfxIndex: d.gfx_index = v; return true;
-    case kPortCrtIndex: d.crt_index = v; return true;
-    default: return false;
+    case kPortSeqIndex:
+      d.seq_index = v;
+      return true;
+    case kPortSeqData:
+      d.seq[d.seq_index] = v;
+      return true;
+    case kPortGfxIndex:
+      d.gfx_index = v;
+      return true;
+    case kPortCrtIndex:
+      d.crt_index = v;
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -242,10 +254,14 @@ void PlanarPortWrite(Machine& emu, uint32_t port, uint32_t value) {
 uint8_t PlanarPortRead(Machine& emu, uint32_t port) {
   DisplayState& d = emu.display;
   switch (port & 0xFFFF) {
-    case kPortSeqIndex: return d.seq_index;
-    case kPortSeqData: return d.seq[d.seq_index];
-    case kPortDacReadIndex: return d.dac_read_index;
-    case kPortDacWriteIndex: return d.dac_write_index;
+    case kPortSeqIndex:
+      return d.seq_index;
+    case kPortSeqData:
+      return d.seq[d.seq_index];
+    case kPortDacReadIndex:
+      return d.dac_read_index;
+    case kPortDacWriteIndex:
+      return d.dac_write_index;
     case kPortDacData: {
       uint8_t v = d.dac[d.dac_read_index][d.dac_read_component];
       if (++d.dac_read_component == 3) {
@@ -254,9 +270,12 @@ uint8_t PlanarPortRead(Machine& emu, uint32_t port) {
       }
       return v;
     }
-    case kPortGfxIndex: return d.gfx_index;
-    case kPortGfxData: return d.gfx[d.gfx_index];
-    default: return 0;
+    case kPortGfxIndex:
+      return d.gfx_index;
+    case kPortGfxData:
+      return d.gfx[d.gfx_index];
+    default:
+      return 0;
   }
 }
 
@@ -342,10 +361,18 @@ void PackedPortWrite(Machine& emu, uint32_t port, uint32_t value) {
       return;
     case kGfxMode:
       switch (value & 7) {
-        case 1: r.vmem_write_byte = d.eight_pixel ? EightPixelLatchCopy : PackedLatchCopy; break;
-        case 4: r.vmem_write_byte = ColourExpand; break;
-        case 5: r.vmem_write_byte = TwoColourExpand; break;
-        default: r.vmem_write_byte = PlaneWrite; break;
+        case 1:
+          r.vmem_write_byte = d.eight_pixel ? EightPixelLatchCopy : PackedLatchCopy;
+          break;
+        case 4:
+          r.vmem_write_byte = ColourExpand;
+          break;
+        case 5:
+          r.vmem_write_byte = TwoColourExpand;
+          break;
+        default:
+          r.vmem_write_byte = PlaneWrite;
+          break;
       }
       return;
     default:
@@ -356,11 +383,16 @@ void PackedPortWrite(Machine& emu, uint32_t port, uint32_t value) {
 uint8_t PackedPortRead(Machine& emu, uint32_t port) {
   DisplayState& d = emu.display;
   switch (port & 0xFFFF) {
-    case kPortSeqIndex: return d.seq_index;
-    case kPortSeqData: return d.seq[d.seq_index];
-    case kPortGfxIndex: return d.gfx_index;
-    case kPortGfxData: return d.gfx[d.gfx_index];
-    default: return 0;
+    case kPortSeqIndex:
+      return d.seq_index;
+    case kPortSeqData:
+      return d.seq[d.seq_index];
+    case kPortGfxIndex:
+      return d.gfx_index;
+    case kPortGfxData:
+      return d.gfx[d.gfx_index];
+    default:
+      return 0;
   }
 }
 
@@ -387,8 +419,8 @@ void RenderLcd(DisplayState& d, uint8_t* page, int source) {
   // One quick pass over the shared copy, then the drawing works on a private one.
   uint8_t src[kLcdBytes];
   for (int i = 0; i < LcdSnapshot::kWords; ++i) {
-    const uint64_t w = std::atomic_ref<uint64_t>(d.lcd_snapshot.ram[source][i])
-                           .load(std::memory_order_relaxed);
+    const uint64_t w =
+        std::atomic_ref<uint64_t>(d.lcd_snapshot.ram[source][i]).load(std::memory_order_relaxed);
     std::memcpy(src + 8 * i, &w, 8);
   }
   for (int sy = 0; sy < kLcdHeight; ++sy) {

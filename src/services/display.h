@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 namespace korvane {
@@ -51,27 +52,31 @@ struct LcdSource {
 // mix old and new words, which the next refresh repairs.
 struct LcdSnapshot {
   static constexpr int kWords = kLcdBytes / 8;
-  uint64_t ram[2][kWords] = {};  // display_ram0, display_ram1 in guest byte order
+  uint64_t ram[2][kWords] = {};    // display_ram0, display_ram1 in guest byte order
   std::atomic<uint8_t> visual{0};  // v.visual
 };
 static_assert(kLcdBytes % 8 == 0, "the LCD copy is made of whole words");
 
 struct DisplayState {
-  DisplayRoutines routines;  // valid from construction (routines that do nothing)
-  uint8_t* page_a = nullptr; // picture pages of kPageBytes, bottom-up rows
+  DisplayRoutines routines;   // valid from construction (routines that do nothing)
+  uint8_t* page_a = nullptr;  // picture pages of kPageBytes, bottom-up rows
   uint8_t* page_b = nullptr;
   DisplayState();
 
-  // Pages used when no window handed its own (the headless runner, tests).
-  std::unique_ptr<uint8_t[]> own_pages;
+  // Pages used when no window handed its own (the headless runner, tests). From calloc, so
+  // pages never drawn on cost no host memory.
+  struct FreePages {
+    void operator()(uint8_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<uint8_t[], FreePages> own_pages;
 
   // Page contents are only touched through relaxed atomic byte accesses, so the window thread
   // may copy the shown page while the emulation thread draws (a partly drawn picture may show).
-  uint8_t* draw = nullptr;          // drawing page: emulation thread only
-  std::atomic<int> shown{0};        // shown page: 0 page A, 1 page B
+  uint8_t* draw = nullptr;    // drawing page: emulation thread only
+  std::atomic<int> shown{0};  // shown page: 0 page A, 1 page B
 
-  int mode = 0;                     // video mode the routines were installed for
-  bool packed = false;              // modes 3 and 4
+  int mode = 0;         // video mode the routines were installed for
+  bool packed = false;  // modes 3 and 4
 
   // Controller registers (emulation thread only).
   uint8_t seq_index = 0;

@@ -1,10 +1,10 @@
 // The opcode table: one entry per instruction, no opcode bound twice, lookups by mnemonic.
+#include "core/opcode_table.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
-
-#include "core/opcode_table.h"
 
 namespace korvane {
 namespace {
@@ -31,13 +31,24 @@ TEST(OpcodeTable, ListsEachInstructionOnceBetweenPlaceholderAndEndMarker) {
 }
 
 TEST(OpcodeTable, OpcodeOfSeparatesRegFromOtherFormats) {
-  EXPECT_EQ(OpcodeOf(0x59000000u), 0x590u);       // addo, extension 0
-  EXPECT_EQ(OpcodeOf(0x70000580u), 0x70Bu);       // divo: major 0x70, extension 0xB
-  EXPECT_EQ(OpcodeOf(0x08000000u), 0x08u);        // b
-  EXPECT_EQ(OpcodeOf(0x90000000u), 0x90u);        // ld
+  EXPECT_EQ(OpcodeOf(0x59000000u), 0x590u);  // addo, extension 0
+  EXPECT_EQ(OpcodeOf(0x70000580u), 0x70Bu);  // divo: major 0x70, extension 0xB
+  EXPECT_EQ(OpcodeOf(0x08000000u), 0x08u);   // b
+  EXPECT_EQ(OpcodeOf(0x90000000u), 0x90u);   // ld
   EXPECT_EQ(FindMnemonic("cmpobge")->opcode, 0x33);
   EXPECT_EQ(FindMnemonic("movq")->size, 16);
   EXPECT_EQ(FindMnemonic("nosuch"), nullptr);
+}
+
+TEST(OpcodeTable, FindMnemonicFindsEveryInstructionAndNothingElse) {
+  const OpcodeEntry* t = OpcodeTable();
+  for (int i = 1; i <= kInstructionCount; ++i) {
+    const OpcodeEntry* e = FindMnemonic(t[i].mnemonic);
+    ASSERT_NE(e, nullptr) << t[i].mnemonic;
+    EXPECT_STREQ(e->mnemonic, t[i].mnemonic);
+  }
+  for (const char* name : {"", "dummy0", "add", "addoo", "ADDO", "zzzz", "a"})
+    EXPECT_EQ(FindMnemonic(name), nullptr) << name;
 }
 
 }  // namespace
