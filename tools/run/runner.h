@@ -35,11 +35,11 @@ struct RunnerConfig {
   int64_t timeout_ms = -1;         // -1: no limit
   std::string log_path;            // empty: aaa.txt in the project's folder; "-": stdout
   std::vector<DumpRequest> dumps;
-  std::string load_state;  // start from this state file instead of the entry point
-  std::string save_state;  // write a state file at the end of the run
-  std::string record;      // write every input the firmware takes to this file
-  std::string replay;      // feed the inputs of this recording back
-  bool debug = false;      // the debugger console on the terminal
+  std::string load_state;    // start from this state file instead of the entry point
+  std::string save_state;    // write a state file at the end of the run
+  std::string record;        // write every input the firmware takes to this file
+  std::string replay;        // feed the inputs of this recording back
+  bool debug = false;        // the debugger console on the terminal
   std::string debug_script;  // the debugger console's commands from this file
   std::string trace;         // instruction trace file
   std::string trace_from;    // symbol or address where the trace starts
