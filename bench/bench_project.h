@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <string>
 
 #include "as/assembler.h"
 
@@ -33,6 +34,44 @@ inline std::optional<std::filesystem::path> WriteBenchProject(const char* file_n
   std::ofstream(dir / "x.xcl");
   std::ofstream(dir / "x.mem");
   return dir;
+}
+
+// A mix typical of compiled firmware: local-register arithmetic (the addo fast path), global
+// arithmetic and logic, indexed loads and stores, compare-and-branch, calls and returns.
+// `more_text` follows the last routine and `more_data` the initialised data.
+inline std::string FirmwareMix(const char* more_text = "", const char* more_data = "") {
+  return std::string(R"(
+	.text
+	.globl _start
+_start:
+	mov 0, r4
+	mov 0, r5
+	mov 0, g2
+	mov 1, g3
+loop:
+	addo 1, r4, r4
+	addo r4, r5, r5
+	and 31, r4, r6
+	st r5, buffer[r6*4]
+	ld buffer[r6*4], r7
+	addo r7, g2, g2
+	shlo 1, g3, g3
+	xor g2, g3, g3
+	cmpobne 0, r6, loop
+	call sub
+	b loop
+sub:
+	addo 1, g4, g4
+	ldob bytes(g5), g6
+	cmpo g6, g4
+	ret
+)") + more_text +
+         "\t.data\n" + R"(bytes:
+	.byte 1, 2, 3, 4
+)" + more_data +
+         "\t.bss\n" + R"(buffer:
+	.space 128
+)";
 }
 
 }  // namespace korvane::bench

@@ -18,44 +18,8 @@ namespace {
 
 // korvane-bench's mix, with a routine nothing calls (a breakpoint there is checked before every
 // instruction and never stops) and a word nothing writes.
-const char* kFirmware = R"(
-	.text
-	.globl _start
-_start:
-	mov 0, r4
-	mov 0, r5
-	mov 0, g2
-	mov 1, g3
-loop:
-	addo 1, r4, r4
-	addo r4, r5, r5
-	and 31, r4, r6
-	st r5, buffer[r6*4]
-	ld buffer[r6*4], r7
-	addo r7, g2, g2
-	shlo 1, g3, g3
-	xor g2, g3, g3
-	cmpobne 0, r6, loop
-	call sub
-	b loop
-sub:
-	addo 1, g4, g4
-	ldob bytes(g5), g6
-	cmpo g6, g4
-	ret
-	.globl never
-never:
-	ret
-	.data
-bytes:
-	.byte 1, 2, 3, 4
-	.globl untouched
-untouched:
-	.word 0
-	.bss
-buffer:
-	.space 128
-)";
+const std::string kFirmware = korvane::bench::FirmwareMix(
+    "\t.globl never\nnever:\n\tret\n", "\t.globl untouched\nuntouched:\n\t.word 0\n");
 
 struct Config {
   const char* name;
@@ -93,7 +57,7 @@ int main(int argc, char** argv) {
   }
   if (argc > 2) rounds = std::max(1, std::atoi(argv[2]));
 
-  auto project = korvane::bench::WriteBenchProject("bench.s", kFirmware);
+  auto project = korvane::bench::WriteBenchProject("bench.s", kFirmware.c_str());
   if (!project) return 1;
   const std::filesystem::path dir = *project;
 

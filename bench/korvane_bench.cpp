@@ -16,40 +16,7 @@
 
 namespace {
 
-// A mix typical of compiled firmware: local-register arithmetic (the addo fast path), global
-// arithmetic and logic, indexed loads and stores, compare-and-branch, calls and returns.
-const char* kFirmware = R"(
-	.text
-	.globl _start
-_start:
-	mov 0, r4
-	mov 0, r5
-	mov 0, g2
-	mov 1, g3
-loop:
-	addo 1, r4, r4
-	addo r4, r5, r5
-	and 31, r4, r6
-	st r5, buffer[r6*4]
-	ld buffer[r6*4], r7
-	addo r7, g2, g2
-	shlo 1, g3, g3
-	xor g2, g3, g3
-	cmpobne 0, r6, loop
-	call sub
-	b loop
-sub:
-	addo 1, g4, g4
-	ldob bytes(g5), g6
-	cmpo g6, g4
-	ret
-	.data
-bytes:
-	.byte 1, 2, 3, 4
-	.bss
-buffer:
-	.space 128
-)";
+const std::string kFirmware = korvane::bench::FirmwareMix();
 
 void Usage() {
   std::printf(
@@ -76,7 +43,7 @@ int main(int argc, char** argv) {
   }
 
   std::optional<std::filesystem::path> project =
-      korvane::bench::WriteBenchProject("bench.s", kFirmware);
+      korvane::bench::WriteBenchProject("bench.s", kFirmware.c_str());
   if (!project) return 1;
   const std::filesystem::path dir = *project;
 
