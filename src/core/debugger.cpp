@@ -8,6 +8,7 @@
 #include <cstring>
 #include <utility>
 
+#include "core/decode.h"
 #include "core/disassembler.h"
 #include "core/loop_control.h"
 #include "core/processor.h"
@@ -18,7 +19,6 @@ namespace {
 
 constexpr int kRegIp = 32, kRegCc = 33;
 constexpr uint32_t kMaxWatchBytes = 1u << 20;
-constexpr uint32_t kScaleOf[8] = {1, 2, 4, 8, 16, 1, 1, 1};
 
 std::string Hex8(uint32_t v) {
   char buf[16];
@@ -778,46 +778,8 @@ void Debugger::NoteAccess(uint32_t ip, uint32_t w) {
   const CpuState& cpu = emu_.cpu;
   const uint32_t mode = (w >> 10) & 0xF;
   if (mode == 6 || !cpu.frame) return;  // the instruction faults before any access
-  const uint32_t abase = ReadReg(cpu, (w >> 14) & 31);
-  const uint32_t offset = w & 0xFFF;
-  const uint32_t index = ReadReg(cpu, w & 31) * kScaleOf[(w >> 7) & 7];
-  const uint32_t disp = mode == 5 || mode >= 12 ? GuestRead32(emu_.mem, ip + 4) : 0;
-  uint32_t ea;
-  switch (mode) {
-    case 0:
-    case 1:
-    case 2:
-    case 3:
-      ea = offset;
-      break;
-    case 4:
-      ea = abase;
-      break;
-    case 5:
-      ea = ip + 8 + disp;
-      break;
-    case 7:
-      ea = abase + index;
-      break;
-    case 8:
-    case 9:
-    case 10:
-    case 11:
-      ea = abase + offset;
-      break;
-    case 12:
-      ea = disp;
-      break;
-    case 13:
-      ea = abase + disp;
-      break;
-    case 14:
-      ea = index + disp;
-      break;
-    default:
-      ea = abase + index + disp;
-      break;
-  }
+  const uint32_t disp = MemModeHasDisplacement(w) ? GuestRead32(emu_.mem, ip + 4) : 0;
+  const uint32_t ea = MemEffectiveAddress(cpu, w, ip, disp);
   const uint64_t first = ea, last = uint64_t{ea} + size - 1;
   for (const Watched& d : data_) {
     const bool kind_ok = d.kind == BreakKind::kAccess || (d.kind == BreakKind::kWrite) == write;

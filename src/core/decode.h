@@ -67,51 +67,54 @@ inline uint32_t MemDisplacement(Processor& emu) {
   return FetchTextSlow(emu, cpu.ip + 4);
 }
 
-inline void DecodeMem(Processor& emu, uint8_t size, uint32_t w) {
-  CpuState& cpu = emu.cpu;
+// True for the MEM modes whose address takes the word after the instruction.
+inline bool MemModeHasDisplacement(uint32_t w) {
   const uint32_t mode = (w >> 10) & 0xF;
-  const uint32_t abase = (w >> 14) & 31;
+  return mode == 5 || mode >= 12;
+}
+
+// Effective address of the MEM word w at `ip`, with the word after it in `disp` (read only by
+// the modes that have a displacement). The reserved mode 6 gives 0: callers fault on it first.
+inline uint32_t MemEffectiveAddress(const CpuState& cpu, uint32_t w, uint32_t ip, uint32_t disp) {
+  const uint32_t mode = (w >> 10) & 0xF;
   const uint32_t offset = w & 0xFFF;
+  auto base = [&] { return ReadReg(cpu, (w >> 14) & 31); };
   auto index_scaled = [&] { return ReadReg(cpu, w & 31) * kScale[(w >> 7) & 7]; };
-  uint32_t ea = 0;
   switch (mode) {
     case 0:
     case 1:
     case 2:
     case 3:
-      ea = offset;
-      break;
+      return offset;
+    case 4:
+      return base();
+    case 5:
+      return disp + ip + 8;
+    case 7:
+      return base() + index_scaled();
     case 8:
     case 9:
     case 10:
     case 11:
-      ea = ReadReg(cpu, abase) + offset;
-      break;
-    case 4:
-      ea = ReadReg(cpu, abase);
-      break;
-    case 5:
-      ea = MemDisplacement(emu) + cpu.ip + 8;
-      break;
-    case 7:
-      ea = ReadReg(cpu, abase) + index_scaled();
-      break;
+      return base() + offset;
     case 12:
-      ea = MemDisplacement(emu);
-      break;
+      return disp;
     case 13:
-      ea = ReadReg(cpu, abase) + MemDisplacement(emu);
-      break;
+      return base() + disp;
     case 14:
-      ea = index_scaled() + MemDisplacement(emu);
-      break;
+      return index_scaled() + disp;
     case 15:
-      ea = ReadReg(cpu, abase) + index_scaled() + MemDisplacement(emu);
-      break;
+      return base() + index_scaled() + disp;
     default:
-      ReportFault(emu, E_AMODE, true);  // mode 6 is reserved
+      return 0;
   }
-  cpu.ea = ea;
+}
+
+inline void DecodeMem(Processor& emu, uint8_t size, uint32_t w) {
+  CpuState& cpu = emu.cpu;
+  if (((w >> 10) & 0xF) == 6) ReportFault(emu, E_AMODE, true);  // mode 6 is reserved
+  const uint32_t disp = MemModeHasDisplacement(w) ? MemDisplacement(emu) : 0;
+  cpu.ea = MemEffectiveAddress(cpu, w, cpu.ip, disp);
   cpu.opsize = size;
   cpu.dst = static_cast<uint8_t>((w >> 19) & 31);
 }
