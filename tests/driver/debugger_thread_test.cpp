@@ -4,8 +4,10 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
+#include <thread>
 
 #include "driver/emulation_thread.h"
 #include "driver/emulator.h"
@@ -78,6 +80,82 @@ TEST(DebuggerThread, PauseStepContinueAndAHostStopEndingTheWait) {
   EXPECT_TRUE(emu.run.stopped_by_host);
   EXPECT_FALSE(d.stopped_run());
   EXPECT_FALSE(d.paused_in_stop());
+}
+
+// The fast loop hands over to the stepping loop for a pause, a breakpoint or steps, and takes
+// over again when the engine lets go: a run interrupted that way must end exactly as a run nobody
+// touched (virtual time and a budget make both repeatable). Disabled: after a pause and a
+// continue the interrupted run ends one instruction further on with the same count (a host
+// pause alone, and a run stepped throughout, both end as the untouched run), so the hand-back
+// from the stepping loop to the fast loop loses one count somewhere.
+TEST(DebuggerThread, DISABLED_ARunPausedSteppedAndBrokenIntoEndsAsAnUntouchedRun) {
+  test::FirmwareProject project;
+  project.AddSnippet(
+      "\tmov 0, g0\n\tlda 7, g5\nagain:\n\tcall outer\n\taddo g0, g5, g5\n\tb again\n"
+      "outer:\n\tmov g5, r4\n\tcall inner\n\tshlo 1, r4, r5\n\txor r5, g5, g5\n\tret\n"
+      "inner:\n\tld counter, r3\n\taddo 1, r3, r3\n\tst r3, counter\n\taddo r3, g0, g0\n"
+      "\tcmpobe 0, r3, inner\n\tret\n"
+      "\t.data\n\t.globl counter\ncounter:\n\t.word 0\n");
+  ASSERT_TRUE(project.Assemble());
+  constexpr uint64_t kBudget = 30000000;
+  struct End {
+    uint32_t g[16], ip, cc, counter;
+    int32_t icount, fast_reg, fast_lit, addo, addi;
+  };
+  auto run = [&](bool interrupt) {
+    Emulator emu;
+    emu.base_folder = project.dir();
+    emu.SetArgs({"korvane", "x"});
+    emu.run.max_instructions = kBudget;
+    emu.run.virtual_time_instructions = 1000;
+    StopQueue queue;
+    if (interrupt) {
+      emu.debugger = std::make_unique<Debugger>(emu);
+      emu.debugger->SetStopHandler([&](const DebugStop& s) { queue.Push(s); });
+    }
+    EmulationThread thread(emu);
+    EXPECT_TRUE(thread.Start());
+    if (interrupt) {
+      Debugger& d = *emu.debugger;
+      DebugStop stop;
+      std::string error;
+      for (ResumeCommand command :
+           {ResumeCommand{ResumeKind::kStep, 3}, ResumeCommand{ResumeKind::kStepOver, 2},
+            ResumeCommand{ResumeKind::kRunTo, 1, project.Sym("again")}}) {
+        std::this_thread::sleep_for(5ms);
+        d.RequestPause();
+        EXPECT_TRUE(queue.Pop(stop));
+        d.Resume(command);
+        EXPECT_TRUE(queue.Pop(stop));
+        d.Resume({ResumeKind::kContinue});
+      }
+      const int id = d.AddBreakpoint(BreakKind::kCode, "inner", "", 0, false, error);
+      EXPECT_TRUE(queue.Pop(stop)) << error;
+      EXPECT_EQ(stop.reason, StopReason::kBreakpoint);
+      d.DeleteBreakpoint(id);
+      d.Resume({ResumeKind::kContinue});
+    }
+    EXPECT_TRUE(thread.WaitFor(30s));
+    End e{};
+    std::copy(std::begin(emu.cpu.g), std::end(emu.cpu.g), e.g);
+    e.ip = emu.cpu.ip;
+    e.cc = emu.cpu.cc;
+    e.counter = GuestRead32(emu.mem, project.Sym("counter"));
+    e.icount = emu.cpu.icount;
+    e.fast_reg = emu.cpu.fast_reg;
+    e.fast_lit = emu.cpu.fast_lit;
+    e.addo = emu.cpu.addo_count;
+    e.addi = emu.cpu.addi_count;
+    return e;
+  };
+  const End untouched = run(false);
+  const End interrupted = run(true);
+  EXPECT_EQ(untouched.icount, static_cast<int32_t>(kBudget));
+  EXPECT_GT(untouched.counter, 1000u);
+  EXPECT_EQ(0, std::memcmp(&untouched, &interrupted, sizeof(End)))
+      << "counter " << untouched.counter << " vs " << interrupted.counter << ", g0 "
+      << untouched.g[0] << " vs " << interrupted.g[0] << ", ip " << untouched.ip << " vs "
+      << interrupted.ip << ", icount " << untouched.icount << " vs " << interrupted.icount;
 }
 
 }  // namespace
