@@ -17,8 +17,9 @@ uint32_t NextCheckPoint(const Processor& emu, uint32_t count);
 
 // Work after the instruction that brought the count to `count`, when that is the check point
 // or the attention flag is up: system_timer, the budget, host pause and stop, exit requests.
-// Moves check_point on; returns true when the loop must end.
-bool LoopEvent(Processor& emu, uint32_t count, uint32_t& check_point);
+// Moves check_point on; returns true when the loop must end. When the stepping loop takes over
+// from here, `count` comes back advanced by the instructions it ran.
+bool LoopEvent(Processor& emu, uint32_t& count, uint32_t& check_point);
 
 // True when the step hook is set and wants every instruction now.
 bool StepHookWanted(const Processor& emu);

@@ -96,7 +96,7 @@ uint32_t ReadSystemTimer(Processor& emu) {
   return v;
 }
 
-bool LoopEvent(Processor& emu, uint32_t count, uint32_t& check_point) {
+bool LoopEvent(Processor& emu, uint32_t& count, uint32_t& check_point) {
   RunState& run = emu.run;
   HostControl& control = run.control;
   const ProcessorHooks& hooks = emu.hooks;

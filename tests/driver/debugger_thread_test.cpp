@@ -84,11 +84,8 @@ TEST(DebuggerThread, PauseStepContinueAndAHostStopEndingTheWait) {
 
 // The fast loop hands over to the stepping loop for a pause, a breakpoint or steps, and takes
 // over again when the engine lets go: a run interrupted that way must end exactly as a run nobody
-// touched (virtual time and a budget make both repeatable). Disabled: after a pause and a
-// continue the interrupted run ends one instruction further on with the same count (a host
-// pause alone, and a run stepped throughout, both end as the untouched run), so the hand-back
-// from the stepping loop to the fast loop loses one count somewhere.
-TEST(DebuggerThread, DISABLED_ARunPausedSteppedAndBrokenIntoEndsAsAnUntouchedRun) {
+// touched (virtual time and a budget make both repeatable).
+TEST(DebuggerThread, ARunPausedSteppedAndBrokenIntoEndsAsAnUntouchedRun) {
   test::FirmwareProject project;
   project.AddSnippet(
       "\tmov 0, g0\n\tlda 7, g5\nagain:\n\tcall outer\n\taddo g0, g5, g5\n\tb again\n"
