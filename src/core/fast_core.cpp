@@ -408,24 +408,21 @@ branch_if:
   if (cpu.cc > 7) goto generic;
   if ((rec->aux >> cpu.cc) & 1) JUMP(rec->imm);
   NEXT;
+  // call and ret run their own handlers (frames, the intercept check) with the slots they read.
+#define CONTROL_TRANSFER(opcode_value, handler) \
+  SYNC();                                       \
+  cpu.length = 4;                               \
+  cpu.opcode = opcode_value;                    \
+  cpu.opsize = 4;                               \
+  cpu.ea = rec->imm;                            \
+  handler(emu);                                 \
+  RELOAD();                                     \
+  NEXT_AND_POLL
 call:
-  SYNC();
-  cpu.length = 4;
-  cpu.opcode = 0x09;
-  cpu.opsize = 4;
-  cpu.ea = rec->imm;
-  Op_call(emu);
-  RELOAD();
-  NEXT_AND_POLL;
+  CONTROL_TRANSFER(0x09, Op_call);
 ret:
-  SYNC();
-  cpu.length = 4;
-  cpu.opcode = 0x0A;
-  cpu.opsize = 4;
-  cpu.ea = rec->imm;
-  Op_ret(emu);
-  RELOAD();
-  NEXT_AND_POLL;
+  CONTROL_TRANSFER(0x0A, Op_ret);
+#undef CONTROL_TRANSFER
 
   // Pairs. The first half counts as an instruction of its own (a check point may fall between
   // the two); the second half then runs as the instruction `branch`, whose word is the second
