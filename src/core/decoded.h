@@ -2,10 +2,10 @@
 // word (and the displacement word of the long MEM forms) the first time it runs.
 //
 // A record is used only while the 8 text bytes it was decoded from (its word and the next) are
-// unchanged: the fast core compares them with the record at every dispatch and decodes the word
-// again when they differ.
-// So a store into the text region by any path (store instructions, services writing guest
-// memory, a debugger, a loaded state) takes effect the next time the word runs.
+// unchanged. The fast core compares them with the record the first time it runs after any
+// other code has run (and after a fast store into those bytes), and decodes the word again when
+// they differ. So a store into the text region by any path (store instructions, services writing
+// guest memory, a debugger, a loaded state) takes effect the next time the word runs.
 #pragma once
 
 #include <cstdint>
@@ -130,6 +130,7 @@ enum FastOp : uint8_t {
   kFastStosBase,
   kFastLdGroup,  // ldl/ldt/ldq: count holds the word count
   kFastStGroup,
+  kFastCallx,  // to a procedure; the service numbers take the generic path
 // Pairs: the first half below, then the second half (op2) in the next word, one dispatch.
 #define KORVANE_PAIR_ENUM(name, x, y) kFastPair##name,
   KORVANE_FAST_PAIR_OPS(KORVANE_PAIR_ENUM) KORVANE_FAST_PAIR_LOADS(KORVANE_PAIR_ENUM)
@@ -151,11 +152,14 @@ struct Decoded {
   Operand dst;
   Operand src1;        // MEM: abase
   Operand src2;        // MEM: index
-  uint8_t count = 0;   // registers of a group load or store
   uint8_t region = 0;  // MEM: the region the last access went to, tried first next time
-  // A pair's second half: its handler and operands (a load or store half uses imm and region
-  // as well, which a register half leaves alone).
-  uint8_t op2 = kFastGeneric;
+  uint8_t valid = 0;   // the fast core's epoch in which the record was last checked
+  union {
+    // A pair's second half: its handler and operands (a load or store half uses imm and
+    // region as well, which a register half leaves alone).
+    uint8_t op2 = kFastGeneric;
+    uint8_t count;  // registers of a group load or store
+  };
   Operand dst2;
   Operand src1b;
   Operand src2b;

@@ -8,6 +8,7 @@
 // handler of their own, services, faults), calls and returns, and the check points.
 #include "core/fast_core.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -214,6 +215,7 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   labels[kFastStosBase] = &&stos_base;
   labels[kFastLdGroup] = &&ld_group;
   labels[kFastStGroup] = &&st_group;
+  labels[kFastCallx] = &&callx;
 #define PAIR_LABELS(name, counter, value)  \
   labels[kFastPair##name] = &&pair_##name; \
   second_labels[kFast##name] = &&second_##name;
@@ -224,31 +226,42 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
 #undef PAIR_LABELS
 
   // Regions never change once the loop runs, so the text window is cached. Records exist for
-  // the words whose 8 bytes lie inside the text; the last word runs on the generic path.
+  // the words whose 8 bytes lie inside the text (indexes 0 to last_index), followed by two that
+  // are never valid: straight-line code that runs past the last record reaches one of them and
+  // goes on at the generic path, as does a branch to the text's last word.
   const MemRegion& text = mem.regions[kRegionText];
   const uint8_t* const text_host = text.host;
   const uint32_t text_base = text.base;
   const uint64_t text_size = text_host ? text.size : 0;
-  const size_t record_count = text_size / 4 + 1;
-  // A record stands for the 8 text bytes from its word on (a change to the word after a short
-  // instruction decodes it again, to the same result). A fresh record is a generic one for the
-  // bytes 0: it runs whatever is there.
+  const int64_t last_index = text_size >= 8 ? static_cast<int64_t>((text_size - 8) / 4) : -1;
+  const size_t record_count = static_cast<size_t>(last_index + 3);
+  // A fresh record is a generic one for the bytes 0: it runs whatever is there.
   std::unique_ptr<Decoded[]> records(new Decoded[record_count]);
   for (size_t i = 0; i < record_count; ++i) records[i].fn = &&generic;
   Decoded* const recs = records.get();
-  // The record of an instruction outside the records (the text's last word): always generic.
-  Decoded outside;
-  outside.fn = &&generic;
-  outside.raw = cpu.instr_word;
-  // The record of the branch of a fused compare and branch while it runs: always generic.
-  Decoded branch;
-  branch.fn = &&generic;
+  // A record runs without a look at the text while its `valid` equals `epoch`. The record is
+  // checked against its 8 text bytes (and decoded again if they differ) the first time it runs
+  // after the epoch moves on, which it does whenever other code has run (the generic path,
+  // calls, returns, check points: any of them may write into the text). The fast stores mark
+  // the records over the bytes they write instead.
+  uint8_t epoch = 1;
+  auto new_epoch = [&] {
+    if (++epoch != 0) return;
+    for (size_t i = 0; i < record_count; ++i) recs[i].valid = 0;
+    epoch = 1;
+  };
+  // A record covers its word and the next, so a written byte concerns two records.
+  auto stored_into_text = [&](uintptr_t offset, uint32_t n) {
+    const int64_t last = std::min<int64_t>(static_cast<int64_t>((offset + n - 1) / 4), last_index);
+    for (int64_t i = std::max<int64_t>(static_cast<int64_t>(offset / 4) - 1, 0); i <= last; ++i)
+      recs[i].valid = 0;
+  };
 
   const DataRegions regions(mem);
   // The register file: while the loop runs, the current frame's local registers and the globals
   // are kept here, followed by the literals 0-31, so every operand is read and written at a fixed
-  // offset from one base. They are written back whenever other code may look at them (SYNC),
-  // and loads and stores that touch the current frame's 64 bytes take the generic path.
+  // offset from one base. They are written back whenever other code may look at them, and loads
+  // and stores that touch the current frame's 64 bytes take the generic path.
   uint32_t file[16 + 16 + 32];
   uint8_t* const file_bytes = reinterpret_cast<uint8_t*>(file);
   uint8_t* frame = nullptr;  // host location of the frame whose registers are in the file
@@ -264,25 +277,22 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   };
   load_registers();
 
-  Decoded* rec = &outside;  // the instruction running, or the last one run
-  // The instruction's place as an offset into the text (ip = text_base + pos), and its length.
-  uint32_t pos = cpu.ip - text_base;
-  uint32_t len = cpu.length;
-  // Records are indexed by pos rotated right by 2: a pos that is not a multiple of 4 gives an
-  // index beyond the last, so one comparison sends it and the text's end to the generic path.
-  const int64_t last_index = text_size >= 8 ? static_cast<int64_t>((text_size - 8) / 4) : -1;
+  // The record of the instruction running, or of the last one run, and of the next one.
+  Decoded* rec = nullptr;
+  Decoded* next = nullptr;
   uint32_t count = count_ref;
   // The one per-instruction test: a countdown to the next check point. It is brought forward
   // to the next instruction when the attention flag is up; the flag is looked at after every
-  // instruction that leaves the straight line (taken branches, calls, returns, the generic path,
-  // which runs the services that ask for an exit) and after check points.
+  // instruction that ran other code (the generic path, which runs the services that ask for an
+  // exit, calls and returns) and at check points. So a host request made while the firmware
+  // runs only fast instructions takes effect at the next check point, within 32768
+  // instructions.
   uint32_t left = check_point - count;
   uint32_t countdown_end = check_point;  // count = countdown_end - left
-  uint32_t index = 0;
   uint32_t a = 0, v = 0, ea = 0;
+  uint32_t next_pos = 0, index = 0;
+  uint64_t intercepted = 0;
   uint8_t* p = nullptr;
-  Decoded* next = nullptr;
-  Decoded* pair = nullptr;  // a pair record while its second half runs
   uint32_t value = 0;
   uint64_t word = 0;
 
@@ -290,58 +300,64 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
 #define PUT(o, value) Store32(file_bytes + (o).offset, (value))
 #define SRC1 GET(rec->src1)
 #define SRC2 GET(rec->src2)
-// Every handler ends with its own copy of the dispatch, so each has its own indirect jump.
-#define DISPATCH_AFTER_TEST()                                                   \
-  do {                                                                          \
-    pos += len;                                                                 \
-    index = (pos >> 2) | (pos << 30);                                           \
-    if (__builtin_expect(int64_t{index} > last_index, 0)) goto outside_records; \
-    next = recs + index;                                                        \
-    std::memcpy(&word, text_host + pos, 8);                                     \
-    if (__builtin_expect(word != next->raw, 0)) goto redecode;                  \
-    rec = next;                                                                 \
-    len = next->length;                                                         \
-    goto * next->fn;                                                            \
+#define POS(r) (static_cast<uint32_t>((r) - recs) * 4u)
+  // Every handler ends with its own copy of the dispatch, so each has its own indirect jump.
+  // `kind` names what was run last, for the cold paths that tell the rest of the system about
+  // it: fall (the record rec, with its length), second (the second word of the pair rec), jump
+  // and jump_second (the same, after a taken branch to next).
+#define GO(kind)                                                            \
+  do {                                                                      \
+    if (__builtin_expect(next->valid != epoch, 0)) goto revalidate_##kind; \
+    rec = next;                                                             \
+    goto * next->fn;                                                        \
   } while (0)
-#define NEXT                                          \
-  do {                                                \
-    if (__builtin_expect(--left == 0, 0)) goto event; \
-    DISPATCH_AFTER_TEST();                            \
+#define NEXT_BY(step, kind)                                  \
+  do {                                                       \
+    if (__builtin_expect(--left == 0, 0)) goto event_##kind; \
+    next = rec + (step);                                     \
+    GO(kind);                                                \
   } while (0)
-// After an instruction that left the straight line: the attention flag as well.
-#define NEXT_AND_POLL                                                         \
-  do {                                                                        \
-    if (__builtin_expect((--left == 0) | control.attention(), 0)) goto event; \
-    DISPATCH_AFTER_TEST();                                                    \
+#define NEXT NEXT_BY(1, fall)
+  // After a form of 4 or 8 bytes: a record per 4 bytes.
+#define NEXT_MEM                                                                      \
+  do {                                                                                \
+    if (__builtin_expect(--left == 0, 0)) goto event_fall;                            \
+    next = reinterpret_cast<Decoded*>(reinterpret_cast<uint8_t*>(rec) +               \
+                                      size_t{rec->length} * (sizeof(Decoded) / 4));   \
+    GO(fall);                                                                         \
   } while (0)
+  // A taken branch. Its target is a multiple of 4 inside the text: a record whose target lies
+  // elsewhere is made generic when it is decoded (see revalidate), and faults there when taken.
+#define JUMP_FROM(from, displacement, kind)                                 \
+  do {                                                                      \
+    next = (from) + (static_cast<int32_t>(displacement) >> 2);              \
+    if (__builtin_expect(--left == 0, 0)) goto event_##kind;                \
+    GO(kind);                                                               \
+  } while (0)
+#define JUMP(displacement) JUMP_FROM(rec, displacement, jump)
 #define ALU(expr)        \
   PUT(rec->dst, (expr)); \
   NEXT
-  // What the generic loop keeps in cpu between instructions, for code outside the fast core.
-#define SYNC()                                        \
-  do {                                                \
-    count = countdown_end - left;                     \
-    cpu.ip = text_base + pos;                         \
-    cpu.instr_word = static_cast<uint32_t>(rec->raw); \
-    cpu.icount = static_cast<int32_t>(count);         \
-    store_registers();                                \
+#define MEM_ALU(expr)    \
+  PUT(rec->dst, (expr)); \
+  NEXT_MEM
+  // After a fast store of n bytes at p.
+#define STORED(n)                                                                              \
+  do {                                                                                         \
+    const uintptr_t from_text =                                                                \
+        reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(text_host);               \
+    if (__builtin_expect(from_text < text_size, 0)) stored_into_text(from_text, (n));          \
   } while (0)
-#define RELOAD()              \
-  do {                        \
-    pos = cpu.ip - text_base; \
-    len = cpu.length;         \
-    load_registers();         \
+  // What the generic loop keeps in cpu between instructions, for code outside the fast core
+  // (cpu.ip, cpu.length and cpu.instr_word are set by the caller).
+#define SYNC()                                \
+  do {                                        \
+    count = countdown_end - left;             \
+    cpu.icount = static_cast<int32_t>(count); \
+    store_registers();                        \
   } while (0)
 #define EFFECTIVE_ADDRESS() (SRC1 + (SRC2 << rec->aux) + rec->imm)
 #define BASE_ADDRESS() (SRC1 + rec->imm)
-  // A taken branch. Its target is a multiple of 4 inside the text: a record whose target lies
-  // elsewhere is made generic when it is decoded (see redecode), and faults there when taken.
-#define JUMP(displacement) \
-  do {                     \
-    pos += (displacement); \
-    len = 0;               \
-    NEXT_AND_POLL;         \
-  } while (0)
   // Brings the countdown's end forward to the next instruction when the flag is up.
 #define POLL_BEFORE_START()                     \
   do {                                          \
@@ -352,48 +368,151 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   } while (0)
 
   POLL_BEFORE_START();
-  goto dispatch;
+  goto dispatch_cpu;
 
-dispatch:
-  DISPATCH_AFTER_TEST();
+  // The next instruction is at cpu.ip + cpu.length, after one that cpu describes.
+dispatch_cpu:
+  next_pos = cpu.ip + cpu.length - text_base;
+  // A position that is not a multiple of 4 rotates to an index beyond the last record.
+  index = (next_pos >> 2) | (next_pos << 30);
+  if (int64_t{index} > last_index) goto outside_records;
+  next = recs + index;
+  if (next->valid == epoch) {
+    rec = next;
+    goto * next->fn;
+  }
+  goto revalidate;
 
-redecode:
-  DecodeRecord(run, word, *next);
-  // The word's place is known here: a branch whose target is not inside the text (E_GOTO when
-  // taken) runs on the generic path, so the handlers jump without looking.
-  if (BranchTargetOutside(*next, pos, text.size)) next->op = kFastGeneric;
-  next->fn = labels[next->op];
+  // The record next is checked against the text; cpu must describe the last instruction run
+  // when next lies beyond the records.
+revalidate_fall:
+  cpu.length = rec->length;
+  cpu.instr_word = static_cast<uint32_t>(rec->raw);
+  goto revalidate;
+revalidate_second:
+  cpu.length = 4;
+  cpu.instr_word = static_cast<uint32_t>(rec->raw >> 32);
+  goto revalidate;
+revalidate_jump:
+  cpu.length = 0;
+  cpu.instr_word = static_cast<uint32_t>(rec->raw);
+  goto revalidate;
+revalidate_jump_second:
+  cpu.length = 0;
+  cpu.instr_word = static_cast<uint32_t>(rec->raw >> 32);
+  goto revalidate;
+revalidate:
+  next_pos = POS(next);
+  if (next - recs > last_index) goto outside_records;
+  std::memcpy(&word, text_host + next_pos, 8);
+  if (word != next->raw) {
+    DecodeRecord(run, word, *next);
+    // The word's place is known here: a branch whose target is not inside the text (E_GOTO when
+    // taken) runs on the generic path, so the handlers jump without looking.
+    if (BranchTargetOutside(*next, next_pos, text.size)) next->op = kFastGeneric;
+    next->fn = labels[next->op];
+  }
+  next->valid = epoch;
   rec = next;
-  len = next->length;
   goto * next->fn;
 
+  // An instruction without a record (the text's last word, or outside the text) runs on the
+  // generic path; its fetch reports a place outside the text with cpu as it stands.
 outside_records:
+  cpu.ip = text_base + next_pos;
   SYNC();
-  cpu.length = len;
-  outside.raw =
-      uint64_t{pos} + 4 <= text_size ? Load32(text_host + pos) : FetchTextSlow(emu, cpu.ip);
-  rec = &outside;
-  goto generic;
+  cpu.instr_word =
+      uint64_t{next_pos} + 4 <= text_size ? Load32(text_host + next_pos) : FetchTextSlow(emu, cpu.ip);
+  goto generic_cpu;
 
+generic_second:
+  cpu.ip = text_base + POS(rec) + 4;
+  cpu.instr_word = static_cast<uint32_t>(rec->raw >> 32);
+  goto generic_cpu;
 generic:
+  cpu.ip = text_base + POS(rec);
+  cpu.instr_word = static_cast<uint32_t>(rec->raw);
+generic_cpu:
   SYNC();
   cpu.length = 4;
-  ExecuteWord(emu, table, static_cast<uint32_t>(rec->raw));
-  RELOAD();
-  NEXT_AND_POLL;
+  ExecuteWord(emu, table, cpu.instr_word);
+  goto after_other_code;
 
-event:
+  // call and ret run their own handlers (frames, the intercept check) with the slots they read.
+  // Frames lie in the stack's storage, so only code the intercept hook ran may have written
+  // into the text.
+#define CONTROL_TRANSFER(opcode_value, handler, instruction_length) \
+  cpu.ip = text_base + POS(rec);                                    \
+  cpu.instr_word = static_cast<uint32_t>(rec->raw);                 \
+  SYNC();                                                           \
+  cpu.length = (instruction_length);                                \
+  cpu.opcode = opcode_value;                                        \
+  cpu.opsize = 4;                                                   \
+  intercepted = run.intercepted_calls;                              \
+  handler(emu);                                                     \
+  cpu.instr_word = static_cast<uint32_t>(rec->raw);                 \
+  load_registers();                                                 \
+  if (run.intercepted_calls != intercepted) new_epoch();            \
+  goto after_transfer
+call:
+  cpu.ea = rec->imm;
+  CONTROL_TRANSFER(0x09, Op_call, 4);
+ret:
+  cpu.ea = rec->imm;
+  CONTROL_TRANSFER(0x0A, Op_ret, 4);
+callx:
+  ea = EFFECTIVE_ADDRESS();
+  if (ea < kServiceAddressLimit) goto generic;
+  cpu.ea = ea;
+  cpu.dst = static_cast<uint8_t>((rec->raw >> 19) & 31);
+  CONTROL_TRANSFER(0x86, Op_callx, rec->length);
+#undef CONTROL_TRANSFER
+
+  // Other code ran with cpu describing the instruction: it may have moved the frame, changed
+  // any register and written anywhere, the text included.
+after_other_code:
+  load_registers();
+  new_epoch();
+after_transfer:
+  if (__builtin_expect((--left == 0) | control.attention(), 0)) goto event_cpu;
+  goto dispatch_cpu;
+
+  // A check point, or the attention flag: cpu is brought up to date first.
+event_fall:
+  cpu.ip = text_base + POS(rec);
+  cpu.length = rec->length;
+  cpu.instr_word = static_cast<uint32_t>(rec->raw);
+  goto event_sync;
+event_second:
+  cpu.ip = text_base + POS(rec) + 4;
+  cpu.length = 4;
+  cpu.instr_word = static_cast<uint32_t>(rec->raw >> 32);
+  goto event_sync;
+event_jump:
+  cpu.ip = text_base + POS(next);
+  cpu.length = 0;
+  cpu.instr_word = static_cast<uint32_t>(rec->raw);
+  goto event_sync;
+event_jump_second:
+  cpu.ip = text_base + POS(next);
+  cpu.length = 0;
+  cpu.instr_word = static_cast<uint32_t>(rec->raw >> 32);
+  goto event_sync;
+event_sync:
   SYNC();
-  cpu.length = len;
+event_cpu:
+  count = countdown_end - left;
+  cpu.icount = static_cast<int32_t>(count);
   if (LoopEvent(emu, count, check_point)) {
     count_ref = count;
     return;
   }
-  RELOAD();
+  load_registers();
+  new_epoch();
   left = check_point - count;
   countdown_end = check_point;
   POLL_BEFORE_START();
-  goto dispatch;
+  goto dispatch_cpu;
 
   // The handlers with operands.
 #define L(name) name
@@ -403,83 +522,64 @@ event:
   // CTRL forms.
 b:
   JUMP(rec->imm);
-  NEXT;
 branch_if:
   if (cpu.cc > 7) goto generic;
   if ((rec->aux >> cpu.cc) & 1) JUMP(rec->imm);
   NEXT;
-  // call and ret run their own handlers (frames, the intercept check) with the slots they read.
-#define CONTROL_TRANSFER(opcode_value, handler) \
-  SYNC();                                       \
-  cpu.length = 4;                               \
-  cpu.opcode = opcode_value;                    \
-  cpu.opsize = 4;                               \
-  cpu.ea = rec->imm;                            \
-  handler(emu);                                 \
-  RELOAD();                                     \
-  NEXT_AND_POLL
-call:
-  CONTROL_TRANSFER(0x09, Op_call);
-ret:
-  CONTROL_TRANSFER(0x0A, Op_ret);
-#undef CONTROL_TRANSFER
 
   // Pairs. The first half counts as an instruction of its own (a check point may fall between
-  // the two); the second half then runs as the instruction `branch`, whose word is the second
-  // half of raw.
+  // the two); the second half is the word after it.
 #define PAIR_HANDLERS(name, counter, value)                                     \
   pair_##name : {                                                               \
     [[maybe_unused]] const uint32_t s1 = SRC1, s2 = SRC2;                       \
     counter;                                                                    \
     PUT(rec->dst, (value));                                                     \
-    if (__builtin_expect(--left == 0, 0)) goto event;                           \
-    pos += 4;                                                                   \
+    if (__builtin_expect(--left == 0, 0)) goto event_fall;                      \
     goto* second_labels[rec->op2];                                              \
   }                                                                             \
   second_##name : {                                                             \
     [[maybe_unused]] const uint32_t s1 = GET(rec->src1b), s2 = GET(rec->src2b); \
     counter;                                                                    \
     PUT(rec->dst2, (value));                                                    \
-    branch.raw = rec->raw >> 32;                                                \
-    rec = &branch;                                                              \
-    NEXT;                                                                       \
+    NEXT_BY(2, second);                                                         \
   }
   KORVANE_FAST_PAIR_OPS(PAIR_HANDLERS)
 #undef PAIR_HANDLERS
-  // Load and store halves: an access the fast path cannot make runs its word on the generic path
-  // (rec is then the pair for the first half, `branch` for the second).
-#define PAIR_SECOND_HALF()                          \
-  if (__builtin_expect(--left == 0, 0)) goto event; \
-  pos += 4;                                         \
+  // Load and store halves: an access the fast path cannot make runs its word on the generic
+  // path.
+#define PAIR_SECOND_HALF()                                   \
+  if (__builtin_expect(--left == 0, 0)) goto event_fall;     \
   goto* second_labels[rec->op2]
-#define PAIR_LOADS(name, bytes, loaded)                                   \
-  pair_##name : ea = BASE_ADDRESS();                                      \
-  if (!(p = Direct(regions, mem, frame, *rec, ea, bytes))) goto generic;  \
-  PUT(rec->dst, (loaded));                                                \
-  PAIR_SECOND_HALF();                                                     \
-  second_##name : pair = rec;                                             \
-  branch.raw = pair->raw >> 32;                                           \
-  rec = &branch;                                                          \
-  ea = GET(pair->src1b) + pair->imm;                                      \
-  if (!(p = Direct(regions, mem, frame, *pair, ea, bytes))) goto generic; \
-  PUT(pair->dst2, (loaded));                                              \
-  NEXT;
-#define PAIR_STORES(name, bytes, store)                                           \
-  pair_##name : ea = BASE_ADDRESS();                                              \
-  if (!(p = Direct(regions, mem, frame, *rec, ea, bytes))) goto generic;          \
-  value = GET(rec->dst);                                                          \
-  store;                                                                          \
-  /* a store into the second word: that word runs from its own record */          \
-  if (Load32(text_host + pos + 4) != static_cast<uint32_t>(rec->raw >> 32)) NEXT; \
-  PAIR_SECOND_HALF();                                                             \
-  second_##name : pair = rec;                                                     \
-  branch.raw = pair->raw >> 32;                                                   \
-  rec = &branch;                                                                  \
-  ea = GET(pair->src1b) + pair->imm;                                              \
-  if (!(p = Direct(regions, mem, frame, *pair, ea, bytes))) goto generic;         \
-  value = GET(pair->dst2);                                                        \
-  store;                                                                          \
-  NEXT;
+#define PAIR_LOADS(name, bytes, loaded)                                         \
+  pair_##name : ea = BASE_ADDRESS();                                            \
+  if (!(p = Direct(regions, mem, frame, *rec, ea, bytes))) goto generic;        \
+  PUT(rec->dst, (loaded));                                                      \
+  PAIR_SECOND_HALF();                                                           \
+  second_##name : ea = GET(rec->src1b) + rec->imm;                              \
+  if (!(p = Direct(regions, mem, frame, *rec, ea, bytes))) goto generic_second; \
+  PUT(rec->dst2, (loaded));                                                     \
+  NEXT_BY(2, second);
+  // A store into the text after the first half: the second word runs from its own record, which
+  // is checked against the text first.
+#define PAIR_STORES(name, bytes, store)                                         \
+  pair_##name : ea = BASE_ADDRESS();                                            \
+  if (!(p = Direct(regions, mem, frame, *rec, ea, bytes))) goto generic;        \
+  value = GET(rec->dst);                                                        \
+  store;                                                                        \
+  if (__builtin_expect(reinterpret_cast<uintptr_t>(p) -                        \
+                               reinterpret_cast<uintptr_t>(text_host) <         \
+                           text_size,                                           \
+                       0)) {                                                    \
+    STORED(bytes);                                                              \
+    NEXT;                                                                       \
+  }                                                                             \
+  PAIR_SECOND_HALF();                                                           \
+  second_##name : ea = GET(rec->src1b) + rec->imm;                              \
+  if (!(p = Direct(regions, mem, frame, *rec, ea, bytes))) goto generic_second; \
+  value = GET(rec->dst2);                                                       \
+  store;                                                                        \
+  STORED(bytes);                                                                \
+  NEXT_BY(2, second);
   KORVANE_FAST_PAIR_LOADS(PAIR_LOADS)
   KORVANE_FAST_PAIR_STORES(PAIR_STORES)
 #undef PAIR_LOADS
@@ -492,28 +592,33 @@ ld_group:
   if (!(p = Direct(regions, mem, frame, *rec, ea, 4u * rec->count))) goto generic;
   for (unsigned k = 0; k < rec->count; ++k)
     Store32(file_bytes + rec->dst.offset + 4 * k, Load32(p + 4 * k));
-  NEXT;
+  NEXT_MEM;
 st_group:
   ea = EFFECTIVE_ADDRESS();
   if (!(p = Direct(regions, mem, frame, *rec, ea, 4u * rec->count))) goto generic;
   for (unsigned k = 0; k < rec->count; ++k)
     Store32(p + 4 * k, Load32(file_bytes + rec->dst.offset + 4 * k));
-  NEXT;
+  STORED(4u * rec->count);
+  NEXT_MEM;
 
 #undef GET
 #undef PUT
 #undef SRC1
 #undef SRC2
+#undef POS
+#undef GO
+#undef NEXT_BY
 #undef NEXT
-#undef NEXT_AND_POLL
-#undef POLL_BEFORE_START
-#undef DISPATCH_AFTER_TEST
+#undef NEXT_MEM
+#undef JUMP_FROM
+#undef JUMP
 #undef ALU
+#undef MEM_ALU
+#undef STORED
 #undef SYNC
-#undef RELOAD
 #undef EFFECTIVE_ADDRESS
 #undef BASE_ADDRESS
-#undef JUMP
+#undef POLL_BEFORE_START
 }
 
 }  // namespace korvane

@@ -114,6 +114,8 @@ FastOp MemOp(uint32_t opcode, uint8_t& count) {
       return kFastStos;
     case 0x08C:
       return kFastLda;
+    case 0x086:
+      return kFastCallx;
     case 0x090:
       return kFastLd;
     case 0x092:

@@ -22,7 +22,10 @@ namespace korvane {
 struct ProcessorHooks {
   void* ctx = nullptr;
   // Every procedure call passes its target here before a frame is built. Returns the address
-  // at which the call proceeds, or 0 when the call is skipped.
+  // at which the call proceeds, or 0 when the call is skipped. A hook that runs code of its own
+  // for the call (a native routine, a redirection) counts it in run.intercepted_calls: that
+  // code may write guest memory anywhere, the text included, and the run loop's decoded
+  // instructions are checked against the text again after it.
   uint32_t (*intercept_call)(void* ctx, uint32_t target) = nullptr;
   // Run at the run loop's check points every 32768 instructions, before host controls are
   // looked at.

@@ -44,6 +44,8 @@ struct RunState {
   int64_t process_start_ms = 0;
   int32_t fault_count = 0;
   int32_t trigger_count = 0;
+  // Calls the intercept hook ran code of its own for (counted by the hook).
+  uint64_t intercepted_calls = 0;
 
   // Host controls for front-ends (runner, window). None of them changes what the firmware
   // sees, except virtual time, which makes system_timer follow the instruction count.

@@ -51,6 +51,7 @@ uint32_t CheckInterceptCall(Machine& emu, uint32_t target) {
   if (im.intercept_last < 0) return target;
   const IdentEntry* e = FindIntercept(im, target);
   if (!e) return target;
+  ++emu.run.intercepted_calls;
   if (emu.opt.di) LogIntercept(emu, *e, target);
 
   if (e->handler) e->handler(emu);
