@@ -107,10 +107,12 @@ inline uint8_t* Direct(const DataRegions& regions, const MemoryMap& mem, const u
   return p;
 }
 
-// Whether the record at text offset pos is a branch whose taken target lies outside the text
-// (records stand only for offsets that are multiples of 4, and displacements are too). The
-// branch of a fused compare and branch is the record's second word.
-inline bool BranchTargetOutside(const Decoded& d, uint32_t pos, uint32_t text_size) {
+// Prepares the branch of the record at text offset pos (records stand only for offsets that are
+// multiples of 4, and displacements are too): a branch whose taken target lies outside the text
+// becomes generic, and the displacement of one inside becomes the distance in bytes between the
+// two records, so a taken branch takes one addition. The branch of a fused compare and branch
+// is the record's second word.
+inline void PrepareBranch(Decoded& d, uint32_t pos, uint32_t text_size) {
   uint32_t from = pos;
   switch (d.op) {
     case kFastCmpoThenBranch:
@@ -125,18 +127,26 @@ inline bool BranchTargetOutside(const Decoded& d, uint32_t pos, uint32_t text_si
     case kFastBranchIf:
       break;
     default:
-      return false;
+      return;
   }
-  return from + d.imm >= text_size;
+  const uint32_t target = from + d.imm;
+  if (target >= text_size) {
+    d.op = kFastGeneric;
+    return;
+  }
+  d.imm = static_cast<uint32_t>((static_cast<int64_t>(target) - pos) / 4 *
+                                static_cast<int64_t>(sizeof(Decoded)));
 }
 
 // Comparisons without branches.
+// Less is 4, equal 2 and greater 1: 2 + 2 * less - greater.
+static_assert(kCcLess == 4 && kCcEqual == 2 && kCcGreater == 1);
 inline uint32_t Ordinal(uint32_t a, uint32_t b) {
-  return kCcLess * (a < b) + kCcEqual * (a == b) + kCcGreater * (a > b);
+  return kCcEqual + kCcEqual * (a < b) - kCcGreater * (a > b);
 }
 inline uint32_t Integer(uint32_t a, uint32_t b) {
   const int32_t x = static_cast<int32_t>(a), y = static_cast<int32_t>(b);
-  return kCcLess * (x < y) + kCcEqual * (x == y) + kCcGreater * (x > y);
+  return kCcEqual + kCcEqual * (x < y) - kCcGreater * (x > y);
 }
 
 }  // namespace
@@ -328,13 +338,14 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   } while (0)
   // A taken branch. Its target is a multiple of 4 inside the text: a record whose target lies
   // elsewhere is made generic when it is decoded (see revalidate), and faults there when taken.
-#define JUMP_FROM(from, displacement, kind)                                 \
-  do {                                                                      \
-    next = (from) + (static_cast<int32_t>(displacement) >> 2);              \
-    if (__builtin_expect(--left == 0, 0)) goto event_##kind;                \
-    GO(kind);                                                               \
+  // imm holds the distance to the target's record.
+#define JUMP(kind)                                                                   \
+  do {                                                                               \
+    next = reinterpret_cast<Decoded*>(reinterpret_cast<uint8_t*>(rec) +              \
+                                      static_cast<int32_t>(rec->imm));               \
+    if (__builtin_expect(--left == 0, 0)) goto event_##kind;                         \
+    GO(kind);                                                                        \
   } while (0)
-#define JUMP(displacement) JUMP_FROM(rec, displacement, jump)
 #define ALU(expr)        \
   PUT(rec->dst, (expr)); \
   NEXT
@@ -409,7 +420,7 @@ revalidate:
     DecodeRecord(run, word, *next);
     // The word's place is known here: a branch whose target is not inside the text (E_GOTO when
     // taken) runs on the generic path, so the handlers jump without looking.
-    if (BranchTargetOutside(*next, next_pos, text.size)) next->op = kFastGeneric;
+    PrepareBranch(*next, next_pos, static_cast<uint32_t>(text.size));
     next->fn = labels[next->op];
   }
   next->valid = epoch;
@@ -521,10 +532,10 @@ event_cpu:
 
   // CTRL forms.
 b:
-  JUMP(rec->imm);
+  JUMP(jump);
 branch_if:
   if (cpu.cc > 7) goto generic;
-  if ((rec->aux >> cpu.cc) & 1) JUMP(rec->imm);
+  if ((rec->aux >> cpu.cc) & 1) JUMP(jump);
   NEXT;
 
   // Pairs. The first half counts as an instruction of its own (a check point may fall between
@@ -610,7 +621,6 @@ st_group:
 #undef NEXT_BY
 #undef NEXT
 #undef NEXT_MEM
-#undef JUMP_FROM
 #undef JUMP
 #undef ALU
 #undef MEM_ALU
