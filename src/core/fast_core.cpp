@@ -149,6 +149,88 @@ inline uint32_t Integer(uint32_t a, uint32_t b) {
   return kCcEqual + kCcEqual * (x < y) - kCcGreater * (x > y);
 }
 
+
+// The halves of pair records by opcode of the single form: the value of a register form (with
+// its statistics counter), the bytes and access of a load or store without an index.
+template <uint8_t Op>
+inline uint32_t PairValue(CpuState& cpu, uint32_t s1, uint32_t s2);
+#define KORVANE_PAIR_VALUE(name, counter, value)                                    \
+  template <>                                                                       \
+  inline uint32_t PairValue<kFast##name>(CpuState & cpu, uint32_t s1, uint32_t s2) { \
+    (void)cpu;                                                                      \
+    (void)s1;                                                                       \
+    (void)s2;                                                                       \
+    counter;                                                                        \
+    return value;                                                                   \
+  }
+KORVANE_FAST_PAIR_OPS(KORVANE_PAIR_VALUE)
+#undef KORVANE_PAIR_VALUE
+
+template <uint8_t Op>
+constexpr uint32_t kPairBytes = 0;  // 0: a register form
+template <uint8_t Op>
+inline uint32_t PairLoad(const uint8_t* p);
+template <uint8_t Op>
+inline void PairStore(uint8_t* p, uint32_t value);
+#define KORVANE_PAIR_LOAD(name, bytes, loaded)                   \
+  template <>                                                    \
+  constexpr uint32_t kPairBytes<kFast##name> = bytes;            \
+  template <>                                                    \
+  inline uint32_t PairLoad<kFast##name>(const uint8_t* p) {      \
+    return loaded;                                               \
+  }
+#define KORVANE_PAIR_STORE(name, bytes, store)                   \
+  template <>                                                    \
+  constexpr uint32_t kPairBytes<kFast##name> = bytes;            \
+  template <>                                                    \
+  inline void PairStore<kFast##name>(uint8_t* p, uint32_t value) { \
+    store;                                                       \
+  }
+KORVANE_FAST_PAIR_LOADS(KORVANE_PAIR_LOAD)
+KORVANE_FAST_PAIR_STORES(KORVANE_PAIR_STORE)
+#undef KORVANE_PAIR_LOAD
+#undef KORVANE_PAIR_STORE
+
+template <uint8_t Op>
+constexpr bool kPairStore = false;
+#define KORVANE_PAIR_IS_STORE(name, bytes, store) \
+  template <>                                     \
+  constexpr bool kPairStore<kFast##name> = true;
+KORVANE_FAST_PAIR_STORES(KORVANE_PAIR_IS_STORE)
+#undef KORVANE_PAIR_IS_STORE
+
+// Every pair of halves has code of its own, so the second half follows the first without an
+// indirect jump: C(first, second) for each second half. The same halves as the lists in
+// decoded.h, in their order.
+#define KORVANE_PAIR_SECONDS(C, first)                                                      \
+  C(first, AddReg) C(first, AddLit) C(first, Addo) C(first, Addi) C(first, Sub)              \
+  C(first, Mul) C(first, And) C(first, Or) C(first, Xor) C(first, Shlo) C(first, Shro)      \
+  C(first, Shri) C(first, Mov) C(first, LdBase) C(first, LdobBase) C(first, LdibBase)        \
+  C(first, LdosBase) C(first, LdisBase) C(first, StBase) C(first, StobBase) C(first, StosBase)
+constexpr int kPairHalves = kFastOpCount - kFastPairAddReg;
+#define KORVANE_PAIR_ONE(first, second) +1
+static_assert(0 KORVANE_PAIR_SECONDS(KORVANE_PAIR_ONE, x) == kPairHalves);
+#undef KORVANE_PAIR_ONE
+
+// The place of a single form among the halves, or -1.
+constexpr int PairHalfIndex(uint8_t op) {
+  switch (op) {
+#define KORVANE_PAIR_INDEX(name, x, y) \
+  case kFast##name:                    \
+    return kFastPair##name - kFastPairAddReg;
+    KORVANE_FAST_PAIR_OPS(KORVANE_PAIR_INDEX)
+    KORVANE_FAST_PAIR_LOADS(KORVANE_PAIR_INDEX)
+    KORVANE_FAST_PAIR_STORES(KORVANE_PAIR_INDEX)
+#undef KORVANE_PAIR_INDEX
+    default:
+      return -1;
+  }
+}
+#define KORVANE_PAIR_ORDER(first, second) \
+  static_assert(PairHalfIndex(kFast##second) == kFastPair##second - kFastPairAddReg);
+KORVANE_PAIR_SECONDS(KORVANE_PAIR_ORDER, x)
+#undef KORVANE_PAIR_ORDER
+
 }  // namespace
 
 void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
@@ -226,14 +308,17 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   labels[kFastLdGroup] = &&ld_group;
   labels[kFastStGroup] = &&st_group;
   labels[kFastCallx] = &&callx;
-#define PAIR_LABELS(name, counter, value)  \
-  labels[kFastPair##name] = &&pair_##name; \
-  second_labels[kFast##name] = &&second_##name;
-  const void* second_labels[kFastOpCount] = {};
+  // pair_labels[first][second]: the code of a pair of halves, by their places.
+  const void* pair_labels[kPairHalves][kPairHalves];
+#define PAIR_LABEL(first, second)                                             \
+  pair_labels[kFastPair##first - kFastPairAddReg]                             \
+             [kFastPair##second - kFastPairAddReg] = &&pair_##first##_##second;
+#define PAIR_LABELS(name, x, y) KORVANE_PAIR_SECONDS(PAIR_LABEL, name)
   KORVANE_FAST_PAIR_OPS(PAIR_LABELS)
   KORVANE_FAST_PAIR_LOADS(PAIR_LABELS)
   KORVANE_FAST_PAIR_STORES(PAIR_LABELS)
 #undef PAIR_LABELS
+#undef PAIR_LABEL
 
   // Regions never change once the loop runs, so the text window is cached. Records exist for
   // the words whose 8 bytes lie inside the text (indexes 0 to last_index), followed by two that
@@ -303,7 +388,6 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   uint32_t next_pos = 0, index = 0;
   uint64_t intercepted = 0;
   uint8_t* p = nullptr;
-  uint32_t value = 0;
   uint64_t word = 0;
 
 #define GET(o) Load32(file_bytes + (o).offset)
@@ -421,7 +505,9 @@ revalidate:
     // The word's place is known here: a branch whose target is not inside the text (E_GOTO when
     // taken) runs on the generic path, so the handlers jump without looking.
     PrepareBranch(*next, next_pos, static_cast<uint32_t>(text.size));
-    next->fn = labels[next->op];
+    next->fn = next->op >= kFastPairAddReg
+                   ? pair_labels[next->op - kFastPairAddReg][PairHalfIndex(next->op2)]
+                   : labels[next->op];
   }
   next->valid = epoch;
   rec = next;
@@ -539,63 +625,50 @@ branch_if:
   NEXT;
 
   // Pairs. The first half counts as an instruction of its own (a check point may fall between
-  // the two); the second half is the word after it.
-#define PAIR_HANDLERS(name, counter, value)                                     \
-  pair_##name : {                                                               \
-    [[maybe_unused]] const uint32_t s1 = SRC1, s2 = SRC2;                       \
-    counter;                                                                    \
-    PUT(rec->dst, (value));                                                     \
-    if (__builtin_expect(--left == 0, 0)) goto event_fall;                      \
-    goto* second_labels[rec->op2];                                              \
-  }                                                                             \
-  second_##name : {                                                             \
-    [[maybe_unused]] const uint32_t s1 = GET(rec->src1b), s2 = GET(rec->src2b); \
-    counter;                                                                    \
-    PUT(rec->dst2, (value));                                                    \
-    NEXT_BY(2, second);                                                         \
+  // the two); the second half is the word after it. A load or store half whose access the fast
+  // path cannot make runs its word on the generic path. After a store into the text by the
+  // first half, the second word runs from its own record, which is checked against the text
+  // first. Two memory halves never form a pair.
+#define PAIR_HALF(op, dst, src1, src2, generic_label)                              \
+  if constexpr (kPairBytes<op> == 0) {                                            \
+    PUT(rec->dst, PairValue<op>(cpu, GET(rec->src1), GET(rec->src2)));            \
+  } else {                                                                        \
+    ea = GET(rec->src1) + rec->imm;                                               \
+    if (!(p = Direct(regions, mem, frame, *rec, ea, kPairBytes<op>))) goto generic_label; \
+    if constexpr (kPairStore<op>) {                                               \
+      PairStore<op>(p, GET(rec->dst));                                            \
+    } else {                                                                      \
+      PUT(rec->dst, PairLoad<op>(p));                                             \
+    }                                                                             \
   }
-  KORVANE_FAST_PAIR_OPS(PAIR_HANDLERS)
-#undef PAIR_HANDLERS
-  // Load and store halves: an access the fast path cannot make runs its word on the generic
-  // path.
-#define PAIR_SECOND_HALF()                                   \
-  if (__builtin_expect(--left == 0, 0)) goto event_fall;     \
-  goto* second_labels[rec->op2]
-#define PAIR_LOADS(name, bytes, loaded)                                         \
-  pair_##name : ea = BASE_ADDRESS();                                            \
-  if (!(p = Direct(regions, mem, frame, *rec, ea, bytes))) goto generic;        \
-  PUT(rec->dst, (loaded));                                                      \
-  PAIR_SECOND_HALF();                                                           \
-  second_##name : ea = GET(rec->src1b) + rec->imm;                              \
-  if (!(p = Direct(regions, mem, frame, *rec, ea, bytes))) goto generic_second; \
-  PUT(rec->dst2, (loaded));                                                     \
-  NEXT_BY(2, second);
-  // A store into the text after the first half: the second word runs from its own record, which
-  // is checked against the text first.
-#define PAIR_STORES(name, bytes, store)                                         \
-  pair_##name : ea = BASE_ADDRESS();                                            \
-  if (!(p = Direct(regions, mem, frame, *rec, ea, bytes))) goto generic;        \
-  value = GET(rec->dst);                                                        \
-  store;                                                                        \
-  if (__builtin_expect(reinterpret_cast<uintptr_t>(p) -                        \
-                               reinterpret_cast<uintptr_t>(text_host) <         \
-                           text_size,                                           \
-                       0)) {                                                    \
-    STORED(bytes);                                                              \
-    NEXT;                                                                       \
-  }                                                                             \
-  PAIR_SECOND_HALF();                                                           \
-  second_##name : ea = GET(rec->src1b) + rec->imm;                              \
-  if (!(p = Direct(regions, mem, frame, *rec, ea, bytes))) goto generic_second; \
-  value = GET(rec->dst2);                                                       \
-  store;                                                                        \
-  STORED(bytes);                                                                \
-  NEXT_BY(2, second);
-  KORVANE_FAST_PAIR_LOADS(PAIR_LOADS)
-  KORVANE_FAST_PAIR_STORES(PAIR_STORES)
-#undef PAIR_LOADS
-#undef PAIR_STORES
-#undef PAIR_SECOND_HALF
+#define PAIR_CODE(one, two)                                                         \
+  pair_##one##_##two : if constexpr (kPairBytes<kFast##one> != 0 &&               \
+                                          kPairBytes<kFast##two> != 0) {              \
+    goto generic;                                                                        \
+  }                                                                                      \
+  else {                                                                                 \
+    PAIR_HALF(kFast##one, dst, src1, src2, generic)                                    \
+    if constexpr (kPairStore<kFast##one>) {                                            \
+      if (__builtin_expect(reinterpret_cast<uintptr_t>(p) -                              \
+                                   reinterpret_cast<uintptr_t>(text_host) <              \
+                               text_size,                                                \
+                           0)) {                                                         \
+        STORED(kPairBytes<kFast##one>);                                                \
+        NEXT;                                                                            \
+      }                                                                                  \
+    }                                                                                    \
+    if (__builtin_expect(--left == 0, 0)) goto event_fall;                               \
+    PAIR_HALF(kFast##two, dst2, src1b, src2b, generic_second)                         \
+    if constexpr (kPairStore<kFast##two>) STORED(kPairBytes<kFast##two>);          \
+    NEXT_BY(2, second);                                                                  \
+  }
+#define PAIR_CODES(name, x, y) KORVANE_PAIR_SECONDS(PAIR_CODE, name)
+  KORVANE_FAST_PAIR_OPS(PAIR_CODES)
+  KORVANE_FAST_PAIR_LOADS(PAIR_CODES)
+  KORVANE_FAST_PAIR_STORES(PAIR_CODES)
+#undef PAIR_CODES
+#undef PAIR_CODE
+#undef PAIR_HALF
 
   // Groups: words in ascending order, each register read or written right after its word.
 ld_group:
