@@ -51,8 +51,8 @@ struct DataRegion {
 // other region: an address inside one of them belongs to it whatever the bucket says, so a
 // record may try the region its last access went to first.
 struct DataRegions {
-  DataRegion exact[kRegionSlots + 1];
   DataRegion hint[kRegionSlots + 1];
+  DataRegion exact[kRegionSlots + 1];
 
   explicit DataRegions(const MemoryMap& mem) {
     for (int n = 1; n <= kRegionSlots; ++n) {
@@ -73,24 +73,29 @@ struct DataRegions {
   }
 };
 
+// A record keeps the region its last access went to as the byte offset of its slot.
+constexpr uint8_t RegionMark(int slot) { return static_cast<uint8_t>(slot * sizeof(DataRegion)); }
+static_assert(RegionMark(kRegionSlots) / sizeof(DataRegion) == kRegionSlots);
+
 // Host location of the n bytes at ea when they all lie in the storage of one region as
 // TranslateAddress finds it, else null: the access then takes the generic path, which knows
-// display routing, bounded accesses and unmapped addresses.
+// display routing, bounded accesses and unmapped addresses. d.region then names that region.
 inline uint8_t* FindStorage(const DataRegions& regions, const MemoryMap& mem, Decoded& d,
                             uint32_t ea, uint32_t n) {
-  const DataRegion& h = regions.hint[d.region];
+  const DataRegion& h = *reinterpret_cast<const DataRegion*>(
+      reinterpret_cast<const uint8_t*>(regions.hint) + d.region);
   if (__builtin_expect(uint64_t{ea - h.base} + n <= h.size, 1)) return h.host + (ea - h.base);
   const uint8_t b = mem.buckets[BucketOf(ea)];
   const DataRegion& r = regions.exact[b];
   if (uint64_t{ea - r.base} + n <= r.size) {
-    d.region = b;
+    d.region = RegionMark(b);
     return r.host + (ea - r.base);
   }
   // A region that overlaps no other holds the address whichever region owns the bucket.
-  for (uint8_t m = 1; m <= kRegionSlots; ++m) {
+  for (int m = 1; m <= kRegionSlots; ++m) {
     const DataRegion& o = regions.hint[m];
     if (uint64_t{ea - o.base} + n <= o.size) {
-      d.region = m;
+      d.region = RegionMark(m);
       return o.host + (ea - o.base);
     }
   }
@@ -98,10 +103,12 @@ inline uint8_t* FindStorage(const DataRegions& regions, const MemoryMap& mem, De
 }
 
 // FindStorage, except for accesses that touch the 64 bytes of the frame whose registers the
-// fast core keeps in its register file: those take the generic path as well.
+// fast core keeps in its register file: those take the generic path as well. Frames lie in the
+// stack's storage, so only accesses there are compared with the frame.
 inline uint8_t* Direct(const DataRegions& regions, const MemoryMap& mem, const uint8_t* frame,
                        Decoded& d, uint32_t ea, uint32_t n) {
   uint8_t* p = FindStorage(regions, mem, d, ea, n);
+  if (d.region != RegionMark(kRegionStck)) return p;
   const uintptr_t from_frame = reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(frame);
   if (from_frame + (n - 1) < kFrameBytes + (n - 1)) return nullptr;
   return p;
