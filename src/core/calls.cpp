@@ -9,19 +9,9 @@ namespace korvane {
 
 namespace {
 
-constexpr uint32_t kFrameAlign = 16;  // a new frame starts at sp rounded up to 16 bytes
-
 const MemRegion& Stack(const Processor& emu) { return emu.mem.regions[kRegionStck]; }
 
-// True when a whole frame of 64 bytes at fp lies inside STCK's storage. Computed in 64 bits
-// so that a frame pointer near the top of the address space cannot wrap into range.
-bool FrameInStack(const Processor& emu, uint32_t fp) {
-  const MemRegion& s = Stack(emu);
-  return s.host != nullptr && fp >= s.base &&
-         uint64_t{fp} + kFrameBytes <= uint64_t{s.last} + 1;
-}
-
-// Points the current frame at fp, which the caller has checked with FrameInStack.
+// Points the current frame at fp, which the caller has checked with FrameUsable.
 void MoveFrame(Processor& emu, uint32_t fp) {
   const MemRegion& s = Stack(emu);
   emu.cpu.g[15] = fp;
@@ -50,12 +40,10 @@ void CallProcedure(Processor& emu, uint32_t target) {
   CpuState& cpu = emu.cpu;
   uint32_t sp = ReadReg(cpu, 1);
   uint64_t new_fp = (uint64_t{sp} + kFrameAlign - 1) & ~uint64_t{kFrameAlign - 1};
-  const MemRegion& s = Stack(emu);
   // A new frame whose 64 bytes reach the end of STCK overflows the stack. An sp that points
   // below STCK (guest code may store anything in r1) would put the frame outside the stack
   // storage as well, so it is refused the same way rather than followed.
-  if (new_fp + kFrameBytes >= s.last || new_fp < s.base || !FrameInStack(emu, uint32_t(new_fp)))
-  {
+  if (!FrameUsable(Stack(emu), new_fp)) {
     ReportFault(emu, E_STACKO, true);
     return;
   }
@@ -90,8 +78,7 @@ void Op_ret(Processor& emu) {
   // Below STCK is a return from the first frame. A pfp above the last frame a call can build
   // (new FP + 64 below STCK last) was damaged by guest code and is refused too, so the current
   // frame never leaves the stack.
-  if (pfp < Stack(emu).base || uint64_t{pfp} + kFrameBytes >= Stack(emu).last ||
-      !FrameInStack(emu, pfp)) {
+  if (!FrameUsable(Stack(emu), pfp)) {
     ReportFault(emu, E_STACKU, true);
     return;
   }

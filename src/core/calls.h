@@ -4,9 +4,21 @@
 
 #include <cstdint>
 
+#include "core/cpu_state.h"
+#include "core/memory_map.h"
+
 namespace korvane {
 
 struct Processor;
+
+// A new frame starts at sp rounded up to 16 bytes.
+constexpr uint32_t kFrameAlign = 16;
+
+// Whether a call or return may make the frame at fp the current one: inside the stack's
+// storage, with its 64 bytes ending below the stack's last byte (else E_STACKO or E_STACKU).
+inline bool FrameUsable(const MemRegion& stack, uint64_t fp) {
+  return stack.host != nullptr && fp >= stack.base && fp + kFrameBytes < stack.last;
+}
 
 // Service numbers below this many words reach services through callx (A < 1020).
 constexpr uint32_t kServiceAddressLimit = 1020;

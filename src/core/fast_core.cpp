@@ -360,6 +360,8 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   };
 
   const DataRegions regions(mem);
+  const MemRegion& stack = mem.regions[kRegionStck];
+  const ProcessorHooks& hooks = emu.hooks;
   // The register file: while the loop runs, the current frame's local registers and the globals
   // are kept here, followed by the literals 0-31, so every operand is read and written at a fixed
   // offset from one base. They are written back whenever other code may look at them, and loads
@@ -394,11 +396,13 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   uint32_t a = 0, v = 0, ea = 0;
   uint32_t next_pos = 0, index = 0;
   uint64_t intercepted = 0;
+  uint64_t new_fp = 0;
   uint8_t* p = nullptr;
   uint64_t word = 0;
 
 #define GET(o) Load32(file_bytes + (o).offset)
 #define PUT(o, value) Store32(file_bytes + (o).offset, (value))
+#define PUT_AT(offset, value) Store32(file_bytes + (offset), (value))
 #define SRC1 GET(rec->src1)
 #define SRC2 GET(rec->src2)
 #define POS(r) (static_cast<uint32_t>((r) - recs) * 4u)
@@ -558,18 +562,60 @@ generic_cpu:
   load_registers();                                                 \
   if (run.intercepted_calls != intercepted) new_epoch();            \
   goto after_transfer
+  // Calls to a procedure the intercept hook leaves alone, and returns, whose new frame lies in
+  // the stack and whose target is a record, run here: the current frame's registers go to
+  // memory and the new frame's come into the register file. The rest runs the handlers above.
+#define FAST_CALL(target, instruction_length, handler_path)                                \
+  v = (target);                                                                            \
+  if (hooks.intercept_call && (!hooks.intercepts || hooks.intercepts(hooks.ctx, v)))       \
+    goto handler_path;                                                                     \
+  new_fp = (uint64_t{Load32(file_bytes + 4)} + kFrameAlign - 1) & ~uint64_t{kFrameAlign - 1}; \
+  next_pos = v - text_base;                                                                \
+  if (!frame || !FrameUsable(stack, new_fp) || (next_pos & 3) || next_pos >= text_size)    \
+    goto handler_path;                                                                     \
+  PUT_AT(8, text_base + POS(rec) + (instruction_length)); /* rip in the caller's r2 */     \
+  std::memcpy(frame, file, kFrameBytes);                                                   \
+  a = Load32(file_bytes + kGlobalsBase + 60);                                              \
+  frame = stack.host + (new_fp - stack.base);                                              \
+  cpu.frame = frame;                                                                       \
+  PUT_AT(kGlobalsBase + 60, static_cast<uint32_t>(new_fp));                                \
+  std::memcpy(file, frame, kFrameBytes);                                                   \
+  PUT_AT(0, a);                                                                            \
+  PUT_AT(4, static_cast<uint32_t>(new_fp) + kFrameBytes);                                  \
+  goto transferred
 call:
+  FAST_CALL(text_base + POS(rec) + rec->imm, 4, call_handler);
+call_handler:
   cpu.ea = rec->imm;
   CONTROL_TRANSFER(0x09, Op_call, 4);
-ret:
-  cpu.ea = rec->imm;
-  CONTROL_TRANSFER(0x0A, Op_ret, 4);
 callx:
   ea = EFFECTIVE_ADDRESS();
   if (ea < kServiceAddressLimit) goto generic;
+  FAST_CALL(ea, rec->length, callx_handler);
+callx_handler:
   cpu.ea = ea;
   cpu.dst = static_cast<uint8_t>((rec->raw >> 19) & 31);
   CONTROL_TRANSFER(0x86, Op_callx, rec->length);
+ret:
+  a = Load32(file_bytes);  // pfp
+  if (!frame || !FrameUsable(stack, a)) goto ret_handler;
+  std::memcpy(frame, file, kFrameBytes);
+  p = stack.host + (a - stack.base);
+  next_pos = Load32(p + 8) - text_base;  // the return ip in the caller's r2
+  if ((next_pos & 3) || next_pos >= text_size) goto ret_handler;
+  frame = p;
+  cpu.frame = frame;
+  PUT_AT(kGlobalsBase + 60, a);
+  std::memcpy(file, frame, kFrameBytes);
+  goto transferred;
+ret_handler:
+  cpu.ea = rec->imm;
+  CONTROL_TRANSFER(0x0A, Op_ret, 4);
+transferred:
+  next = recs + next_pos / 4;
+  if (__builtin_expect(--left == 0, 0)) goto event_jump;
+  GO(jump);
+#undef FAST_CALL
 #undef CONTROL_TRANSFER
 
   // Other code ran with cpu describing the instruction: it may have moved the frame, changed
@@ -694,6 +740,7 @@ st_group:
 
 #undef GET
 #undef PUT
+#undef PUT_AT
 #undef SRC1
 #undef SRC2
 #undef POS

@@ -27,6 +27,9 @@ struct ProcessorHooks {
   // code may write guest memory anywhere, the text included, and the run loop's decoded
   // instructions are checked against the text again after it.
   uint32_t (*intercept_call)(void* ctx, uint32_t target) = nullptr;
+  // Optional: whether intercept_call would do anything for a call to target (run code of its
+  // own, skip or redirect the call). A call it would leave alone may be made without it.
+  bool (*intercepts)(void* ctx, uint32_t target) = nullptr;
   // Run at the run loop's check points every 32768 instructions, before host controls are
   // looked at.
   void (*check_point)(void* ctx) = nullptr;

@@ -89,6 +89,10 @@ void Machine::InstallMachineHooks() {
   hooks.intercept_call = [](void* ctx, uint32_t target) {
     return CheckInterceptCall(*static_cast<Machine*>(ctx), target);
   };
+  hooks.intercepts = [](void* ctx, uint32_t target) {
+    const ImageState& im = static_cast<Machine*>(ctx)->image;
+    return im.intercept_last >= 0 && FindIntercept(im, target) != nullptr;
+  };
   hooks.describe_address = [](void* ctx, uint32_t address) {
     DescribeAddress(*static_cast<Machine*>(ctx), address);
   };
