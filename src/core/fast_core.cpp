@@ -145,6 +145,21 @@ inline void PrepareBranch(Decoded& d, uint32_t pos, uint32_t text_size) {
                                 static_cast<int64_t>(sizeof(Decoded)));
 }
 
+// Whether the next instruction after a record never is the record after it in the text: the
+// instruction jumps, calls, returns or runs on the generic path.
+inline bool EndsRun(uint8_t op) {
+  return op == kFastGeneric || op == kFastB || op == kFastCall || op == kFastCallx ||
+         op == kFastRet;
+}
+
+// How many records on straight-line execution goes after a record: a pair or a compare and
+// branch covers two words, and so does a MEM form with a displacement word.
+inline uint32_t StraightStep(const Decoded& d) {
+  if (d.op >= kFastPairAddReg || d.op == kFastCmpoThenBranch || d.op == kFastCmpiThenBranch)
+    return 2;
+  return d.length / 4;
+}
+
 // Comparisons without branches.
 // Less is 4, equal 2 and greater 1: 2 + 2 * less - greater.
 static_assert(kCcLess == 4 && kCcEqual == 2 && kCcGreater == 1);
@@ -326,6 +341,10 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   KORVANE_FAST_PAIR_STORES(PAIR_LABELS)
 #undef PAIR_LABELS
 #undef PAIR_LABEL
+  auto label_of = [&](const Decoded& d) {
+    return d.op >= kFastPairAddReg ? pair_labels[d.op - kFastPairAddReg][PairHalfIndex(d.op2)]
+                                   : labels[d.op];
+  };
 
   // Regions never change once the loop runs, so the text window is cached. Records exist for
   // the words whose 8 bytes lie inside the text (indexes 0 to last_index), followed by two that
@@ -341,22 +360,58 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   std::unique_ptr<Decoded[]> records(new Decoded[record_count]);
   for (size_t i = 0; i < record_count; ++i) records[i].fn = &&generic;
   Decoded* const recs = records.get();
-  // A record runs without a look at the text while its `valid` equals `epoch`. The record is
-  // checked against its 8 text bytes (and decoded again if they differ) the first time it runs
-  // after the epoch moves on, which it does whenever other code has run (the generic path,
-  // calls, returns, check points: any of them may write into the text). The fast stores mark
-  // the records over the bytes they write instead.
+  // A record is up to date while its `valid` equals `epoch`: it was checked against its 8 text
+  // bytes (and decoded again if they differed) since the epoch last moved on. The epoch moves
+  // on whenever other code has run that may have written into the text (the generic path,
+  // intercepted calls, check points), and when a fast store writes text bytes that an
+  // up-to-date record was decoded from.
+  // Records are checked a straight run at a time (see check_run), where execution enters a
+  // run: after a taken branch, a call or return, and after other code. Within a run the
+  // records follow one another without a look.
   uint8_t epoch = 1;
   auto new_epoch = [&] {
     if (++epoch != 0) return;
     for (size_t i = 0; i < record_count; ++i) recs[i].valid = 0;
     epoch = 1;
   };
-  // A record covers its word and the next, so a written byte concerns two records.
+  // A record covers its word and the next, so a written word concerns two records.
   auto stored_into_text = [&](uintptr_t offset, uint32_t n) {
     const int64_t last = std::min<int64_t>(static_cast<int64_t>((offset + n - 1) / 4), last_index);
-    for (int64_t i = std::max<int64_t>(static_cast<int64_t>(offset / 4) - 1, 0); i <= last; ++i)
-      recs[i].valid = 0;
+    for (int64_t i = std::max<int64_t>(static_cast<int64_t>(offset / 4) - 1, 0); i <= last; ++i) {
+      if (recs[i].valid == epoch) {
+        new_epoch();
+        return;
+      }
+    }
+  };
+
+  // Brings the straight run of records from r on up to date: each is checked against its text
+  // bytes and decoded again when they differ, until the run ends at a record after which the
+  // next instruction is not the next record (a jump, call or return, or the generic path) or at
+  // a record already up to date, whose run is. A record whose straight successor would lie past
+  // the records ends the run on the generic path, so straight-line execution never leaves them.
+  auto check_run = [&](Decoded* r) {
+    while (r - recs <= last_index && r->valid != epoch) {
+      const uint32_t at = static_cast<uint32_t>(r - recs) * 4u;
+      uint64_t bytes;
+      std::memcpy(&bytes, text_host + at, 8);
+      if (bytes != r->raw) {
+        DecodeRecord(run, bytes, *r);
+        // The word's place is known here: a branch whose target is not inside the text (E_GOTO
+        // when taken) runs on the generic path, so the handlers jump without looking.
+        PrepareBranch(*r, at, static_cast<uint32_t>(text.size));
+        r->fn = label_of(*r);
+      }
+      r->valid = epoch;
+      if (EndsRun(r->op)) return;
+      Decoded* const after = r + StraightStep(*r);
+      if (after - recs > last_index) {
+        r->op = kFastGeneric;
+        r->fn = labels[kFastGeneric];
+        return;
+      }
+      r = after;
+    }
   };
 
   const DataRegions regions(mem);
@@ -398,7 +453,6 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   uint64_t intercepted = 0;
   uint64_t new_fp = 0;
   uint8_t* p = nullptr;
-  uint64_t word = 0;
 
 #define GET(o) Load32(file_bytes + (o).offset)
 #define PUT(o, value) Store32(file_bytes + (o).offset, (value))
@@ -410,27 +464,30 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   // `kind` names what was run last, for the cold paths that tell the rest of the system about
   // it: fall (the record rec, with its length), second (the second word of the pair rec), jump
   // and jump_second (the same, after a taken branch to next).
-#define GO(kind)                                                            \
+  // Within a straight run (see check_run):
+#define GO(kind)     \
+  do {               \
+    rec = next;      \
+    goto * next->fn; \
+  } while (0)
+  // Where a run may begin:
+#define GO_CHECKED(kind)                                                    \
   do {                                                                      \
     if (__builtin_expect(next->valid != epoch, 0)) goto revalidate_##kind; \
     rec = next;                                                             \
     goto * next->fn;                                                        \
   } while (0)
-#define NEXT_BY(step, kind)                                  \
+#define NEXT_BY_THEN(step, kind, go)                         \
   do {                                                       \
     if (__builtin_expect(--left == 0, 0)) goto event_##kind; \
     next = rec + (step);                                     \
-    GO(kind);                                                \
+    go(kind);                                                \
   } while (0)
+#define NEXT_BY(step, kind) NEXT_BY_THEN(step, kind, GO)
 #define NEXT NEXT_BY(1, fall)
   // After a form of 4 or 8 bytes: a record per 4 bytes.
-#define NEXT_MEM                                                                      \
-  do {                                                                                \
-    if (__builtin_expect(--left == 0, 0)) goto event_fall;                            \
-    next = reinterpret_cast<Decoded*>(reinterpret_cast<uint8_t*>(rec) +               \
-                                      size_t{rec->length} * (sizeof(Decoded) / 4));   \
-    GO(fall);                                                                         \
-  } while (0)
+#define MEM_STEP (rec->length / 4)
+#define NEXT_MEM NEXT_BY(MEM_STEP, fall)
   // A taken branch. Its target is a multiple of 4 inside the text: a record whose target lies
   // elsewhere is made generic when it is decoded (see revalidate), and faults there when taken.
   // imm holds the distance to the target's record.
@@ -439,7 +496,7 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
     next = reinterpret_cast<Decoded*>(reinterpret_cast<uint8_t*>(rec) +              \
                                       static_cast<int32_t>(rec->imm));               \
     if (__builtin_expect(--left == 0, 0)) goto event_##kind;                         \
-    GO(kind);                                                                        \
+    GO_CHECKED(kind);                                                                \
   } while (0)
 #define ALU(expr)        \
   PUT(rec->dst, (expr)); \
@@ -447,12 +504,16 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
 #define MEM_ALU(expr)    \
   PUT(rec->dst, (expr)); \
   NEXT_MEM
-  // After a fast store of n bytes at p.
-#define STORED(n)                                                                              \
-  do {                                                                                         \
-    const uintptr_t from_text =                                                                \
-        reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(text_host);               \
-    if (__builtin_expect(from_text < text_size, 0)) stored_into_text(from_text, (n));          \
+  // After a fast store of n bytes at p: one into the text goes on where a run may begin, at
+  // the record `step` records on.
+#define STORED(n, step, kind)                                                        \
+  do {                                                                               \
+    const uintptr_t from_text =                                                      \
+        reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(text_host);     \
+    if (__builtin_expect(from_text < text_size, 0)) {                                \
+      stored_into_text(from_text, (n));                                              \
+      NEXT_BY_THEN(step, kind, GO_CHECKED);                                          \
+    }                                                                                \
   } while (0)
   // What the generic loop keeps in cpu between instructions, for code outside the fast core
   // (cpu.ip, cpu.length and cpu.instr_word are set by the caller).
@@ -510,17 +571,7 @@ revalidate_jump_second:
 revalidate:
   next_pos = POS(next);
   if (next - recs > last_index) goto outside_records;
-  std::memcpy(&word, text_host + next_pos, 8);
-  if (word != next->raw) {
-    DecodeRecord(run, word, *next);
-    // The word's place is known here: a branch whose target is not inside the text (E_GOTO when
-    // taken) runs on the generic path, so the handlers jump without looking.
-    PrepareBranch(*next, next_pos, static_cast<uint32_t>(text.size));
-    next->fn = next->op >= kFastPairAddReg
-                   ? pair_labels[next->op - kFastPairAddReg][PairHalfIndex(next->op2)]
-                   : labels[next->op];
-  }
-  next->valid = epoch;
+  check_run(next);
   rec = next;
   goto * next->fn;
 
@@ -614,7 +665,7 @@ ret_handler:
 transferred:
   next = recs + next_pos / 4;
   if (__builtin_expect(--left == 0, 0)) goto event_jump;
-  GO(jump);
+  GO_CHECKED(jump);
 #undef FAST_CALL
 #undef CONTROL_TRANSFER
 
@@ -702,17 +753,11 @@ branch_if:
   else {                                                                                 \
     PAIR_HALF(kFast##one, dst, src1, src2, generic)                                    \
     if constexpr (kPairStore<kFast##one>) {                                            \
-      if (__builtin_expect(reinterpret_cast<uintptr_t>(p) -                              \
-                                   reinterpret_cast<uintptr_t>(text_host) <              \
-                               text_size,                                                \
-                           0)) {                                                         \
-        STORED(kPairBytes<kFast##one>);                                                \
-        NEXT;                                                                            \
-      }                                                                                  \
+      STORED(kPairBytes<kFast##one>, 1, fall);                                           \
     }                                                                                    \
     if (__builtin_expect(--left == 0, 0)) goto event_fall;                               \
     PAIR_HALF(kFast##two, dst2, src1b, src2b, generic_second)                         \
-    if constexpr (kPairStore<kFast##two>) STORED(kPairBytes<kFast##two>);          \
+    if constexpr (kPairStore<kFast##two>) STORED(kPairBytes<kFast##two>, 2, second);   \
     NEXT_BY(2, second);                                                                  \
   }
 #define PAIR_CODES(name, x, y) KORVANE_PAIR_SECONDS(PAIR_CODE, name)
@@ -735,7 +780,7 @@ st_group:
   if (!(p = Direct(regions, mem, frame, *rec, ea, 4u * rec->count))) goto generic;
   for (unsigned k = 0; k < rec->count; ++k)
     Store32(p + 4 * k, Load32(file_bytes + rec->dst.offset + 4 * k));
-  STORED(4u * rec->count);
+  STORED(4u * rec->count, MEM_STEP, fall);
   NEXT_MEM;
 
 #undef GET
@@ -748,6 +793,9 @@ st_group:
 #undef NEXT_BY
 #undef NEXT
 #undef NEXT_MEM
+#undef MEM_STEP
+#undef NEXT_BY_THEN
+#undef GO_CHECKED
 #undef JUMP
 #undef ALU
 #undef MEM_ALU

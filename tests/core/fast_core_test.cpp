@@ -239,6 +239,21 @@ replacement:
 	mov 7, g0
 )";
 
+// A store into a word further on in the straight line it runs in, which has been decoded
+// already.
+const char* kStoreAhead = R"(
+	mov 0, g1
+	ld replacement, g5
+	st g5, ahead
+	mov 1, g2
+	addo g2, g1, g1
+ahead:
+	mov 3, g0
+	b snippet_end
+replacement:
+	mov 7, g0
+)";
+
 TEST(FastCore, EndsEveryProgramAsTheGenericPathDoes) {
   struct Row {
     std::string name;
@@ -254,6 +269,7 @@ TEST(FastCore, EndsEveryProgramAsTheGenericPathDoes) {
       {"service writes text", kServiceWritesText, 200},
       {"service called by callx writes text", ServiceThroughCallx(), 200},
       {"generic store writes text", kGenericStoreWritesText, 200},
+      {"store ahead in the straight line", kStoreAhead, 200},
       {"budget ends between a compare and its branch",
        "\tmov 0, g0\nl:\n\taddo 1, g0, g0\n\tcmpi g0, 9\n\tbl l\n\tcmpo g0, 0\n\tbg l\n", 2000},
       {"store pair patching its own second word",
@@ -299,6 +315,9 @@ TEST(FastCore, EndsEveryProgramAsTheGenericPathDoes) {
       if (!stepping && row.name == "self-modifying") {
         EXPECT_EQ(emu->G(6), 3u + 4u + 7u + 9u);
         EXPECT_EQ(emu->G(7), 100u + 2000u);
+      }
+      if (!stepping && row.name == "store ahead in the straight line") {
+        EXPECT_EQ(emu->G(0), 7u);
       }
       if (!stepping && row.name == "store pair patching its own second word") {
         EXPECT_EQ(emu->G(0), 7u);
