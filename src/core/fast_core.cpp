@@ -347,14 +347,14 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   };
 
   // Regions never change once the loop runs, so the text window is cached. Records exist for
-  // the words whose 8 bytes lie inside the text (indexes 0 to last_index), followed by two that
-  // are never valid: straight-line code that runs past the last record reaches one of them and
-  // goes on at the generic path, as does a branch to the text's last word.
+  // the whole words of the text (indexes 0 to last_index; the bytes past the text's end read as
+  // zeros), followed by two that are never up to date: a branch to a word the text holds only in
+  // part reaches one of them and goes on at the generic path.
   const MemRegion& text = mem.regions[kRegionText];
   const uint8_t* const text_host = text.host;
   const uint32_t text_base = text.base;
   const uint64_t text_size = text_host ? text.size : 0;
-  const int64_t last_index = text_size >= 8 ? static_cast<int64_t>((text_size - 8) / 4) : -1;
+  const int64_t last_index = static_cast<int64_t>(text_size / 4) - 1;
   const size_t record_count = static_cast<size_t>(last_index + 3);
   // A fresh record is a generic one for the bytes 0: it runs whatever is there.
   std::unique_ptr<Decoded[]> records(new Decoded[record_count]);
@@ -393,8 +393,8 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   auto check_run = [&](Decoded* r) {
     while (r - recs <= last_index && r->valid != epoch) {
       const uint32_t at = static_cast<uint32_t>(r - recs) * 4u;
-      uint64_t bytes;
-      std::memcpy(&bytes, text_host + at, 8);
+      uint64_t bytes = 0;
+      std::memcpy(&bytes, text_host + at, std::min<uint64_t>(8, text_size - at));
       if (bytes != r->raw) {
         DecodeRecord(run, bytes, *r);
         // The word's place is known here: a branch whose target is not inside the text (E_GOTO
@@ -405,6 +405,8 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
       r->valid = epoch;
       if (EndsRun(r->op)) return;
       Decoded* const after = r + StraightStep(*r);
+      // The instruction after it lies past the text's whole words (which covers a record of two
+      // words at the last one).
       if (after - recs > last_index) {
         r->op = kFastGeneric;
         r->fn = labels[kFastGeneric];
