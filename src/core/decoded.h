@@ -158,7 +158,7 @@ struct Decoded {
     // A pair's second half: its handler and operands (a load or store half uses imm and
     // region as well, which a register half leaves alone).
     uint8_t op2 = kFastGeneric;
-    uint8_t count;  // registers of a group load or store
+    uint8_t count;  // registers of a group load or store; 1 on a call the hook intercepts
   };
   Operand dst2;
   Operand src1b;

@@ -9,6 +9,7 @@
 #include "core/fast_core.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 
@@ -146,18 +147,28 @@ inline void PrepareBranch(Decoded& d, uint32_t pos, uint32_t text_size) {
 }
 
 // Whether the next instruction after a record never is the record after it in the text: the
-// instruction jumps, calls, returns or runs on the generic path.
-inline bool EndsRun(uint8_t op) {
+// instruction jumps, calls, returns or runs on the generic path. (A conditional branch does not
+// end a run: its run goes on with the instruction after it.)
+constexpr bool EndsRun(uint8_t op) {
   return op == kFastGeneric || op == kFastB || op == kFastCall || op == kFastCallx ||
          op == kFastRet;
 }
 
-// How many records on straight-line execution goes after a record: a pair or a compare and
-// branch covers two words, and so does a MEM form with a displacement word.
-inline uint32_t StraightStep(const Decoded& d) {
-  if (d.op >= kFastPairAddReg || d.op == kFastCmpoThenBranch || d.op == kFastCmpiThenBranch)
-    return 2;
-  return d.length / 4;
+// How many records straight-line execution goes on by after a record of each handler, or 0
+// when the record ends a run. A pair or a compare and branch covers two words; a MEM form with a
+// displacement word goes one record further than the table says (see RunStep).
+constexpr std::array<uint8_t, kFastOpCount> kRunSteps = [] {
+  std::array<uint8_t, kFastOpCount> steps{};
+  for (int op = 0; op < kFastOpCount; ++op) {
+    const bool two_words =
+        op >= kFastPairAddReg || op == kFastCmpoThenBranch || op == kFastCmpiThenBranch;
+    steps[op] = EndsRun(static_cast<uint8_t>(op)) ? 0 : two_words ? 2 : 1;
+  }
+  return steps;
+}();
+inline uint32_t RunStep(const Decoded& d) {
+  const uint32_t step = kRunSteps[d.op];
+  return step == 0 ? 0 : step + d.length / 8;
 }
 
 // Comparisons without branches.
@@ -390,12 +401,17 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   // next instruction is not the next record (a jump, call or return, or the generic path) or at
   // a record already up to date, whose run is. A record whose straight successor would lie past
   // the records ends the run on the generic path, so straight-line execution never leaves them.
-  auto check_run = [&](Decoded* r) {
-    while (r - recs <= last_index && r->valid != epoch) {
-      const uint32_t at = static_cast<uint32_t>(r - recs) * 4u;
+  Decoded* const last_rec = recs + last_index;
+  auto check_run = [&](Decoded* r) __attribute__((noinline)) {
+    const uint8_t* bytes_at = text_host + (r - recs) * 4;
+    while (r <= last_rec && r->valid != epoch) {
       uint64_t bytes = 0;
-      std::memcpy(&bytes, text_host + at, std::min<uint64_t>(8, text_size - at));
-      if (bytes != r->raw) {
+      if (__builtin_expect(uint64_t(bytes_at - text_host) + 8 <= text_size, 1))
+        std::memcpy(&bytes, bytes_at, 8);
+      else
+        std::memcpy(&bytes, bytes_at, text_size - (bytes_at - text_host));
+      if (__builtin_expect(bytes != r->raw, 0)) {
+        const uint32_t at = static_cast<uint32_t>(bytes_at - text_host);
         DecodeRecord(run, bytes, *r);
         // The word's place is known here: a branch whose target is not inside the text (E_GOTO
         // when taken) runs on the generic path, so the handlers jump without looking.
@@ -403,18 +419,20 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
         r->fn = label_of(*r);
       }
       r->valid = epoch;
-      if (EndsRun(r->op)) return;
-      Decoded* const after = r + StraightStep(*r);
+      const uint32_t step = RunStep(*r);
+      if (step == 0) return;
       // The instruction after it lies past the text's whole words (which covers a record of two
       // words at the last one).
-      if (after - recs > last_index) {
+      if (r + step > last_rec) {
         r->op = kFastGeneric;
         r->fn = labels[kFastGeneric];
         return;
       }
-      r = after;
+      r += step;
+      bytes_at += 4 * step;
     }
   };
+
 
   const DataRegions regions(mem);
   const MemRegion& stack = mem.regions[kRegionStck];
@@ -454,6 +472,7 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   uint32_t next_pos = 0, index = 0;
   uint64_t intercepted = 0;
   uint64_t new_fp = 0;
+  uint8_t fixed_target = 0;
   uint8_t* p = nullptr;
 
 #define GET(o) Load32(file_bytes + (o).offset)
@@ -620,8 +639,11 @@ generic_cpu:
   // memory and the new frame's come into the register file. The rest runs the handlers above.
 #define FAST_CALL(target, instruction_length, handler_path)                                \
   v = (target);                                                                            \
-  if (hooks.intercept_call && (!hooks.intercepts || hooks.intercepts(hooks.ctx, v)))       \
+  if (hooks.intercept_call &&                                                              \
+      (rec->count != 0 || !hooks.intercepts || hooks.intercepts(hooks.ctx, v))) {          \
+    rec->count = fixed_target;                                                             \
     goto handler_path;                                                                     \
+  }                                                                                        \
   new_fp = (uint64_t{Load32(file_bytes + 4)} + kFrameAlign - 1) & ~uint64_t{kFrameAlign - 1}; \
   next_pos = v - text_base;                                                                \
   if (!frame || !FrameUsable(stack, new_fp) || (next_pos & 3) || next_pos >= text_size)    \
@@ -636,7 +658,10 @@ generic_cpu:
   PUT_AT(0, a);                                                                            \
   PUT_AT(4, static_cast<uint32_t>(new_fp) + kFrameBytes);                                  \
   goto transferred
+  // A call whose target does not depend on registers and that the hook intercepted once is
+  // marked (count 1), so it goes to the handlers without asking the hook first.
 call:
+  fixed_target = 1;
   FAST_CALL(text_base + POS(rec) + rec->imm, 4, call_handler);
 call_handler:
   cpu.ea = rec->imm;
@@ -644,6 +669,7 @@ call_handler:
 callx:
   ea = EFFECTIVE_ADDRESS();
   if (ea < kServiceAddressLimit) goto generic;
+  fixed_target = rec->src1.offset == kLiteralBase && rec->src2.offset == kLiteralBase;
   FAST_CALL(ea, rec->length, callx_handler);
 callx_handler:
   cpu.ea = ea;
