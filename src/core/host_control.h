@@ -1,6 +1,7 @@
 // Requests of the host (window, runner) to a running emulation: stop and pause. Every request
-// raises one attention flag that the run loop tests after each instruction together with the
-// exit request, so a request takes effect at the end of the current instruction; a paused loop
+// raises one attention flag that the run loop looks at between instructions together with the
+// exit request (the plain loop after other code has run and at its check points, so within
+// 32768 instructions; the stepping loop after each instruction); a paused loop
 // waits on a condition variable until it is resumed or stopped. Native handlers that block
 // (serial transfers) also wait on wake_fd(), which becomes readable with every request, and
 // return as on a time-out.
