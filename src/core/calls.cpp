@@ -2,8 +2,8 @@
 // dispatch of service numbers.
 #include "core/calls.h"
 
-#include "core/processor.h"
 #include "core/handlers.h"
+#include "core/processor.h"
 
 namespace korvane {
 

@@ -182,19 +182,18 @@ inline uint32_t Integer(uint32_t a, uint32_t b) {
   return kCcEqual + kCcEqual * (x < y) - kCcGreater * (x > y);
 }
 
-
 // The halves of pair records by opcode of the single form: the value of a register form (with
 // its statistics counter), the bytes and access of a load or store without an index.
 template <uint8_t Op>
 inline uint32_t PairValue(CpuState& cpu, uint32_t s1, uint32_t s2);
-#define KORVANE_PAIR_VALUE(name, counter, value)                                    \
-  template <>                                                                       \
+#define KORVANE_PAIR_VALUE(name, counter, value)                                     \
+  template <>                                                                        \
   inline uint32_t PairValue<kFast##name>(CpuState & cpu, uint32_t s1, uint32_t s2) { \
-    (void)cpu;                                                                      \
-    (void)s1;                                                                       \
-    (void)s2;                                                                       \
-    counter;                                                                        \
-    return value;                                                                   \
+    (void)cpu;                                                                       \
+    (void)s1;                                                                        \
+    (void)s2;                                                                        \
+    counter;                                                                         \
+    return value;                                                                    \
   }
 KORVANE_FAST_PAIR_OPS(KORVANE_PAIR_VALUE)
 #undef KORVANE_PAIR_VALUE
@@ -205,19 +204,19 @@ template <uint8_t Op>
 inline uint32_t PairLoad(const uint8_t* p);
 template <uint8_t Op>
 inline void PairStore(uint8_t* p, uint32_t value);
-#define KORVANE_PAIR_LOAD(name, bytes, loaded)                   \
-  template <>                                                    \
-  constexpr uint32_t kPairBytes<kFast##name> = bytes;            \
-  template <>                                                    \
-  inline uint32_t PairLoad<kFast##name>(const uint8_t* p) {      \
-    return loaded;                                               \
+#define KORVANE_PAIR_LOAD(name, bytes, loaded)              \
+  template <>                                               \
+  constexpr uint32_t kPairBytes<kFast##name> = bytes;       \
+  template <>                                               \
+  inline uint32_t PairLoad<kFast##name>(const uint8_t* p) { \
+    return loaded;                                          \
   }
-#define KORVANE_PAIR_STORE(name, bytes, store)                   \
-  template <>                                                    \
-  constexpr uint32_t kPairBytes<kFast##name> = bytes;            \
-  template <>                                                    \
-  inline void PairStore<kFast##name>(uint8_t* p, uint32_t value) { \
-    store;                                                       \
+#define KORVANE_PAIR_STORE(name, bytes, store)                      \
+  template <>                                                       \
+  constexpr uint32_t kPairBytes<kFast##name> = bytes;               \
+  template <>                                                       \
+  inline void PairStore<kFast##name>(uint8_t * p, uint32_t value) { \
+    store;                                                          \
   }
 KORVANE_FAST_PAIR_LOADS(KORVANE_PAIR_LOAD)
 KORVANE_FAST_PAIR_STORES(KORVANE_PAIR_STORE)
@@ -235,11 +234,13 @@ KORVANE_FAST_PAIR_STORES(KORVANE_PAIR_IS_STORE)
 // Every pair of halves has code of its own, so the second half follows the first without an
 // indirect jump: C(first, second) for each second half. The same halves as the lists in
 // decoded.h, in their order.
-#define KORVANE_PAIR_SECONDS(C, first)                                                      \
-  C(first, AddReg) C(first, AddLit) C(first, Addo) C(first, Addi) C(first, Sub)              \
-  C(first, Mul) C(first, And) C(first, Or) C(first, Xor) C(first, Shlo) C(first, Shro)      \
+// clang-format off
+#define KORVANE_PAIR_SECONDS(C, first)                                                       \
+  C(first, AddReg) C(first, AddLit) C(first, Addo) C(first, Addi) C(first, Sub)             \
+  C(first, Mul) C(first, And) C(first, Or) C(first, Xor) C(first, Shlo) C(first, Shro)       \
   C(first, Shri) C(first, Mov) C(first, LdBase) C(first, LdobBase) C(first, LdibBase)        \
   C(first, LdosBase) C(first, LdisBase) C(first, StBase) C(first, StobBase) C(first, StosBase)
+// clang-format on
 constexpr int kPairHalves = kFastOpCount - kFastPairAddReg;
 #define KORVANE_PAIR_ONE(first, second) +1
 static_assert(0 KORVANE_PAIR_SECONDS(KORVANE_PAIR_ONE, x) == kPairHalves);
@@ -343,9 +344,9 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   labels[kFastCallx] = &&callx;
   // pair_labels[first][second]: the code of a pair of halves, by their places.
   const void* pair_labels[kPairHalves][kPairHalves];
-#define PAIR_LABEL(first, second)                                             \
-  pair_labels[kFastPair##first - kFastPairAddReg]                             \
-             [kFastPair##second - kFastPairAddReg] = &&pair_##first##_##second;
+#define PAIR_LABEL(first, second)                                                        \
+  pair_labels[kFastPair##first - kFastPairAddReg][kFastPair##second - kFastPairAddReg] = \
+      &&pair_##first##_##second;
 #define PAIR_LABELS(name, x, y) KORVANE_PAIR_SECONDS(PAIR_LABEL, name)
   KORVANE_FAST_PAIR_OPS(PAIR_LABELS)
   KORVANE_FAST_PAIR_LOADS(PAIR_LABELS)
@@ -402,7 +403,7 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   // a record already up to date, whose run is. A record whose straight successor would lie past
   // the records ends the run on the generic path, so straight-line execution never leaves them.
   Decoded* const last_rec = recs + last_index;
-  auto check_run = [&](Decoded* r) __attribute__((noinline)) {
+  auto check_run = [&](Decoded * r) __attribute__((noinline)) {
     const uint8_t* bytes_at = text_host + (r - recs) * 4;
     while (r <= last_rec && r->valid != epoch) {
       uint64_t bytes = 0;
@@ -432,7 +433,6 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
       bytes_at += 4 * step;
     }
   };
-
 
   const DataRegions regions(mem);
   const MemRegion& stack = mem.regions[kRegionStck];
@@ -480,7 +480,7 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
 #define PUT_AT(offset, value) Store32(file_bytes + (offset), (value))
 #define SRC1 GET(rec->src1)
 #define SRC2 GET(rec->src2)
-#define POS(r) (static_cast<uint32_t>((r) - recs) * 4u)
+#define POS(r) (static_cast<uint32_t>((r)-recs) * 4u)
   // Every handler ends with its own copy of the dispatch, so each has its own indirect jump.
   // `kind` names what was run last, for the cold paths that tell the rest of the system about
   // it: fall (the record rec, with its length), second (the second word of the pair rec), jump
@@ -492,11 +492,11 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
     goto * next->fn; \
   } while (0)
   // Where a run may begin:
-#define GO_CHECKED(kind)                                                    \
-  do {                                                                      \
+#define GO_CHECKED(kind)                                                   \
+  do {                                                                     \
     if (__builtin_expect(next->valid != epoch, 0)) goto revalidate_##kind; \
-    rec = next;                                                             \
-    goto * next->fn;                                                        \
+    rec = next;                                                            \
+    goto * next->fn;                                                       \
   } while (0)
 #define NEXT_BY_THEN(step, kind, go)                         \
   do {                                                       \
@@ -512,12 +512,12 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   // A taken branch. Its target is a multiple of 4 inside the text: a record whose target lies
   // elsewhere is made generic when it is decoded (see revalidate), and faults there when taken.
   // imm holds the distance to the target's record.
-#define JUMP(kind)                                                                   \
-  do {                                                                               \
-    next = reinterpret_cast<Decoded*>(reinterpret_cast<uint8_t*>(rec) +              \
-                                      static_cast<int32_t>(rec->imm));               \
-    if (__builtin_expect(--left == 0, 0)) goto event_##kind;                         \
-    GO_CHECKED(kind);                                                                \
+#define JUMP(kind)                                                      \
+  do {                                                                  \
+    next = reinterpret_cast<Decoded*>(reinterpret_cast<uint8_t*>(rec) + \
+                                      static_cast<int32_t>(rec->imm));  \
+    if (__builtin_expect(--left == 0, 0)) goto event_##kind;            \
+    GO_CHECKED(kind);                                                   \
   } while (0)
 #define ALU(expr)        \
   PUT(rec->dst, (expr)); \
@@ -527,14 +527,14 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   NEXT_MEM
   // After a fast store of n bytes at p: one into the text goes on where a run may begin, at
   // the record `step` records on.
-#define STORED(n, step, kind)                                                        \
-  do {                                                                               \
-    const uintptr_t from_text =                                                      \
-        reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(text_host);     \
-    if (__builtin_expect(from_text < text_size, 0)) {                                \
-      stored_into_text(from_text, (n));                                              \
-      NEXT_BY_THEN(step, kind, GO_CHECKED);                                          \
-    }                                                                                \
+#define STORED(n, step, kind)                                                    \
+  do {                                                                           \
+    const uintptr_t from_text =                                                  \
+        reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(text_host); \
+    if (__builtin_expect(from_text < text_size, 0)) {                            \
+      stored_into_text(from_text, (n));                                          \
+      NEXT_BY_THEN(step, kind, GO_CHECKED);                                      \
+    }                                                                            \
   } while (0)
   // What the generic loop keeps in cpu between instructions, for code outside the fast core
   // (cpu.ip, cpu.length and cpu.instr_word are set by the caller).
@@ -601,8 +601,8 @@ revalidate:
 outside_records:
   cpu.ip = text_base + next_pos;
   SYNC();
-  cpu.instr_word =
-      uint64_t{next_pos} + 4 <= text_size ? Load32(text_host + next_pos) : FetchTextSlow(emu, cpu.ip);
+  cpu.instr_word = uint64_t{next_pos} + 4 <= text_size ? Load32(text_host + next_pos)
+                                                       : FetchTextSlow(emu, cpu.ip);
   goto generic_cpu;
 
 generic_second:
@@ -637,26 +637,26 @@ generic_cpu:
   // Calls to a procedure the intercept hook leaves alone, and returns, whose new frame lies in
   // the stack and whose target is a record, run here: the current frame's registers go to
   // memory and the new frame's come into the register file. The rest runs the handlers above.
-#define FAST_CALL(target, instruction_length, handler_path)                                \
-  v = (target);                                                                            \
-  if (hooks.intercept_call &&                                                              \
-      (rec->count != 0 || !hooks.intercepts || hooks.intercepts(hooks.ctx, v))) {          \
-    rec->count = fixed_target;                                                             \
-    goto handler_path;                                                                     \
-  }                                                                                        \
+#define FAST_CALL(target, instruction_length, handler_path)                                   \
+  v = (target);                                                                               \
+  if (hooks.intercept_call &&                                                                 \
+      (rec->count != 0 || !hooks.intercepts || hooks.intercepts(hooks.ctx, v))) {             \
+    rec->count = fixed_target;                                                                \
+    goto handler_path;                                                                        \
+  }                                                                                           \
   new_fp = (uint64_t{Load32(file_bytes + 4)} + kFrameAlign - 1) & ~uint64_t{kFrameAlign - 1}; \
-  next_pos = v - text_base;                                                                \
-  if (!frame || !FrameUsable(stack, new_fp) || (next_pos & 3) || next_pos >= text_size)    \
-    goto handler_path;                                                                     \
-  PUT_AT(8, text_base + POS(rec) + (instruction_length)); /* rip in the caller's r2 */     \
-  std::memcpy(frame, file, kFrameBytes);                                                   \
-  a = Load32(file_bytes + kGlobalsBase + 60);                                              \
-  frame = stack.host + (new_fp - stack.base);                                              \
-  cpu.frame = frame;                                                                       \
-  PUT_AT(kGlobalsBase + 60, static_cast<uint32_t>(new_fp));                                \
-  std::memcpy(file, frame, kFrameBytes);                                                   \
-  PUT_AT(0, a);                                                                            \
-  PUT_AT(4, static_cast<uint32_t>(new_fp) + kFrameBytes);                                  \
+  next_pos = v - text_base;                                                                   \
+  if (!frame || !FrameUsable(stack, new_fp) || (next_pos & 3) || next_pos >= text_size)       \
+    goto handler_path;                                                                        \
+  PUT_AT(8, text_base + POS(rec) + (instruction_length)); /* rip in the caller's r2 */        \
+  std::memcpy(frame, file, kFrameBytes);                                                      \
+  a = Load32(file_bytes + kGlobalsBase + 60);                                                 \
+  frame = stack.host + (new_fp - stack.base);                                                 \
+  cpu.frame = frame;                                                                          \
+  PUT_AT(kGlobalsBase + 60, static_cast<uint32_t>(new_fp));                                   \
+  std::memcpy(file, frame, kFrameBytes);                                                      \
+  PUT_AT(0, a);                                                                               \
+  PUT_AT(4, static_cast<uint32_t>(new_fp) + kFrameBytes);                                     \
   goto transferred
   // A call whose target does not depend on registers and that the hook intercepted once is
   // marked (count 1), so it goes to the handlers without asking the hook first.
@@ -761,32 +761,31 @@ branch_if:
   // path cannot make runs its word on the generic path. After a store into the text by the
   // first half, the second word runs from its own record, which is checked against the text
   // first. Two memory halves never form a pair.
-#define PAIR_HALF(op, dst, src1, src2, generic_label)                              \
-  if constexpr (kPairBytes<op> == 0) {                                            \
-    PUT(rec->dst, PairValue<op>(cpu, GET(rec->src1), GET(rec->src2)));            \
-  } else {                                                                        \
-    ea = GET(rec->src1) + rec->imm;                                               \
+#define PAIR_HALF(op, dst, src1, src2, generic_label)                                     \
+  if constexpr (kPairBytes<op> == 0) {                                                    \
+    PUT(rec->dst, PairValue<op>(cpu, GET(rec->src1), GET(rec->src2)));                    \
+  } else {                                                                                \
+    ea = GET(rec->src1) + rec->imm;                                                       \
     if (!(p = Direct(regions, mem, frame, *rec, ea, kPairBytes<op>))) goto generic_label; \
-    if constexpr (kPairStore<op>) {                                               \
-      PairStore<op>(p, GET(rec->dst));                                            \
-    } else {                                                                      \
-      PUT(rec->dst, PairLoad<op>(p));                                             \
-    }                                                                             \
+    if constexpr (kPairStore<op>) {                                                       \
+      PairStore<op>(p, GET(rec->dst));                                                    \
+    } else {                                                                              \
+      PUT(rec->dst, PairLoad<op>(p));                                                     \
+    }                                                                                     \
   }
-#define PAIR_CODE(one, two)                                                         \
-  pair_##one##_##two : if constexpr (kPairBytes<kFast##one> != 0 &&               \
-                                          kPairBytes<kFast##two> != 0) {              \
-    goto generic;                                                                        \
-  }                                                                                      \
-  else {                                                                                 \
-    PAIR_HALF(kFast##one, dst, src1, src2, generic)                                    \
-    if constexpr (kPairStore<kFast##one>) {                                            \
-      STORED(kPairBytes<kFast##one>, 1, fall);                                           \
-    }                                                                                    \
-    if (__builtin_expect(--left == 0, 0)) goto event_fall;                               \
-    PAIR_HALF(kFast##two, dst2, src1b, src2b, generic_second)                         \
-    if constexpr (kPairStore<kFast##two>) STORED(kPairBytes<kFast##two>, 2, second);   \
-    NEXT_BY(2, second);                                                                  \
+#define PAIR_CODE(one, two)                                                                        \
+  pair_##one##_##two : if constexpr (kPairBytes<kFast##one> != 0 && kPairBytes<kFast##two> != 0) { \
+    goto generic;                                                                                  \
+  }                                                                                                \
+  else {                                                                                           \
+    PAIR_HALF(kFast##one, dst, src1, src2, generic)                                                \
+    if constexpr (kPairStore<kFast##one>) {                                                        \
+      STORED(kPairBytes<kFast##one>, 1, fall);                                                     \
+    }                                                                                              \
+    if (__builtin_expect(--left == 0, 0)) goto event_fall;                                         \
+    PAIR_HALF(kFast##two, dst2, src1b, src2b, generic_second)                                      \
+    if constexpr (kPairStore<kFast##two>) STORED(kPairBytes<kFast##two>, 2, second);               \
+    NEXT_BY(2, second);                                                                            \
   }
 #define PAIR_CODES(name, x, y) KORVANE_PAIR_SECONDS(PAIR_CODE, name)
   KORVANE_FAST_PAIR_OPS(PAIR_CODES)
