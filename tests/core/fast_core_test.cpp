@@ -254,6 +254,37 @@ replacement:
 	mov 7, g0
 )";
 
+// Calls and returns the loop makes itself, up to the faults that send them to the handlers.
+const char* kEndlessRecursion = "down:\n\taddo 1, g0, g0\n\tcall down\n";
+const char* kDamagedPfp = "\tcall sub\n\tb snippet_end\nsub:\n\tmov 0, r0\n\tret\n";
+const char* kReturnOutsideText =
+    "\tcall sub\n\tb snippet_end\nsub:\n\tldconst 0x40002, g5\n\tst g5, 8(r0)\n\tret\n";
+const char* kReturnOffWord =
+    "\tcall sub\n\tb snippet_end\nsub:\n\tld 8(r0), g5\n\taddo 2, g5, g5\n"
+    "\tst g5, 8(r0)\n\tret\n";
+const char* kInterceptedInALoop = R"(
+	mov 0, g1
+	mov 0, g7
+again:
+	.globl rtc_present
+rtc_present:
+	mov 0, g0
+	addo g0, g1, g1
+	addo 1, g7, g7
+	lda x$init_rtc, g6
+	callx (g6)
+	call x$init_rtc
+	cmpobne 5, g7, again
+	b snippet_end
+	.globl x$init_rtc
+x$init_rtc:
+	ret
+	.data
+	.globl rtc_backup_ok
+rtc_backup_ok:
+	.word 0
+)";
+
 TEST(FastCore, EndsEveryProgramAsTheGenericPathDoes) {
   struct Row {
     std::string name;
@@ -270,6 +301,11 @@ TEST(FastCore, EndsEveryProgramAsTheGenericPathDoes) {
       {"service called by callx writes text", ServiceThroughCallx(), 200},
       {"generic store writes text", kGenericStoreWritesText, 200},
       {"store ahead in the straight line", kStoreAhead, 200},
+      {"recursion until the stack overflows", kEndlessRecursion, 100000},
+      {"return with a damaged pfp", kDamagedPfp, 20},
+      {"return outside the text", kReturnOutsideText, 20},
+      {"return into the middle of a word", kReturnOffWord, 20},
+      {"intercepted routine called in a loop", kInterceptedInALoop, 500},
       {"budget ends between a compare and its branch",
        "\tmov 0, g0\nl:\n\taddo 1, g0, g0\n\tcmpi g0, 9\n\tbl l\n\tcmpo g0, 0\n\tbg l\n", 2000},
       {"store pair patching its own second word",
@@ -315,6 +351,9 @@ TEST(FastCore, EndsEveryProgramAsTheGenericPathDoes) {
       if (!stepping && row.name == "self-modifying") {
         EXPECT_EQ(emu->G(6), 3u + 4u + 7u + 9u);
         EXPECT_EQ(emu->G(7), 100u + 2000u);
+      }
+      if (!stepping && row.name == "intercepted routine called in a loop") {
+        EXPECT_EQ(emu->G(1), 4u);  // rtc_present reads 1 from the second round on
       }
       if (!stepping && row.name == "store ahead in the straight line") {
         EXPECT_EQ(emu->G(0), 7u);
