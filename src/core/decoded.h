@@ -56,6 +56,15 @@ struct Operand {
   X(StobBase, 1, *p = static_cast<uint8_t>(value)) \
   X(StosBase, 2, Store16(p, value))
 
+// Whether the decoder forms pair records. The fast core has code of its own for every pair of
+// halves; clang (the fuzz build, with its sanitizers) takes very long over that much
+// computed-goto code, so its builds run the two words as records of their own.
+#if defined(__clang__)
+constexpr bool kFormPairs = false;
+#else
+constexpr bool kFormPairs = true;
+#endif
+
 // Handlers of the fast core. kFastGeneric runs the instruction through the generic decoder and
 // handlers: every form without a handler of its own, and every word that would fault.
 enum FastOp : uint8_t {

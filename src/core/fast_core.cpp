@@ -773,19 +773,20 @@ branch_if:
       PUT(rec->dst, PairLoad<op>(p));                                                     \
     }                                                                                     \
   }
-#define PAIR_CODE(one, two)                                                                        \
-  pair_##one##_##two : if constexpr (kPairBytes<kFast##one> != 0 && kPairBytes<kFast##two> != 0) { \
-    goto generic;                                                                                  \
-  }                                                                                                \
-  else {                                                                                           \
-    PAIR_HALF(kFast##one, dst, src1, src2, generic)                                                \
-    if constexpr (kPairStore<kFast##one>) {                                                        \
-      STORED(kPairBytes<kFast##one>, 1, fall);                                                     \
-    }                                                                                              \
-    if (__builtin_expect(--left == 0, 0)) goto event_fall;                                         \
-    PAIR_HALF(kFast##two, dst2, src1b, src2b, generic_second)                                      \
-    if constexpr (kPairStore<kFast##two>) STORED(kPairBytes<kFast##two>, 2, second);               \
-    NEXT_BY(2, second);                                                                            \
+#define PAIR_CODE(one, two)                                                          \
+  pair_##one##_##two : if constexpr (!kFormPairs || (kPairBytes<kFast##one> != 0 &&  \
+                                                     kPairBytes<kFast##two> != 0)) { \
+    goto generic;                                                                    \
+  }                                                                                  \
+  else {                                                                             \
+    PAIR_HALF(kFast##one, dst, src1, src2, generic)                                  \
+    if constexpr (kPairStore<kFast##one>) {                                          \
+      STORED(kPairBytes<kFast##one>, 1, fall);                                       \
+    }                                                                                \
+    if (__builtin_expect(--left == 0, 0)) goto event_fall;                           \
+    PAIR_HALF(kFast##two, dst2, src1b, src2b, generic_second)                        \
+    if constexpr (kPairStore<kFast##two>) STORED(kPairBytes<kFast##two>, 2, second); \
+    NEXT_BY(2, second);                                                              \
   }
 #define PAIR_CODES(name, x, y) KORVANE_PAIR_SECONDS(PAIR_CODE, name)
   KORVANE_FAST_PAIR_OPS(PAIR_CODES)
