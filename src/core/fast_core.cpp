@@ -703,7 +703,7 @@ after_other_code:
   load_registers();
   new_epoch();
 after_transfer:
-  if (__builtin_expect((--left == 0) | control.attention(), 0)) goto event_cpu;
+  if (__builtin_expect((--left == 0) || control.attention(), 0)) goto event_cpu;
   goto dispatch_cpu;
 
   // A check point, or the attention flag: cpu is brought up to date first.
