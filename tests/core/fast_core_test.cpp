@@ -193,9 +193,20 @@ second:
 	.word 2000
 )";
 
+// The stand-in for the intercepted routine x$init_rtc, and a byte it sets besides rtc_present.
+const char* kInitRtcRoutine = R"(
+	.globl x$init_rtc
+x$init_rtc:
+	ret
+	.data
+	.globl rtc_backup_ok
+rtc_backup_ok:
+	.word 0
+)";
+
 // A service writes into the text: x$init_rtc sets the byte rtc_present, here the low byte of
 // `mov 0, g0`, which then reads `mov 1, g0`.
-const char* kServiceWritesText = R"(
+const std::string kServiceWritesText = std::string(R"(
 	mov 0, g1
 	mov 0, g2
 again:
@@ -207,14 +218,7 @@ rtc_present:
 	mov 1, g2
 	call x$init_rtc
 	b again
-	.globl x$init_rtc
-x$init_rtc:
-	ret
-	.data
-	.globl rtc_backup_ok
-rtc_backup_ok:
-	.word 0
-)";
+)") + kInitRtcRoutine;
 
 // The same through callx, and a store relative to ip (which runs on the generic path) patching
 // a word that has run before.
@@ -262,7 +266,7 @@ const char* kReturnOutsideText =
 const char* kReturnOffWord =
     "\tcall sub\n\tb snippet_end\nsub:\n\tld 8(r0), g5\n\taddo 2, g5, g5\n"
     "\tst g5, 8(r0)\n\tret\n";
-const char* kInterceptedInALoop = R"(
+const std::string kInterceptedInALoop = std::string(R"(
 	mov 0, g1
 	mov 0, g7
 again:
@@ -276,14 +280,7 @@ rtc_present:
 	call x$init_rtc
 	cmpobne 5, g7, again
 	b snippet_end
-	.globl x$init_rtc
-x$init_rtc:
-	ret
-	.data
-	.globl rtc_backup_ok
-rtc_backup_ok:
-	.word 0
-)";
+)") + kInitRtcRoutine;
 
 TEST(FastCore, EndsEveryProgramAsTheGenericPathDoes) {
   struct Row {
