@@ -86,7 +86,13 @@ TEST(Intercept, OutcomesOfACall) {
     SCOPED_TRACE(row.why);
     Fixture f(false);
     f.emu.cpu.g[0] = f.emu.cpu.g[6] = f.emu.cpu.g[9] = 0x55;
+    // The hook the run loop asks before a call it would make itself says yes exactly for the
+    // calls the intercept check then counts as handled.
+    const bool said = f.emu.hooks.intercepts(f.emu.hooks.ctx, row.target);
+    const uint64_t handled = f.emu.run.intercepted_calls;
     EXPECT_EQ(CheckInterceptCall(f.emu, row.target), row.proceeds_at);
+    EXPECT_EQ(said, f.emu.run.intercepted_calls == handled + 1);
+    EXPECT_EQ(said, row.proceeds_at != row.target || row.target == kClearText);
     const uint32_t expected = row.zeroed ? 0u : 0x55u;
     EXPECT_EQ(f.emu.cpu.g[0], expected);
     EXPECT_EQ(f.emu.cpu.g[6], expected);
