@@ -571,27 +571,20 @@ dispatch_cpu:
   }
   goto revalidate;
 
-  // The record next is checked against the text; cpu must describe the last instruction run
-  // when next lies beyond the records.
-revalidate_fall:
-  cpu.length = rec->length;
-  cpu.instr_word = static_cast<uint32_t>(rec->raw);
-  goto revalidate;
-revalidate_second:
-  cpu.length = 4;
-  cpu.instr_word = static_cast<uint32_t>(rec->raw >> 32);
-  goto revalidate;
-revalidate_jump:
-  cpu.length = 0;
-  cpu.instr_word = static_cast<uint32_t>(rec->raw);
-  goto revalidate;
-revalidate_jump_second:
-  cpu.length = 0;
-  cpu.instr_word = static_cast<uint32_t>(rec->raw >> 32);
-  goto revalidate;
+  // The record next is checked against the text (dispatch_cpu has made sure it is a record).
+  // Where next lies beyond the records, cpu must first describe the last instruction run.
+#define REVALIDATE(kind, last_length, word_shift)                     \
+  revalidate_##kind : if (next - recs <= last_index) goto revalidate; \
+  cpu.length = (last_length);                                         \
+  cpu.instr_word = static_cast<uint32_t>(rec->raw >> (word_shift));   \
+  next_pos = POS(next);                                               \
+  goto outside_records;
+  REVALIDATE(fall, rec->length, 0)
+  REVALIDATE(second, 4, 32)
+  REVALIDATE(jump, 0, 0)
+  REVALIDATE(jump_second, 0, 32)
+#undef REVALIDATE
 revalidate:
-  next_pos = POS(next);
-  if (next - recs > last_index) goto outside_records;
   check_run(next);
   rec = next;
   goto * next->fn;
