@@ -1,11 +1,12 @@
 // Decoded instruction records of the fast core: one record per text word, decoded from the
 // word (and the displacement word of the long MEM forms) the first time it runs.
 //
-// A record is used only while the 8 text bytes it was decoded from (its word and the next) are
-// unchanged. The fast core compares them with the record the first time it runs after any
-// other code has run (and after a fast store into those bytes), and decodes the word again when
-// they differ. So a store into the text region by any path (store instructions, services writing
-// guest memory, a debugger, a loaded state) takes effect the next time the word runs.
+// A record stands for the 8 text bytes it was decoded from (its word and the next). Every path
+// that writes into the text marks the pages it wrote (TextMarks in memory_map.h: store
+// instructions, services writing guest memory through their pointers, the debugger); before the
+// next instruction runs, the fast core compares the records of marked pages with their bytes
+// and decodes again those that differ. So a store into the text takes effect the next time the
+// word runs.
 #pragma once
 
 #include <cstdint>
@@ -140,6 +141,8 @@ enum FastOp : uint8_t {
   kFastLdGroup,  // ldl/ldt/ldq: count holds the word count
   kFastStGroup,
   kFastCallx,  // to a procedure; the service numbers take the generic path
+  kFastMovGroup,  // movl/movt/movq: count holds the word count, aux 1 for a literal source
+  kFastEmul,      // with the full instruction set only
 // Pairs: the first half below, then the second half (op2) in the next word, one dispatch.
 #define KORVANE_PAIR_ENUM(name, x, y) kFastPair##name,
   KORVANE_FAST_PAIR_OPS(KORVANE_PAIR_ENUM) KORVANE_FAST_PAIR_LOADS(KORVANE_PAIR_ENUM)
@@ -162,7 +165,7 @@ struct Decoded {
   Operand src1;        // MEM: abase
   Operand src2;        // MEM: index
   uint8_t region = 0;  // MEM: the region the last access went to, tried first next time
-  uint8_t valid = 0;   // the fast core's epoch in which the record was last checked
+  uint8_t valid = 0;   // 1 once decoded (the record is kept up to date from then on)
   union {
     // A pair's second half: its handler and operands (a load or store half uses imm and
     // region as well, which a register half leaves alone).

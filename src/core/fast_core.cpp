@@ -1,7 +1,7 @@
 // The fast core: the plain run loop over decoded records with direct dispatch.
 //
-// Every text word gets a record (decoded.h) the first time it runs; a record whose text bytes
-// have changed since is decoded again at dispatch. Handlers jump straight to the next
+// Every text word gets a record (decoded.h) the first time it runs; the records of text that
+// is written are checked again before the next instruction runs (see apply_text_marks). Handlers jump straight to the next
 // instruction's handler (computed goto). The state the rest of the system sees between
 // instructions - cpu.ip, cpu.length, cpu.instr_word, cpu.icount, cpu.frame - lives in locals
 // and is written back before anything else may look at it: the generic path (forms without a
@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "core/calls.h"
 #include "core/decode.h"
@@ -72,6 +74,10 @@ struct DataRegions {
       if (alone) hint[n] = exact[n];
     }
   }
+};
+
+struct FreeRecords {
+  void operator()(Decoded* d) const { std::free(d); }
 };
 
 // A record keeps the region its last access went to as the byte offset of its slot.
@@ -342,6 +348,8 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   labels[kFastLdGroup] = &&ld_group;
   labels[kFastStGroup] = &&st_group;
   labels[kFastCallx] = &&callx;
+  labels[kFastMovGroup] = &&mov_group;
+  labels[kFastEmul] = &&emul;
   // pair_labels[first][second]: the code of a pair of halves, by their places.
   const void* pair_labels[kPairHalves][kPairHalves];
 #define PAIR_LABEL(first, second)                                                        \
@@ -368,34 +376,20 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   const uint64_t text_size = text_host ? text.size : 0;
   const int64_t last_index = static_cast<int64_t>(text_size / 4) - 1;
   const size_t record_count = static_cast<size_t>(last_index + 3);
-  // A fresh record is a generic one for the bytes 0: it runs whatever is there.
-  std::unique_ptr<Decoded[]> records(new Decoded[record_count]);
-  for (size_t i = 0; i < record_count; ++i) records[i].fn = &&generic;
+  // The records come zeroed from calloc, whose large blocks the system hands out as zero pages
+  // on first touch, so a text of megabytes costs nothing until its words run. A record with
+  // `valid` 0 has never been decoded; once decoded it stays up to date: every path that writes
+  // into the text marks the pages it wrote (TextMarks), and the records of marked pages are
+  // checked again (apply_text_marks) before the next instruction runs, after other code (the
+  // generic path, intercepted calls, check points) and after a fast store into the text.
+  // Records are decoded a straight run at a time (see check_run), where execution enters a run
+  // that was never decoded: after a taken branch, a call or return, and after other code.
+  // Within a run the records follow one another without a look.
+  std::unique_ptr<Decoded, FreeRecords> records(
+      static_cast<Decoded*>(std::calloc(record_count, sizeof(Decoded))));
+  if (!records) throw std::bad_alloc();
   Decoded* const recs = records.get();
-  // A record is up to date while its `valid` equals `epoch`: it was checked against its 8 text
-  // bytes (and decoded again if they differed) since the epoch last moved on. The epoch moves
-  // on whenever other code has run that may have written into the text (the generic path,
-  // intercepted calls, check points), and when a fast store writes text bytes that an
-  // up-to-date record was decoded from.
-  // Records are checked a straight run at a time (see check_run), where execution enters a
-  // run: after a taken branch, a call or return, and after other code. Within a run the
-  // records follow one another without a look.
-  uint8_t epoch = 1;
-  auto new_epoch = [&] {
-    if (++epoch != 0) return;
-    for (size_t i = 0; i < record_count; ++i) recs[i].valid = 0;
-    epoch = 1;
-  };
-  // A record covers its word and the next, so a written word concerns two records.
-  auto stored_into_text = [&](uintptr_t offset, uint32_t n) {
-    const int64_t last = std::min<int64_t>(static_cast<int64_t>((offset + n - 1) / 4), last_index);
-    for (int64_t i = std::max<int64_t>(static_cast<int64_t>(offset / 4) - 1, 0); i <= last; ++i) {
-      if (recs[i].valid == epoch) {
-        new_epoch();
-        return;
-      }
-    }
-  };
+  ClearTextMarks(mem);
 
   // Brings the straight run of records from r on up to date: each is checked against its text
   // bytes and decoded again when they differ, until the run ends at a record after which the
@@ -403,23 +397,25 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   // a record already up to date, whose run is. A record whose straight successor would lie past
   // the records ends the run on the generic path, so straight-line execution never leaves them.
   Decoded* const last_rec = recs + last_index;
+  // The 8 text bytes of the record at index i; those past the text's end read as zeros.
+  auto text_bytes = [&](int64_t i) {
+    const uint64_t at = static_cast<uint64_t>(i) * 4;
+    uint64_t bytes = 0;
+    if (__builtin_expect(at + 8 <= text_size, 1))
+      std::memcpy(&bytes, text_host + at, 8);
+    else
+      std::memcpy(&bytes, text_host + at, text_size - at);
+    return bytes;
+  };
   auto check_run = [&](Decoded * r) __attribute__((noinline)) {
-    const uint8_t* bytes_at = text_host + (r - recs) * 4;
-    while (r <= last_rec && r->valid != epoch) {
-      uint64_t bytes = 0;
-      if (__builtin_expect(uint64_t(bytes_at - text_host) + 8 <= text_size, 1))
-        std::memcpy(&bytes, bytes_at, 8);
-      else
-        std::memcpy(&bytes, bytes_at, text_size - (bytes_at - text_host));
-      if (__builtin_expect(bytes != r->raw, 0)) {
-        const uint32_t at = static_cast<uint32_t>(bytes_at - text_host);
-        DecodeRecord(run, bytes, *r);
-        // The word's place is known here: a branch whose target is not inside the text (E_GOTO
-        // when taken) runs on the generic path, so the handlers jump without looking.
-        PrepareBranch(*r, at, static_cast<uint32_t>(text.size));
-        r->fn = label_of(*r);
-      }
-      r->valid = epoch;
+    while (r <= last_rec && !r->valid) {
+      const int64_t i = r - recs;
+      DecodeRecord(run, text_bytes(i), *r);
+      // The word's place is known here: a branch whose target is not inside the text (E_GOTO
+      // when taken) runs on the generic path, so the handlers jump without looking.
+      PrepareBranch(*r, static_cast<uint32_t>(i * 4), static_cast<uint32_t>(text.size));
+      r->fn = label_of(*r);
+      r->valid = 1;
       const uint32_t step = RunStep(*r);
       if (step == 0) return;
       // The instruction after it lies past the text's whole words (which covers a record of two
@@ -430,9 +426,31 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
         return;
       }
       r += step;
-      bytes_at += 4 * step;
     }
   };
+
+  // Checks the records of the marked text pages against their bytes (a record covers its word
+  // and the next, so a page concerns the record before it too). One whose bytes changed is
+  // decoded again, with the run after it, so straight-line execution never reaches a stale
+  // record. Takes time in proportion to what was written, never to the text.
+  auto apply_text_marks = [&]() __attribute__((noinline)) {
+    TextMarks& marks = mem.text_marks;
+    constexpr int64_t kPerPage = (int64_t{1} << TextMarks::kPageShift) / 4;
+    for (const uint32_t page : marks.pages) {
+      if (page < marks.marked.size()) marks.marked[page] = 0;
+      const int64_t first = std::max<int64_t>(page * kPerPage - 1, 0);
+      const int64_t last = std::min<int64_t>(page * kPerPage + kPerPage - 1, last_index);
+      for (int64_t i = first; i <= last; ++i) {
+        Decoded& r = recs[i];
+        if (!r.valid || text_bytes(i) == r.raw) continue;
+        r.valid = 0;
+        check_run(&r);
+      }
+    }
+    marks.pages.clear();
+  };
+#define APPLY_TEXT_MARKS() \
+  if (__builtin_expect(mem.text_marks.pending(), 0)) apply_text_marks()
 
   const DataRegions regions(mem);
   const MemRegion& stack = mem.regions[kRegionStck];
@@ -470,8 +488,7 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   uint32_t countdown_end = check_point;  // count = countdown_end - left
   uint32_t a = 0, v = 0, ea = 0;
   uint32_t next_pos = 0, index = 0;
-  uint64_t intercepted = 0;
-  uint64_t new_fp = 0;
+  uint64_t new_fp = 0, wide = 0;
   uint8_t fixed_target = 0;
   uint8_t* p = nullptr;
 
@@ -494,7 +511,7 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   // Where a run may begin:
 #define GO_CHECKED(kind)                                                   \
   do {                                                                     \
-    if (__builtin_expect(next->valid != epoch, 0)) goto revalidate_##kind; \
+    if (__builtin_expect(!next->valid, 0)) goto revalidate_##kind;         \
     rec = next;                                                            \
     goto * next->fn;                                                       \
   } while (0)
@@ -525,15 +542,16 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
 #define MEM_ALU(expr)    \
   PUT(rec->dst, (expr)); \
   NEXT_MEM
-  // After a fast store of n bytes at p: one into the text goes on where a run may begin, at
-  // the record `step` records on.
-#define STORED(n, step, kind)                                                    \
+  // After a fast store of n bytes at p: a store into the text marks what it wrote, and the
+  // instruction (`kind`: the record rec, the first or the second word of the pair rec) ends at
+  // text_stored, which brings the records up to date before the next one runs.
+#define STORED(n, kind)                                                          \
   do {                                                                           \
     const uintptr_t from_text =                                                  \
         reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(text_host); \
     if (__builtin_expect(from_text < text_size, 0)) {                            \
-      stored_into_text(from_text, (n));                                          \
-      NEXT_BY_THEN(step, kind, GO_CHECKED);                                      \
+      MarkTextWrite(mem, from_text, (n));                                        \
+      goto text_stored_##kind;                                                   \
     }                                                                            \
   } while (0)
   // What the generic loop keeps in cpu between instructions, for code outside the fast core
@@ -565,13 +583,14 @@ dispatch_cpu:
   index = (next_pos >> 2) | (next_pos << 30);
   if (int64_t{index} > last_index) goto outside_records;
   next = recs + index;
-  if (next->valid == epoch) {
+  if (next->valid) {
     rec = next;
     goto * next->fn;
   }
   goto revalidate;
 
-  // The record next is checked against the text (dispatch_cpu has made sure it is a record).
+  // The record next was never decoded: its run is decoded now (dispatch_cpu has made sure it is
+  // a record).
   // Where next lies beyond the records, cpu must first describe the last instruction run.
 #define REVALIDATE(kind, last_length, word_shift)                     \
   revalidate_##kind : if (next - recs <= last_index) goto revalidate; \
@@ -579,8 +598,6 @@ dispatch_cpu:
   cpu.instr_word = static_cast<uint32_t>(rec->raw >> (word_shift));   \
   next_pos = POS(next);                                               \
   goto outside_records;
-  REVALIDATE(fall, rec->length, 0)
-  REVALIDATE(second, 4, 32)
   REVALIDATE(jump, 0, 0)
   REVALIDATE(jump_second, 0, 32)
 #undef REVALIDATE
@@ -607,9 +624,25 @@ generic:
   cpu.instr_word = static_cast<uint32_t>(rec->raw);
 generic_cpu:
   SYNC();
+  // Instructions on the generic path in a row run one after the other with the registers left
+  // in cpu, as the stepping loop runs them; the register file is loaded when a record with a
+  // handler of its own comes next.
+generic_run:
   cpu.length = 4;
   ExecuteWord(emu, table, cpu.instr_word);
-  goto after_other_code;
+  APPLY_TEXT_MARKS();
+  if (__builtin_expect((--left == 0) || control.attention(), 0)) goto event_cpu;
+  next_pos = cpu.ip + cpu.length - text_base;
+  index = (next_pos >> 2) | (next_pos << 30);
+  if (int64_t{index} <= last_index && recs[index].valid && recs[index].op == kFastGeneric) {
+    rec = recs + index;
+    cpu.ip = text_base + next_pos;
+    cpu.instr_word = static_cast<uint32_t>(rec->raw);
+    cpu.icount = static_cast<int32_t>(countdown_end - left);
+    goto generic_run;
+  }
+  load_registers();
+  goto dispatch_cpu;
 
   // call and ret run their own handlers (frames, the intercept check) with the slots they read.
   // Frames lie in the stack's storage, so only code the intercept hook ran may have written
@@ -621,11 +654,10 @@ generic_cpu:
   cpu.length = (instruction_length);                                \
   cpu.opcode = opcode_value;                                        \
   cpu.opsize = 4;                                                   \
-  intercepted = run.intercepted_calls;                              \
   handler(emu);                                                     \
   cpu.instr_word = static_cast<uint32_t>(rec->raw);                 \
   load_registers();                                                 \
-  if (run.intercepted_calls != intercepted) new_epoch();            \
+  APPLY_TEXT_MARKS();                                                \
   goto after_transfer
   // Calls to a procedure the intercept hook leaves alone, and returns, whose new frame lies in
   // the stack and whose target is a record, run here: the current frame's registers go to
@@ -690,13 +722,28 @@ transferred:
 #undef FAST_CALL
 #undef CONTROL_TRANSFER
 
-  // Other code ran with cpu describing the instruction: it may have moved the frame, changed
-  // any register and written anywhere, the text included.
-after_other_code:
-  load_registers();
-  new_epoch();
 after_transfer:
   if (__builtin_expect((--left == 0) || control.attention(), 0)) goto event_cpu;
+  goto dispatch_cpu;
+
+  // A fast store wrote into the text; cpu describes the instruction.
+text_stored_fall:
+  cpu.ip = text_base + POS(rec);
+  cpu.length = rec->length;
+  cpu.instr_word = static_cast<uint32_t>(rec->raw);
+  goto text_stored;
+text_stored_first:
+  cpu.ip = text_base + POS(rec);
+  cpu.length = 4;
+  cpu.instr_word = static_cast<uint32_t>(rec->raw);
+  goto text_stored;
+text_stored_second:
+  cpu.ip = text_base + POS(rec) + 4;
+  cpu.length = 4;
+  cpu.instr_word = static_cast<uint32_t>(rec->raw >> 32);
+text_stored:
+  apply_text_marks();
+  if (__builtin_expect((--left == 0) || control.attention(), 0)) goto event_sync;
   goto dispatch_cpu;
 
   // A check point, or the attention flag: cpu is brought up to date first.
@@ -730,7 +777,7 @@ event_cpu:
     return;
   }
   load_registers();
-  new_epoch();
+  APPLY_TEXT_MARKS();
   left = check_point - count;
   countdown_end = check_point;
   POLL_BEFORE_START();
@@ -774,11 +821,11 @@ branch_if:
   else {                                                                             \
     PAIR_HALF(kFast##one, dst, src1, src2, generic)                                  \
     if constexpr (kPairStore<kFast##one>) {                                          \
-      STORED(kPairBytes<kFast##one>, 1, fall);                                       \
+      STORED(kPairBytes<kFast##one>, first);                                          \
     }                                                                                \
     if (__builtin_expect(--left == 0, 0)) goto event_fall;                           \
     PAIR_HALF(kFast##two, dst2, src1b, src2b, generic_second)                        \
-    if constexpr (kPairStore<kFast##two>) STORED(kPairBytes<kFast##two>, 2, second); \
+    if constexpr (kPairStore<kFast##two>) STORED(kPairBytes<kFast##two>, second);    \
     NEXT_BY(2, second);                                                              \
   }
 #define PAIR_CODES(name, x, y) KORVANE_PAIR_SECONDS(PAIR_CODE, name)
@@ -788,6 +835,19 @@ branch_if:
 #undef PAIR_CODES
 #undef PAIR_CODE
 #undef PAIR_HALF
+
+  // Register groups: word by word in ascending order, as the generic path moves them (so an
+  // overlapping movq copies the same way); a literal source gives its value, then zeros.
+mov_group:
+  for (unsigned k = 0; k < rec->count; ++k)
+    PUT_AT(rec->dst.offset + 4 * k,
+           rec->aux ? (k == 0 ? SRC1 : 0) : Load32(file_bytes + rec->src1.offset + 4 * k));
+  NEXT;
+emul:
+  wide = uint64_t{SRC1} * SRC2;
+  PUT_AT(rec->dst.offset, static_cast<uint32_t>(wide));
+  PUT_AT(rec->dst.offset + 4, static_cast<uint32_t>(wide >> 32));
+  NEXT;
 
   // Groups: words in ascending order, each register read or written right after its word.
 ld_group:
@@ -801,7 +861,7 @@ st_group:
   if (!(p = Direct(regions, mem, frame, *rec, ea, 4u * rec->count))) goto generic;
   for (unsigned k = 0; k < rec->count; ++k)
     Store32(p + 4 * k, Load32(file_bytes + rec->dst.offset + 4 * k));
-  STORED(4u * rec->count, MEM_STEP, fall);
+  STORED(4u * rec->count, fall);
   NEXT_MEM;
 
 #undef GET

@@ -8,6 +8,9 @@ namespace korvane {
 
 namespace {
 
+constexpr uint32_t kOpcodeMovl = 0x5DC, kOpcodeMovt = 0x5EC, kOpcodeMovq = 0x5FC,
+                   kOpcodeEmul = 0x670;
+
 // Bit c is set when a branch with this mask is taken at condition code c (0-7).
 uint8_t ConditionsTable(uint32_t mask) {
   uint8_t t = 0;
@@ -163,10 +166,35 @@ void FuseBranch(uint64_t raw, Decoded& d) {
   d.imm = Sext(next & 0xFFFFFC, 24);
 }
 
+// movl, movt and movq (the word count from the table's operand size) between register groups
+// that fit, and emul into an even pair when the full instruction set runs; other operands
+// fault on the generic path.
+void DecodeWide(const RunState& run, uint32_t w, uint32_t opcode, Decoded& d) {
+  const uint32_t dst = (w >> 19) & 31, src1 = w & 31, src2 = (w >> 14) & 31;
+  const bool literal = w & kM1;
+  if (opcode == kOpcodeEmul) {
+    if (!run.full_set || (dst & 1) != 0) return;
+    d.op = kFastEmul;
+    d.src2 = Source(src2, w & kM2);
+  } else {
+    const unsigned count = EntryOf(run, opcode).size / 4;
+    if ((w & kM2) || !RegGroupFits(dst, count) || (!literal && !RegGroupFits(src1, count)))
+      return;
+    d.op = kFastMovGroup;
+    d.count = static_cast<uint8_t>(count);
+    d.aux = literal;
+  }
+  d.src1 = Source(src1, literal);
+  d.dst = Reg(dst);
+}
+
 void DecodeReg(const RunState& run, uint64_t raw, uint32_t opcode, Decoded& d) {
   const uint32_t w = static_cast<uint32_t>(raw);
-  if (w & (kS1 | kS2) || EntryOf(run, opcode).size != 4)
-    return;  // special operands fault on the generic path
+  if (w & (kS1 | kS2)) return;  // special operands fault on the generic path
+  if (opcode == kOpcodeMovl || opcode == kOpcodeMovt || opcode == kOpcodeMovq ||
+      opcode == kOpcodeEmul)
+    return DecodeWide(run, w, opcode, d);
+  if (EntryOf(run, opcode).size != 4) return;
   FastOp op = RegOp(opcode);
   if (op == kFastGeneric) return;
   const uint32_t fast = w & 0xFF843F70;  // the add fast paths of the generic loop

@@ -32,11 +32,14 @@ inline uint32_t ReadBounded(const Target& t, uint32_t n) {
   return v;
 }
 
-inline void WriteBounded(const Target& t, uint32_t v, uint32_t n) {
-  if (__builtin_expect(n <= t.avail, 1))
+inline void WriteBounded(MemoryMap& mem, const Target& t, uint32_t v, uint32_t n) {
+  if (__builtin_expect(n <= t.avail, 1)) {
     std::memcpy(t.p, &v, n);
-  else
+    NoteHostWrite(mem, t.p, n);
+  } else {
     std::memcpy(t.p, &v, t.avail);
+    NoteHostWrite(mem, t.p, t.avail);
+  }
 }
 
 inline uint32_t IoRead8(const IoHandlers& io, uint32_t where) {
@@ -86,6 +89,7 @@ void StoreByte(Processor& emu) {
   if (r.routine) return IoWrite8(emu.mem.routine_io, r.offset, v);
   if (r.port) return IoWrite8(emu.mem.port_io, r.port, v);
   *t.p = static_cast<uint8_t>(v);
+  NoteHostWrite(emu.mem, t.p, 1);
 }
 
 void StoreShort(Processor& emu) {
@@ -94,7 +98,7 @@ void StoreShort(Processor& emu) {
   uint32_t v = Data(emu);
   if (r.routine) return IoWrite16(emu.mem.routine_io, r.offset, v);
   if (r.port) return IoWrite16(emu.mem.port_io, r.port, v);
-  WriteBounded(t, v, 2);
+  WriteBounded(emu.mem, t, v, 2);
 }
 
 // ldl/ldt/ldq and stl/stt/stq: one translation, words in ascending order, no display
@@ -119,7 +123,7 @@ void LoadGroup(Processor& emu, unsigned count) {
 void StoreGroup(Processor& emu, unsigned count) {
   Target t = TranslateGroup(emu, count);
   for (unsigned k = 0; k < count; ++k)
-    WriteBounded(GroupWord(t, k), ReadReg(emu.cpu, emu.cpu.dst + k), 4);
+    WriteBounded(emu.mem, GroupWord(t, k), ReadReg(emu.cpu, emu.cpu.dst + k), 4);
 }
 
 }  // namespace
@@ -152,7 +156,7 @@ void Op_ld(Processor& emu) {
 void Op_st(Processor& emu) {
   emu.mem.report.routine = 0;
   Target t = Translate(emu);
-  if (!emu.mem.report.routine) WriteBounded(t, Data(emu), 4);
+  if (!emu.mem.report.routine) WriteBounded(emu.mem, t, Data(emu), 4);
 }
 
 void Op_ldl(Processor& emu) { LoadGroup(emu, 2); }

@@ -1,6 +1,7 @@
 // The guest memory map: region definition, the bucket table and address translation.
 #include "core/memory_map.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -128,6 +129,30 @@ int FindRegion(const MemoryMap& map, uint32_t a) {
   return 0;
 }
 
+void MarkTextWrite(MemoryMap& map, uint64_t offset, uint64_t n) {
+  const uint64_t size = map.regions[kRegionText].size;
+  if (offset >= size || n == 0) return;
+  TextMarks& m = map.text_marks;
+  const uint64_t pages = (size + (1u << TextMarks::kPageShift) - 1) >> TextMarks::kPageShift;
+  if (m.marked.size() != pages) {  // the first mark, or a text defined anew
+    m.marked.assign(pages, 0);
+    m.pages.clear();
+  }
+  const uint64_t last = (std::min(offset + n, size) - 1) >> TextMarks::kPageShift;
+  for (uint64_t page = offset >> TextMarks::kPageShift; page <= last; ++page) {
+    if (m.marked[page]) continue;
+    m.marked[page] = 1;
+    m.pages.push_back(static_cast<uint32_t>(page));
+  }
+}
+
+void ClearTextMarks(MemoryMap& map) {
+  TextMarks& m = map.text_marks;
+  for (uint32_t page : m.pages)
+    if (page < m.marked.size()) m.marked[page] = 0;
+  m.pages.clear();
+}
+
 void GuestRead(MemoryMap& map, uint32_t a, void* out, uint32_t n) {
   uint32_t avail = 0;
   uint8_t* p = TranslateAddress(map, a, &avail);
@@ -140,6 +165,7 @@ void GuestWrite(MemoryMap& map, uint32_t a, const void* in, uint32_t n) {
   uint32_t avail = 0;
   uint8_t* p = TranslateAddress(map, a, &avail);
   std::memcpy(p, in, n < avail ? n : avail);
+  NoteHostWrite(map, p, n < avail ? n : avail);
 }
 
 uint32_t GuestRead32(MemoryMap& map, uint32_t a) {
@@ -155,6 +181,10 @@ uint16_t GuestRead16(MemoryMap& map, uint32_t a) {
 uint8_t GuestRead8(MemoryMap& map, uint32_t a) { return *TranslateAddress(map, a); }
 void GuestWrite32(MemoryMap& map, uint32_t a, uint32_t v) { GuestWrite(map, a, &v, 4); }
 void GuestWrite16(MemoryMap& map, uint32_t a, uint16_t v) { GuestWrite(map, a, &v, 2); }
-void GuestWrite8(MemoryMap& map, uint32_t a, uint8_t v) { *TranslateAddress(map, a) = v; }
+void GuestWrite8(MemoryMap& map, uint32_t a, uint8_t v) {
+  uint8_t* p = TranslateAddress(map, a);
+  *p = v;
+  NoteHostWrite(map, p, 1);
+}
 
 }  // namespace korvane

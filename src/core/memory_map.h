@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 namespace korvane {
 
@@ -69,6 +70,17 @@ struct IoHandlers {
   void (*write16)(void* ctx, uint32_t where, uint32_t value) = nullptr;
 };
 
+// Writes into the text's storage, marked in 64-byte pages for the fast core, whose decoded
+// records must follow the text. Every path that writes guest memory through a host pointer
+// reports what it wrote (NoteHostWrite); the fast core looks at the marks after other code has
+// run and at check points, checks again only the records of marked pages, and clears the marks.
+struct TextMarks {
+  static constexpr uint32_t kPageShift = 6;
+  std::vector<uint8_t> marked;  // one byte per page of the text
+  std::vector<uint32_t> pages;  // the marked pages, each once
+  bool pending() const { return !pages.empty(); }
+};
+
 struct MemoryMap {
   IoHandlers routine_io;  // regions flagged for routine access (display memory)
   IoHandlers port_io;     // port addresses (display registers)
@@ -83,6 +95,8 @@ struct MemoryMap {
   Log* unmapped_log = nullptr;
   const uint32_t* unmapped_ip = nullptr;
   uint64_t unmapped_count = 0;
+
+  TextMarks text_marks;
 };
 
 // True when guest address a lies in region r (also for regions that end at the top of the
@@ -121,6 +135,21 @@ inline uint8_t* TranslateAddress(MemoryMap& map, uint32_t a, uint32_t* avail = n
     return r.host + offset;
   }
   return TranslateAddressSlow(map, a, avail);
+}
+
+// Marks the pages of the text's storage from byte `offset` on, n bytes (cut at the text's end).
+void MarkTextWrite(MemoryMap& map, uint64_t offset, uint64_t n);
+// Drops every mark (the fast core starts with records of its own).
+void ClearTextMarks(MemoryMap& map);
+
+// To be called after writing n bytes at host location p, which came from TranslateAddress (so
+// the bytes lie in one region's storage or the scratch area): a write into the text's storage
+// is marked. Costs a subtraction and a comparison otherwise.
+inline void NoteHostWrite(MemoryMap& map, const void* p, uint64_t n) {
+  const MemRegion& t = map.regions[kRegionText];
+  const uintptr_t offset = reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(t.host);
+  if (__builtin_expect(offset < t.size && t.host != nullptr && n != 0, 0))
+    MarkTextWrite(map, offset, n);
 }
 
 // The region holding guest address a, or 0.

@@ -26,6 +26,7 @@ void WriteSystemTimer(Processor& emu, uint32_t ms) {
   if (!run.system_timer) return;
   uint32_t n = run.system_timer_avail < 4 ? run.system_timer_avail : 4;
   std::memcpy(run.system_timer, &ms, n);  // bytes past the variable's region are dropped
+  NoteHostWrite(emu.mem, run.system_timer, n);
 }
 
 uint32_t TimerValue(Processor& emu) {
@@ -150,6 +151,7 @@ void RunLoop(Processor& emu) {
   // The image phase builds the index; a caller that skipped it still gets a working loop.
   if (run.opcode_index[0x08] == 0) BuildOpcodeIndex(run.opcode_index);
   BuildDecodeInfo(run);
+  run.full_set = emu.opt.xi;
   run.wall_start_ms = WallMs() - run.start_timer_ms;
   run.process_start_ms = ProcessMs();
   cpu.length = 0;

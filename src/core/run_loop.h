@@ -40,6 +40,7 @@ struct RunState {
   // Where the next loop starts counting: 0, or the instruction total and system_timer value of
   // a loaded state, so a continued run sees the same count and clock as an uninterrupted one.
   uint64_t start_executed = 0;
+  bool full_set = false;  // -xi: the loop runs the full instruction set (set when it starts)
   uint32_t start_timer_ms = 0;
   int64_t process_start_ms = 0;
   int32_t fault_count = 0;

@@ -351,8 +351,14 @@ void NativeReadKeys(Machine& emu) {
   if (k.before_read) k.before_read(emu, k.before_read_context);
   const uint32_t now = ReadSystemTimer(emu);
 
-  if (k.flag_area) std::memset(k.flag_area, 0, k.flag_area_size);
-  if (k.twin_area) std::memset(k.twin_area, 0, k.twin_area_size);
+  if (k.flag_area) {
+    std::memset(k.flag_area, 0, k.flag_area_size);
+    NoteHostWrite(emu.mem, k.flag_area, k.flag_area_size);
+  }
+  if (k.twin_area) {
+    std::memset(k.twin_area, 0, k.twin_area_size);
+    NoteHostWrite(emu.mem, k.twin_area, k.twin_area_size);
+  }
 
   for (KeySlot& s : k.slots) {
     if (!s.used) continue;

@@ -121,7 +121,9 @@ void NativeFileRead(Machine& emu) {
   OpenFileSlot* slot = RequestSlot(emu);
   uint32_t n = 0;
   uint8_t* p = TransferBuffer(emu, &n);
-  Advance(emu, slot ? ReadFully(slot->fd, p, n) : 0, 0);
+  const uint32_t got = slot ? ReadFully(slot->fd, p, n) : 0;
+  NoteHostWrite(emu.mem, p, got);
+  Advance(emu, got, 0);
 }
 
 void NativeFileReadline(Machine& emu) {
@@ -155,6 +157,7 @@ void NativeFileReadline(Machine& emu) {
     }
   }
   stored = ReadFully(slot->fd, p, stored);
+  NoteHostWrite(emu.mem, p, stored);
   // A CR ends the line, and an LF right after it belongs to it; an LF alone stays unread.
   uint32_t consumed = 0;
   if (ByteAt(slot->fd, start + stored) == kCR) {

@@ -31,7 +31,10 @@ uint32_t GetErrnum(Machine& emu) {
   return v;
 }
 
-void SetErrnum(Machine& emu, uint32_t code) { std::memcpy(ErrnumLocation(emu), &code, 4); }
+void SetErrnum(Machine& emu, uint32_t code) {
+  std::memcpy(ErrnumLocation(emu), &code, 4);
+  NoteHostWrite(emu.mem, ErrnumLocation(emu), 4);
+}
 
 void SetResult(Machine& emu, bool ok) { emu.cpu.g[9] = ok ? 1 : 0; }
 
