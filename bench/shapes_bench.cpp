@@ -159,10 +159,9 @@ double Run(const fs::path& dir, const char* options, uint64_t count, bool steppi
   korvane::EmuThreadMain(*emu);
   const double seconds = CpuSeconds() - start;
   if (emu->exit.message[0] != '\0' || korvane::CurrentInstructionTotal(*emu) != count) {
-    std::fprintf(stderr, "%s: the run ended early after %llu instructions: %s\n",
-                 dir.string().c_str(),
-                 static_cast<unsigned long long>(korvane::CurrentInstructionTotal(*emu)),
-                 emu->exit.message);
+    std::fprintf(
+        stderr, "%s: the run ended early after %llu instructions: %s\n", dir.string().c_str(),
+        static_cast<unsigned long long>(korvane::CurrentInstructionTotal(*emu)), emu->exit.message);
     return -1;
   }
   return seconds;
@@ -200,11 +199,11 @@ int main(int argc, char** argv) {
   }
   const size_t sizes[] = {16 << 10, 1 << 20, 4 << 20};
   std::map<std::string, std::map<size_t, Figures>> all;
-  std::printf("%-34s %8s %10s %10s %8s %11s\n", "shape", "text", "fast MIPS", "step MIPS",
-              "ratio", "start-up ms");
+  std::printf("%-34s %8s %10s %10s %8s %11s\n", "shape", "text", "fast MIPS", "step MIPS", "ratio",
+              "start-up ms");
   auto print = [](const std::string& name, const std::string& size, const Figures& f) {
-    std::printf("%-34s %8s %10.1f %10.1f %7.1fx %11.1f\n", name.c_str(), size.c_str(),
-                f.fast_mips, f.step_mips, f.fast_mips / f.step_mips, f.startup_ms);
+    std::printf("%-34s %8s %10.1f %10.1f %7.1fx %11.1f\n", name.c_str(), size.c_str(), f.fast_mips,
+                f.step_mips, f.fast_mips / f.step_mips, f.startup_ms);
     std::fflush(stdout);
   };
 
@@ -233,8 +232,9 @@ int main(int argc, char** argv) {
       if (!project) return 1;
       const Figures f = Measure(*project, shape.options, count, rounds);
       all[shape.name][size] = f;
-      print(shape.name, size < (1 << 20) ? std::to_string(size >> 10) + " KB"
-                                         : std::to_string(size >> 20) + " MB",
+      print(shape.name,
+            size < (1 << 20) ? std::to_string(size >> 10) + " KB"
+                             : std::to_string(size >> 20) + " MB",
             f);
       fs::remove_all(*project);
     }
@@ -247,7 +247,8 @@ int main(int argc, char** argv) {
   if (coremark_figures.fast_mips > 0) {
     std::printf("Against the CoreMark image (fast core, 4 MB of text):\n");
     for (const char* name : {"movl in ten", "intercepted call in eight"})
-      std::printf("  %-34s %6.2f\n", name, all[name][4 << 20].fast_mips / coremark_figures.fast_mips);
+      std::printf("  %-34s %6.2f\n", name,
+                  all[name][4 << 20].fast_mips / coremark_figures.fast_mips);
   }
   std::printf("* CoreMark's own text of 18 KB (fixed by its link).\n");
   return 0;

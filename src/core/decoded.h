@@ -140,7 +140,7 @@ enum FastOp : uint8_t {
   kFastStosBase,
   kFastLdGroup,  // ldl/ldt/ldq: count holds the word count
   kFastStGroup,
-  kFastCallx,  // to a procedure; the service numbers take the generic path
+  kFastCallx,     // to a procedure; the service numbers take the generic path
   kFastMovGroup,  // movl/movt/movq: count holds the word count, aux 1 for a literal source
   kFastEmul,      // with the full instruction set only
 // Pairs: the first half below, then the second half (op2) in the next word, one dispatch.

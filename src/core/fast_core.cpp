@@ -1,10 +1,10 @@
 // The fast core: the plain run loop over decoded records with direct dispatch.
 //
 // Every text word gets a record (decoded.h) the first time it runs; the records of text that
-// is written are checked again before the next instruction runs (see apply_text_marks). Handlers jump straight to the next
-// instruction's handler (computed goto). The state the rest of the system sees between
-// instructions - cpu.ip, cpu.length, cpu.instr_word, cpu.icount, cpu.frame - lives in locals
-// and is written back before anything else may look at it: the generic path (forms without a
+// is written are checked again before the next instruction runs (see apply_text_marks). Handlers
+// jump straight to the next instruction's handler (computed goto). The state the rest of the system
+// sees between instructions - cpu.ip, cpu.length, cpu.instr_word, cpu.icount, cpu.frame - lives in
+// locals and is written back before anything else may look at it: the generic path (forms without a
 // handler of their own, services, faults), calls and returns, and the check points.
 #include "core/fast_core.h"
 
@@ -509,11 +509,11 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
     goto * next->fn; \
   } while (0)
   // Where a run may begin:
-#define GO_CHECKED(kind)                                                   \
-  do {                                                                     \
-    if (__builtin_expect(!next->valid, 0)) goto revalidate_##kind;         \
-    rec = next;                                                            \
-    goto * next->fn;                                                       \
+#define GO_CHECKED(kind)                                           \
+  do {                                                             \
+    if (__builtin_expect(!next->valid, 0)) goto revalidate_##kind; \
+    rec = next;                                                    \
+    goto * next->fn;                                               \
   } while (0)
 #define NEXT_BY_THEN(step, kind, go)                         \
   do {                                                       \
@@ -657,7 +657,7 @@ generic_run:
   handler(emu);                                                     \
   cpu.instr_word = static_cast<uint32_t>(rec->raw);                 \
   load_registers();                                                 \
-  APPLY_TEXT_MARKS();                                                \
+  APPLY_TEXT_MARKS();                                               \
   goto after_transfer
   // Calls to a procedure the intercept hook leaves alone, and returns, whose new frame lies in
   // the stack and whose target is a record, run here: the current frame's registers go to
@@ -821,7 +821,7 @@ branch_if:
   else {                                                                             \
     PAIR_HALF(kFast##one, dst, src1, src2, generic)                                  \
     if constexpr (kPairStore<kFast##one>) {                                          \
-      STORED(kPairBytes<kFast##one>, first);                                          \
+      STORED(kPairBytes<kFast##one>, first);                                         \
     }                                                                                \
     if (__builtin_expect(--left == 0, 0)) goto event_fall;                           \
     PAIR_HALF(kFast##two, dst2, src1b, src2b, generic_second)                        \

@@ -178,8 +178,7 @@ void DecodeWide(const RunState& run, uint32_t w, uint32_t opcode, Decoded& d) {
     d.src2 = Source(src2, w & kM2);
   } else {
     const unsigned count = EntryOf(run, opcode).size / 4;
-    if ((w & kM2) || !RegGroupFits(dst, count) || (!literal && !RegGroupFits(src1, count)))
-      return;
+    if ((w & kM2) || !RegGroupFits(dst, count) || (!literal && !RegGroupFits(src1, count))) return;
     d.op = kFastMovGroup;
     d.count = static_cast<uint8_t>(count);
     d.aux = literal;

@@ -13,7 +13,7 @@ HostControl::~HostControl() {
 }
 
 void HostControl::Raise() {
-  attention_.store(1, std::memory_order_relaxed);
+  attention_.store(1, std::memory_order_release);
   if (wake_fd_ >= 0) {
     uint64_t one = 1;
     (void)!::write(wake_fd_, &one, sizeof one);

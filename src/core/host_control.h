@@ -32,7 +32,8 @@ class HostControl {
   void Raise();
   // Emulation thread: lowers the flag before it looks at the requests.
   void ClearAttention();
-  bool attention() const { return attention_.load(std::memory_order_relaxed) != 0; }
+  // Acquire: a loop that sees the flag sees the request made before it was raised.
+  bool attention() const { return attention_.load(std::memory_order_acquire) != 0; }
   // Readable while a request is raised and not yet looked at; -1 when it could not be made.
   int wake_fd() const { return wake_fd_; }
 

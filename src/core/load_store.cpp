@@ -1,8 +1,8 @@
 // Load, store and address instructions.
 #include <cstring>
 
-#include "core/processor.h"
 #include "core/handlers.h"
+#include "core/processor.h"
 
 namespace korvane {
 
@@ -136,8 +136,7 @@ void Op_ldib(Processor& emu) {
 }
 void Op_ldos(Processor& emu) { SetData(emu, LoadShort(emu)); }
 void Op_ldis(Processor& emu) {
-  SetData(emu,
-          static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(LoadShort(emu)))));
+  SetData(emu, static_cast<uint32_t>(static_cast<int32_t>(static_cast<int16_t>(LoadShort(emu)))));
 }
 
 // stib and stis truncate exactly like stob and stos; no overflow is detected.

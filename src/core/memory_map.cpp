@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/processor.h"
 #include "core/log.h"
+#include "core/processor.h"
 
 namespace korvane {
 

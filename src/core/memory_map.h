@@ -38,17 +38,17 @@ class Log;
 
 struct MemRegion {
   bool defined = false;
-  char tag[5] = {};        // four characters and a terminator
+  char tag[5] = {};  // four characters and a terminator
   // An undefined region has last < base, so no address lies in it.
   uint32_t base = 1;
   uint32_t size = 0;
-  uint32_t last = 0;       // base + size - 1, inclusive
-  uint8_t* host = nullptr; // storage, or null for a storage-less region
+  uint32_t last = 0;        // base + size - 1, inclusive
+  uint8_t* host = nullptr;  // storage, or null for a storage-less region
   std::unique_ptr<uint8_t, FreeDeleter> storage;
-  uint16_t routine = 0;    // 1: accesses served by the display access routines
-  int32_t delta = 0;       // recorded only
-  uint16_t value = 0;      // recorded only
-  uint8_t search[15] = {}; // three link slots, then 4, 1..10, 0
+  uint16_t routine = 0;     // 1: accesses served by the display access routines
+  int32_t delta = 0;        // recorded only
+  uint16_t value = 0;       // recorded only
+  uint8_t search[15] = {};  // three link slots, then 4, 1..10, 0
 };
 
 // What TranslateAddress leaves behind for an address in a storage-less region.
@@ -82,13 +82,13 @@ struct TextMarks {
 };
 
 struct MemoryMap {
-  IoHandlers routine_io;  // regions flagged for routine access (display memory)
-  IoHandlers port_io;     // port addresses (display registers)
+  IoHandlers routine_io;                // regions flagged for routine access (display memory)
+  IoHandlers port_io;                   // port addresses (display registers)
   MemRegion regions[kRegionSlots + 1];  // index 0 unused: number 0 means no region
   uint8_t buckets[kBucketCount] = {};   // RegionBuckets
   alignas(16) uint8_t scratch[kScratchBytes] = {};
   AccessReport report;
-  uint32_t display_base = 0;            // base of VMEM once defined
+  uint32_t display_base = 0;  // base of VMEM once defined
 
   // Option -dm: data accesses outside every region are logged with the instruction pointer.
   // Set by the run loop; null when the option is off, so the common path pays nothing.
@@ -109,9 +109,7 @@ inline bool IsCodeTarget(const MemoryMap& map, uint32_t t) {
 }
 
 // Bucket of a guest address: bits 12-23 ORed with bits 20-31, so distant regions can share one.
-inline uint32_t BucketOf(uint32_t a) {
-  return (((a >> 16) & 0xFFFF) | ((a >> 8) & 0xFFFF)) >> 4;
-}
+inline uint32_t BucketOf(uint32_t a) { return (((a >> 16) & 0xFFFF) | ((a >> 8) & 0xFFFF)) >> 4; }
 
 // Defines region n (1-10). Storage that cannot be obtained ends the run through MsgExit.
 void DefineRegion(Processor& emu, int n, const char* tag, uint32_t base, uint32_t size,

@@ -1,12 +1,11 @@
 // Keyboard emulation: keys from the host, device codes, timed key pulses in guest memory.
 #include "services/keyboard.h"
 
-#include "platform/vk_keys.h"
-
 #include <array>
 #include <cstring>
 
 #include "platform/keyboard_layout.h"
+#include "platform/vk_keys.h"
 #include "services/machine.h"
 #include "services/native_handlers.h"
 

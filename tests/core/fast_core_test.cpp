@@ -2,12 +2,16 @@
 // state under both - registers, counters, memory, log - and stores into the text region must
 // run changed the next time the word runs.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 #include "core/digest.h"
+#include "core/loop_control.h"
+#include "services/native_handlers.h"
 #include "support/snippet.h"
 
 namespace korvane {
@@ -282,6 +286,99 @@ rtc_present:
 	b snippet_end
 )") + kInitRtcRoutine;
 
+// Register groups and emul: overlapping groups, literals, then a group that does not fit (an
+// operand fault that ends the run).
+const char* kWideForms = R"(
+	ldconst 0x11111111, r4
+	ldconst 0x22222222, r5
+	ldconst 0x33333333, r6
+	ldconst 0x44444444, r7
+	movl r4, g0
+	movt r4, g4
+	movq r4, r6
+	movl 9, g8
+	movq 17, g12
+	ldconst 0xFFFFFFF0, g2
+	emul g2, g2, g10
+	emul 31, r5, r10
+	movl r5, g0
+)";
+
+// The loops of the speed benchmark, each behind a megabyte of text: one movl in ten, an
+// intercepted call in eight, display writes in mode 1, code that patches itself every 100
+// instructions, and nothing but generic forms.
+std::string BehindLargeText(const std::string& loop) {
+  return loop + "\t.space 1048576\n\t.globl x$readkeys\nx$readkeys:\n\tret\n" + Results(64);
+}
+const std::string kShapes[][2] = {
+    {"movl in ten",
+     "\tldconst 0x12345, g0\nloop:\n\taddo 1, r4, r4\n\tmovl g0, r6\n"
+     "\taddo r4, r5, r5\n\tand 31, r4, r8\n\tst r5, results[r8*4]\n"
+     "\tld results[r8*4], r9\n\taddo r9, g2, g2\n\txor g2, r6, g3\n"
+     "\tsubo 1, g4, g4\n\tb loop\n"},
+    {"intercepted call in eight",
+     "loop:\n\taddo 1, r4, r4\n\taddo r4, r5, r5\n"
+     "\tcallx x$readkeys\n\tand 31, r4, r6\n\taddo r6, g2, g2\n"
+     "\txor g2, r5, g3\n\tsubo g0, g4, g4\n\tb loop\n"},
+    {"display writes in mode 1",
+     "\tldconst 0x900a0000, r10\n\tldconst 63, r11\nloop:\n"
+     "\taddo 1, r4, r4\n\tand r11, r4, r5\n\tstob r4, (r10)[r5*1]\n"
+     "\tldob (r10)[r5*1], r6\n\taddo r6, g2, g2\n\tb loop\n"},
+    {"patches itself every 100",
+     "\tld patched, r7\n\tld other, r8\n\txor r7, r8, r8\nouter:\n"
+     "\tmov 10, r6\ninner:\npatched:\n\tmov 3, g0\n"
+     "\taddo g0, r5, r5\n\tsubo 1, r6, r6\n\tcmpobne 0, r6, inner\n"
+     "\tld patched, r7\n\txor r7, r8, r7\n\tst r7, patched\n"
+     "\tb outer\nother:\n\tmov 7, g0\n"},
+    {"generic forms only",
+     "\tmov 7, r4\n\tldconst 1000, r5\nloop:\n\tmodi r4, r5, r6\n"
+     "\tcmpinci r6, r5, r7\n\tcmpdeci r7, r4, r8\n\tmodi r8, r5, r9\n"
+     "\taddo r9, r4, r4\n\tb loop\n"},
+};
+
+// A native routine writes into the text through its pointer: the file routine reads
+// `mov 7, g0` from a file over the word `patched`, which has run before as `mov 3, g0`.
+const std::string kFileReadIntoText = std::string(R"(
+	lda request, g7
+	ldconst 0x43, r4
+	st r4, 4(g7)
+	callx x$start_parse_dir_fileport
+	lda name, r4
+	st r4, 8(g7)
+	callx x$open_fileport
+	mov 0, g1
+	b again
+again:
+patched:
+	mov 3, g0
+	addo g0, g1, g1
+	cmpobne 0, g2, snippet_end
+	mov 1, g2
+	lda patched, r4
+	st r4, 8(g7)
+	mov 4, r4
+	st r4, 12(g7)
+	callx x$read_fileport
+	b again
+	.globl x$start_parse_dir_fileport
+x$start_parse_dir_fileport:
+	ret
+	.globl x$open_fileport
+x$open_fileport:
+	ret
+	.globl x$read_fileport
+x$read_fileport:
+	ret
+	.data
+	.globl file_errnum
+file_errnum:
+	.word 0
+request:
+	.space 48
+name:
+	.ascii "PATCH   BIN"
+)");
+
 TEST(FastCore, EndsEveryProgramAsTheGenericPathDoes) {
   struct Row {
     std::string name;
@@ -324,6 +421,14 @@ TEST(FastCore, EndsEveryProgramAsTheGenericPathDoes) {
        10},
       {"group past g15", "\tldq 0, g14\n", 10},
       {"running off the text", "\tmov 1, g0\n\tmov 2, g0\n", 10},
+      {"wide register forms", kWideForms, 100, "", "-v1 -xi"},
+      {"emul without the full instruction set", "\temul 3, 5, g0\n", 10},
+      {"movl in ten behind a large text", BehindLargeText(kShapes[0][1]), 30000},
+      {"intercepted call in eight behind a large text", BehindLargeText(kShapes[1][1]), 30000},
+      {"display writes in mode 1 behind a large text", BehindLargeText(kShapes[2][1]), 30000},
+      {"patches itself every 100 behind a large text", BehindLargeText(kShapes[3][1]), 30000},
+      {"generic forms only behind a large text", BehindLargeText(kShapes[4][1]), 30000},
+      {"file routine reads into the text", kFileReadIntoText, 200},
       {"compiled encodings", "", 5000, test::FixturesDir() + "/encodings/encodings.out", "-v1 -xi"},
       {"compiled CoreMark", "", 3000000, KORVANE_SOURCE_DIR "/../shared/perf/coremark.out"},
   };
@@ -334,13 +439,28 @@ TEST(FastCore, EndsEveryProgramAsTheGenericPathDoes) {
       continue;
     }
     EndState ends[2];
+    std::vector<std::string> drives;
     for (bool stepping : {false, true}) {
       SnippetOptions o;
       o.options = row.options;
       o.executable = row.executable;
       o.park_at_end = row.name != "running off the text";
-      o.before_run = [stepping](Emulator& e) {
+      o.before_run = [stepping, &row, &drives](Emulator& e) {
         e.run.virtual_time_instructions = 1000;  // the same system_timer in both runs
+        if (row.name == "file routine reads into the text") {
+          // PATCH.BIN on drive C holds the word of `mov 7, g0`.
+          char folder[] = "/tmp/korvane_drive_XXXXXX";
+          ASSERT_NE(::mkdtemp(folder), nullptr);
+          const std::string drive = folder;
+          e.files.host.drive_folder['C' - 'A'] = drive;
+          NativeFileInit(e);
+          const uint32_t mov7 = 0x5C801E07;
+          std::FILE* f = std::fopen((drive + "/PATCH.BIN").c_str(), "wb");
+          ASSERT_NE(f, nullptr);
+          std::fwrite(&mov7, 4, 1, f);
+          std::fclose(f);
+          drives.push_back(drive);
+        }
         if (stepping) e.run.step_hook.before = [](void*) { return false; };
       };
       auto emu = RunSnippet(row.body, row.budget, o);
@@ -352,6 +472,15 @@ TEST(FastCore, EndsEveryProgramAsTheGenericPathDoes) {
       if (!stepping && row.name == "intercepted routine called in a loop") {
         EXPECT_EQ(emu->G(1), 4u);  // rtc_present reads 1 from the second round on
       }
+      if (!stepping && row.name == "file routine reads into the text") {
+        EXPECT_EQ(emu->G(1), 3u + 7u);
+      }
+      if (!stepping && row.name == "wide register forms") {
+        EXPECT_EQ(emu->G(10), 0x100u);  // 0xFFFFFFF0 squared: 0xFFFFFFE0'00000100
+        EXPECT_EQ(emu->G(11), 0xFFFFFFE0u);
+        EXPECT_EQ(emu->G(8), 9u);
+        EXPECT_EQ(emu->G(9), 0u);
+      }
       if (!stepping && row.name == "store ahead in the straight line") {
         EXPECT_EQ(emu->G(0), 7u);
       }
@@ -362,11 +491,34 @@ TEST(FastCore, EndsEveryProgramAsTheGenericPathDoes) {
         EXPECT_EQ(emu->G(1), row.name == "generic store writes text" ? 3u + 7u : 1u);
       }
     }
+    for (const std::string& d : drives) std::filesystem::remove_all(d);
     EXPECT_EQ(ends[0].words, ends[1].words);
     EXPECT_EQ(ends[0].memory, ends[1].memory);
     EXPECT_EQ(ends[0].log, ends[1].log);
     EXPECT_EQ(ends[0].ended_by_exit, ends[1].ended_by_exit);
   }
+}
+
+// A host stop made while the firmware runs nothing but instructions with handlers of their own,
+// calls and returns included (so no other code runs after which the loop would look at the
+// attention flag), ends the run at the next check point.
+TEST(FastCore, HostStopDuringFastCallsEndsTheRunAtTheNextCheckPoint) {
+  SnippetOptions o;
+  std::thread host;
+  uint64_t seen = 0;
+  o.before_run = [&host, &seen](Emulator& e) {
+    host = std::thread([&e, &seen] {
+      while (PublishedInstructionTotal(e) < 3 * kTimerInterval) std::this_thread::yield();
+      seen = PublishedInstructionTotal(e);
+      e.run.control.RequestStop();
+    });
+  };
+  // The budget only keeps a loop that misses the stop from running forever.
+  auto emu = RunSnippet("loop:\n\tcall sub\n\tb loop\nsub:\n\tret\n", 2000000000, o);
+  host.join();
+  EXPECT_TRUE(emu->run.stopped_by_host);
+  // What the host saw lags the loop by less than one interval.
+  EXPECT_LE(emu->run.executed - seen, 2 * kTimerInterval);
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "services/machine.h"
 #include "services/files/file_common.h"
+#include "services/machine.h"
 #include "services/native_handlers.h"
 
 namespace korvane {
@@ -82,7 +82,8 @@ void NativeFileOpen(Machine& emu) {
     return;
   }
   struct stat st;
-  uint32_t size = ::fstat(emu.files.slots[slot].fd, &st) == 0 ? static_cast<uint32_t>(st.st_size) : 0;
+  uint32_t size =
+      ::fstat(emu.files.slots[slot].fd, &st) == 0 ? static_cast<uint32_t>(st.st_size) : 0;
   WriteField(emu, FileRequest::kHandle, static_cast<uint32_t>(slot));
   WriteField(emu, FileRequest::kSize, size);
   WriteField(emu, FileRequest::kPosition, 0);

@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "services/machine.h"
 #include "services/files/file_common.h"
+#include "services/machine.h"
 #include "services/native_handlers.h"
 
 namespace korvane {
@@ -170,7 +170,8 @@ std::string NormalisePath(const std::string& path) {
   return out;
 }
 
-bool PatternMatches(const uint8_t entry[kPackedNameBytes], const uint8_t pattern[kPackedNameBytes]) {
+bool PatternMatches(const uint8_t entry[kPackedNameBytes],
+                    const uint8_t pattern[kPackedNameBytes]) {
   for (int i = 0; i < kPackedNameBytes; ++i) {
     uint8_t e = entry[i], p = pattern[i];
     if (e >= 'a' && e <= 'z') e = static_cast<uint8_t>(e - 32);
