@@ -88,40 +88,11 @@ int RegisterNumber(std::string_view name) {
   return -1;
 }
 
-// Size and direction of a load or store by its major opcode; 0 for anything else.
-uint32_t AccessSize(uint32_t major, bool& write) {
-  switch (major) {
-    case 0x80:
-    case 0x82:
-    case 0xC0:
-    case 0xC2:
-      write = major & 2;
-      return 1;
-    case 0x88:
-    case 0x8A:
-    case 0xC8:
-    case 0xCA:
-      write = major & 2;
-      return 2;
-    case 0x90:
-    case 0x92:
-      write = major & 2;
-      return 4;
-    case 0x98:
-    case 0x9A:
-      write = major & 2;
-      return 8;
-    case 0xA0:
-    case 0xA2:
-      write = major & 2;
-      return 12;
-    case 0xB0:
-    case 0xB2:
-      write = major & 2;
-      return 16;
-    default:
-      return 0;
-  }
+// Size and direction of the load or store of word w; 0 for any other instruction.
+uint32_t AccessSize(uint32_t w, bool& write) {
+  const OpcodeEntry& e = EntryOfOpcode(OpcodeOf(w));
+  write = e.traits & kTraitStore;
+  return e.traits & (kTraitLoad | kTraitStore) ? e.size : 0;
 }
 
 // Bytes of the instruction word w: 8 for the MEM forms that carry a displacement.
@@ -131,10 +102,7 @@ uint32_t InstructionLength(uint32_t w) {
   return (mode == 5 || mode >= 12) ? 8 : 4;
 }
 
-bool IsCall(uint32_t w) {
-  const uint32_t op = OpcodeOf(w);
-  return op == 0x09 || op == 0x86 || op == 0x660;  // call, callx, calls
-}
+bool IsCall(uint32_t w) { return EntryOfOpcode(OpcodeOf(w)).traits & kTraitCall; }
 
 }  // namespace
 
@@ -773,7 +741,7 @@ bool Debugger::Stop(DebugStop stop) {
 
 void Debugger::NoteAccess(uint32_t ip, uint32_t w) {
   bool write = false;
-  const uint32_t size = AccessSize(w >> 24, write);
+  const uint32_t size = AccessSize(w, write);
   if (size == 0) return;
   const CpuState& cpu = emu_.cpu;
   const uint32_t mode = (w >> 10) & 0xF;

@@ -8,9 +8,6 @@ namespace korvane {
 
 namespace {
 
-constexpr uint32_t kOpcodeMovl = 0x5DC, kOpcodeMovt = 0x5EC, kOpcodeMovq = 0x5FC,
-                   kOpcodeEmul = 0x670;
-
 // Bit c is set when a branch with this mask is taken at condition code c (0-7).
 uint8_t ConditionsTable(uint32_t mask) {
   uint8_t t = 0;
@@ -26,128 +23,6 @@ Operand Reg(uint32_t n) {
 
 Operand Source(uint32_t field, bool literal) {
   return literal ? Operand{static_cast<uint8_t>(kLiteralBase + 4 * field)} : Reg(field);
-}
-
-// The REG handlers with word operands, by opcode; kFastGeneric for the rest.
-FastOp RegOp(uint32_t opcode) {
-  switch (opcode) {
-    case 0x580:
-      return kFastNotbit;
-    case 0x581:
-      return kFastAnd;
-    case 0x582:
-      return kFastAndnot;
-    case 0x583:
-      return kFastSetbit;
-    case 0x584:
-      return kFastNotand;
-    case 0x586:
-      return kFastXor;
-    case 0x587:
-      return kFastOr;
-    case 0x588:
-      return kFastNor;
-    case 0x589:
-      return kFastXnor;
-    case 0x58A:
-      return kFastNot;
-    case 0x58B:
-      return kFastOrnot;
-    case 0x58C:
-      return kFastClrbit;
-    case 0x58D:
-      return kFastNotor;
-    case 0x58E:
-      return kFastNand;
-    case 0x58F:
-      return kFastAlterbit;
-    case 0x590:
-      return kFastAddo;
-    case 0x591:
-      return kFastAddi;
-    case 0x592:
-    case 0x593:
-      return kFastSub;
-    case 0x598:
-      return kFastShro;
-    case 0x59B:
-      return kFastShri;
-    case 0x59C:
-    case 0x59E:
-      return kFastShlo;
-    case 0x5A0:
-      return kFastCmpo;
-    case 0x5A1:
-      return kFastCmpi;
-    case 0x5A4:
-      return kFastCmpinco;
-    case 0x5A6:
-      return kFastCmpdeco;
-    case 0x5AE:
-      return kFastChkbit;
-    case 0x5CC:
-      return kFastMov;
-    case 0x701:
-    case 0x741:
-      return kFastMul;
-    case 0x708:
-      return kFastRemo;
-    case 0x70B:
-      return kFastDivo;
-    case 0x748:
-      return kFastRemi;
-    case 0x74B:
-      return kFastDivi;
-    default:
-      return kFastGeneric;
-  }
-}
-
-FastOp MemOp(uint32_t opcode, uint8_t& count) {
-  switch (opcode) {
-    case 0x080:
-      return kFastLdob;
-    case 0x082:
-    case 0x0C2:
-      return kFastStob;
-    case 0x088:
-      return kFastLdos;
-    case 0x08A:
-    case 0x0CA:
-      return kFastStos;
-    case 0x08C:
-      return kFastLda;
-    case 0x086:
-      return kFastCallx;
-    case 0x090:
-      return kFastLd;
-    case 0x092:
-      return kFastSt;
-    case 0x0C0:
-      return kFastLdib;
-    case 0x0C8:
-      return kFastLdis;
-    case 0x098:
-      count = 2;
-      return kFastLdGroup;
-    case 0x0A0:
-      count = 3;
-      return kFastLdGroup;
-    case 0x0B0:
-      count = 4;
-      return kFastLdGroup;
-    case 0x09A:
-      count = 2;
-      return kFastStGroup;
-    case 0x0A2:
-      count = 3;
-      return kFastStGroup;
-    case 0x0B2:
-      count = 4;
-      return kFastStGroup;
-    default:
-      return kFastGeneric;
-  }
 }
 
 // The handler the table gives the opcode, so a record never runs anything else.
@@ -169,15 +44,15 @@ void FuseBranch(uint64_t raw, Decoded& d) {
 // movl, movt and movq (the word count from the table's operand size) between register groups
 // that fit, and emul into an even pair when the full instruction set runs; other operands
 // fault on the generic path.
-void DecodeWide(const RunState& run, uint32_t w, uint32_t opcode, Decoded& d) {
+void DecodeWide(const RunState& run, uint32_t w, const OpcodeEntry& entry, Decoded& d) {
   const uint32_t dst = (w >> 19) & 31, src1 = w & 31, src2 = (w >> 14) & 31;
   const bool literal = w & kM1;
-  if (opcode == kOpcodeEmul) {
+  if (entry.fast == kFastEmul) {
     if (!run.full_set || (dst & 1) != 0) return;
     d.op = kFastEmul;
     d.src2 = Source(src2, w & kM2);
   } else {
-    const unsigned count = EntryOf(run, opcode).size / 4;
+    const unsigned count = entry.size / 4;
     if ((w & kM2) || !RegGroupFits(dst, count) || (!literal && !RegGroupFits(src1, count))) return;
     d.op = kFastMovGroup;
     d.count = static_cast<uint8_t>(count);
@@ -190,12 +65,10 @@ void DecodeWide(const RunState& run, uint32_t w, uint32_t opcode, Decoded& d) {
 void DecodeReg(const RunState& run, uint64_t raw, uint32_t opcode, Decoded& d) {
   const uint32_t w = static_cast<uint32_t>(raw);
   if (w & (kS1 | kS2)) return;  // special operands fault on the generic path
-  if (opcode == kOpcodeMovl || opcode == kOpcodeMovt || opcode == kOpcodeMovq ||
-      opcode == kOpcodeEmul)
-    return DecodeWide(run, w, opcode, d);
-  if (EntryOf(run, opcode).size != 4) return;
-  FastOp op = RegOp(opcode);
-  if (op == kFastGeneric) return;
+  const OpcodeEntry& entry = EntryOf(run, opcode);
+  uint8_t op = entry.fast;
+  if (op == kFastMovGroup || op == kFastEmul) return DecodeWide(run, w, entry, d);
+  if (op == kFastGeneric || entry.size != 4) return;
   const uint32_t fast = w & 0xFF843F70;  // the add fast paths of the generic loop
   if (fast == 0x59000000) op = kFastAddReg;
   if (fast == 0x59000800) op = kFastAddLit;
@@ -238,11 +111,14 @@ void DecodeCtrl(uint32_t w, uint32_t opcode, Decoded& d) {
   }
 }
 
-void DecodeMemForm(uint64_t raw, uint32_t opcode, Decoded& d) {
+void DecodeMemForm(const RunState& run, uint64_t raw, uint32_t opcode, Decoded& d) {
   const uint32_t w = static_cast<uint32_t>(raw);
-  uint8_t count = 0;
-  const FastOp op = MemOp(opcode, count);
+  const OpcodeEntry& entry = EntryOf(run, opcode);
+  const uint8_t op = entry.fast;
   if (op == kFastGeneric) return;
+  // A group load or store moves the table's operand size in words.
+  const uint8_t count =
+      op == kFastLdGroup || op == kFastStGroup ? static_cast<uint8_t>(entry.size / 4) : 0;
   const uint32_t dst = (w >> 19) & 31;
   if (count != 0 && !RegGroupFits(dst, count)) return;  // an operand fault
   const uint32_t mode = (w >> 10) & 0xF;
@@ -344,7 +220,7 @@ void DecodeRecord(const RunState& run, uint64_t raw, Decoded& d) {
       DecodeCtrl(w, opcode, d);
       break;
     case kDecodeMem:
-      DecodeMemForm(raw, opcode, d);
+      DecodeMemForm(run, raw, opcode, d);
       break;
     default:
       break;

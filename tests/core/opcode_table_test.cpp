@@ -51,5 +51,35 @@ TEST(OpcodeTable, FindMnemonicFindsEveryInstructionAndNothingElse) {
     EXPECT_EQ(FindMnemonic(name), nullptr) << name;
 }
 
+// The fast core's handler and the access traits agree with each row's format: loads and
+// stores of the fast core are MEM forms that read or write, and an access moves `size` bytes.
+TEST(OpcodeTable, FastHandlersAndTraitsAgreeWithTheRows) {
+  const OpcodeEntry* t = OpcodeTable();
+  for (int i = 1; i <= kInstructionCount; ++i) {
+    const OpcodeEntry& e = t[i];
+    SCOPED_TRACE(e.mnemonic);
+    const bool loads = e.fast == kFastLd || e.fast == kFastLdob || e.fast == kFastLdib ||
+                       e.fast == kFastLdos || e.fast == kFastLdis || e.fast == kFastLdGroup;
+    const bool stores =
+        e.fast == kFastSt || e.fast == kFastStob || e.fast == kFastStos || e.fast == kFastStGroup;
+    if (loads) {
+      EXPECT_EQ(e.traits, kTraitLoad);
+    }
+    if (stores) {
+      EXPECT_EQ(e.traits, kTraitStore);
+    }
+    if (e.traits & (kTraitLoad | kTraitStore)) {
+      EXPECT_EQ(e.format, kFormatMem);
+    }
+    if (e.fast == kFastLdGroup || e.fast == kFastStGroup || e.fast == kFastMovGroup) {
+      EXPECT_GE(e.size, 8);
+    }
+    EXPECT_EQ(&EntryOfOpcode(e.opcode), &e);
+  }
+  EXPECT_EQ(&EntryOfOpcode(0x45), &t[0]);  // unlisted
+  for (const char* call : {"call", "callx", "calls"})
+    EXPECT_EQ(FindMnemonic(call)->traits, kTraitCall) << call;
+}
+
 }  // namespace
 }  // namespace korvane
