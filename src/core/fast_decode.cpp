@@ -228,7 +228,7 @@ void DecodeRecord(const RunState& run, uint64_t raw, Decoded& d) {
   // Two register forms in a row run as one pair record (the second word alone decodes with a
   // zero word after it, so it is never a pair itself).
   const FastOp first = PairOf(d.op);
-  if (!kFormPairs || first == kFastGeneric || d.length != 4) return;
+  if (!kFormPairs || !run.form_pairs || first == kFastGeneric || d.length != 4) return;
   Decoded second;
   DecodeRecord(run, raw >> 32, second);
   if (PairOf(second.op) == kFastGeneric || second.length != 4) return;

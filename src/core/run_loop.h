@@ -41,6 +41,9 @@ struct RunState {
   // a loaded state, so a continued run sees the same count and clock as an uninterrupted one.
   uint64_t start_executed = 0;
   bool full_set = false;  // -xi: the loop runs the full instruction set (set when it starts)
+  // The fast core forms pair records (in builds that have their code; tests turn it off to run
+  // the records as a build without it does).
+  bool form_pairs = true;
   uint32_t start_timer_ms = 0;
   int64_t process_start_ms = 0;
   int32_t fault_count = 0;
