@@ -1,6 +1,7 @@
 // korvane-shapes-bench: guest speed of the fast core against the stepping loop, for loops of
 // the shapes firmware has, behind texts of firmware size. Every firmware is assembled here by
-// our own assembler; the text is padded with procedures to 16 KB, 1 MB and 4 MB.
+// our own assembler; the text is padded with procedures to 16 KB, 1 MB and 4 MB, and with zeros
+// to 4 MB.
 //
 // Usage: korvane-shapes-bench [INSTRUCTIONS [ROUNDS]]
 // Prints, per text size and shape, the fast core's MIPS, the stepping loop's MIPS and their
@@ -104,6 +105,19 @@ loop:
 	modi r8, r5, r9
 	b loop
 )"},
+      {"stores into data in its text", "-v1", R"(
+	mov 0, r4
+loop:
+	addo 1, r4, r4
+	st r4, text_data
+	addo r4, r5, r5
+	stob r5, text_data+5
+	ld text_data, r6
+	addo r6, g2, g2
+	b loop
+text_data:
+	.word 0, 0
+)"},
       {"patches its code every 1000", "-v1", R"(
 	ld patched, r7
 	ld other, r8
@@ -130,8 +144,9 @@ other:
   };
 }
 
-// Procedures of 64 bytes each until the text holds `bytes`.
-std::string Padding(size_t bytes, size_t used) {
+// Procedures of 64 bytes each until the text holds `bytes`, or zeros.
+std::string Padding(size_t bytes, size_t used, bool zeros) {
+  if (zeros) return "\t.space " + std::to_string(bytes - used) + "\n";
   std::string s;
   s.reserve(bytes / 4 * 24);
   for (size_t n = 0; used + 64 <= bytes; ++n, used += 64) {
@@ -197,7 +212,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: korvane-shapes-bench [INSTRUCTIONS [ROUNDS]]\n");
     return 2;
   }
-  const size_t sizes[] = {16 << 10, 1 << 20, 4 << 20};
+  // Text sizes; the last one again as zeros instead of procedures.
+  const size_t sizes[] = {16 << 10, 1 << 20, 4 << 20, (4 << 20) + 1};
   std::map<std::string, std::map<size_t, Figures>> all;
   std::printf("%-34s %8s %10s %10s %8s %11s\n", "shape", "text", "fast MIPS", "step MIPS", "ratio",
               "start-up ms");
@@ -227,23 +243,25 @@ int main(int argc, char** argv) {
   for (const Shape& shape : Shapes()) {
     for (size_t size : sizes) {
       const std::string head = "\t.text\n\t.globl _start\n_start:\n" + shape.loop;
-      const std::string source = head + Padding(size, 4096) + kTail;
+      const bool zeros = size & 1;
+      const std::string source = head + Padding(size & ~size_t{1}, 4096, zeros) + kTail;
       auto project = korvane::bench::WriteBenchProject("shape.s", source.c_str());
       if (!project) return 1;
       const Figures f = Measure(*project, shape.options, count, rounds);
       all[shape.name][size] = f;
-      print(shape.name,
-            size < (1 << 20) ? std::to_string(size >> 10) + " KB"
-                             : std::to_string(size >> 20) + " MB",
-            f);
+      const std::string label = zeros              ? "4 MB 0s"
+                                : size < (1 << 20) ? std::to_string(size >> 10) + " KB"
+                                                   : std::to_string(size >> 20) + " MB";
+      print(shape.name, label, f);
       fs::remove_all(*project);
     }
   }
 
-  std::printf("\n4 MB against 16 KB of text (fast core):\n");
+  std::printf("\n4 MB (procedures, zeros) against 16 KB of text (fast core):\n");
   for (auto& [name, by_size] : all)
-    std::printf("  %-34s %6.2f\n", name.c_str(),
-                by_size[4 << 20].fast_mips / by_size[16 << 10].fast_mips);
+    std::printf("  %-34s %6.2f %6.2f\n", name.c_str(),
+                by_size[4 << 20].fast_mips / by_size[16 << 10].fast_mips,
+                by_size[(4 << 20) + 1].fast_mips / by_size[16 << 10].fast_mips);
   if (coremark_figures.fast_mips > 0) {
     std::printf("Against the CoreMark image (fast core, 4 MB of text):\n");
     for (const char* name : {"movl in ten", "intercepted call in eight"})

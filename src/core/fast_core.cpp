@@ -155,6 +155,15 @@ inline void PrepareBranch(Decoded& d, uint32_t pos, uint32_t text_size) {
 // Whether the next instruction after a record never is the record after it in the text: the
 // instruction jumps, calls, returns or runs on the generic path. (A conditional branch does not
 // end a run: its run goes on with the instruction after it.)
+// Whether a record stands for its word and the next (a form with a displacement word, a pair, a
+// compare fused with its branch) or for its word alone; only the bytes it stands for are
+// compared when the text is written.
+inline bool TwoWords(const Decoded& d) {
+  return d.length == 8 || d.op >= kFastPairAddReg || d.op == kFastCmpoThenBranch ||
+         d.op == kFastCmpiThenBranch;
+}
+inline uint64_t BytesOf(const Decoded& d) { return TwoWords(d) ? ~uint64_t{0} : 0xFFFFFFFFu; }
+
 constexpr bool EndsRun(uint8_t op) {
   return op == kFastGeneric || op == kFastB || op == kFastCall || op == kFastCallx ||
          op == kFastRet;
@@ -429,8 +438,24 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
     }
   };
 
-  // Checks the records of the marked text pages against their bytes (a record covers its word
-  // and the next, so a page concerns the record before it too). One whose bytes changed is
+  // After a fast store of n bytes into the text at `offset`: whether it wrote bytes that a
+  // decoded record stands for (its word, and the next for a record of two words), which are
+  // then marked. Bytes no record stands for yet (data kept in the text, code that has not run) need
+  // nothing: their records are decoded from the text when they first run.
+  auto stored_over_records = [&](uintptr_t offset, uint32_t n) {
+    const int64_t first = static_cast<int64_t>(offset / 4);
+    const int64_t last = std::min<int64_t>(static_cast<int64_t>((offset + n - 1) / 4), last_index);
+    for (int64_t i = std::max<int64_t>(first - 1, 0); i <= last; ++i) {
+      if (recs[i].valid && (i >= first || TwoWords(recs[i]))) {
+        MarkTextWrite(mem, offset, n);
+        return true;
+      }
+    }
+    return false;
+  };
+
+  // Checks the records of the marked text pages against their bytes (a record may stand for its
+  // word and the next, so a page concerns the record before it too). One whose bytes changed is
   // decoded again, with the run after it, so straight-line execution never reaches a stale
   // record. Takes time in proportion to what was written, never to the text.
   auto apply_text_marks = [&]() __attribute__((noinline)) {
@@ -442,7 +467,7 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
       const int64_t last = std::min<int64_t>(page * kPerPage + kPerPage - 1, last_index);
       for (int64_t i = first; i <= last; ++i) {
         Decoded& r = recs[i];
-        if (!r.valid || text_bytes(i) == r.raw) continue;
+        if (!r.valid || ((text_bytes(i) ^ r.raw) & BytesOf(r)) == 0) continue;
         r.valid = 0;
         check_run(&r);
       }
@@ -542,17 +567,15 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
 #define MEM_ALU(expr)    \
   PUT(rec->dst, (expr)); \
   NEXT_MEM
-  // After a fast store of n bytes at p: a store into the text marks what it wrote, and the
-  // instruction (`kind`: the record rec, the first or the second word of the pair rec) ends at
-  // text_stored, which brings the records up to date before the next one runs.
-#define STORED(n, kind)                                                          \
-  do {                                                                           \
-    const uintptr_t from_text =                                                  \
-        reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(text_host); \
-    if (__builtin_expect(from_text < text_size, 0)) {                            \
-      MarkTextWrite(mem, from_text, (n));                                        \
-      goto text_stored_##kind;                                                   \
-    }                                                                            \
+  // After a fast store of n bytes at p: a store over decoded records marks what it wrote, and
+  // the instruction (`kind`: the record rec, the first or the second word of the pair rec) ends
+  // at text_stored, which brings the records up to date before the next one runs.
+#define STORED(n, kind)                                                                    \
+  do {                                                                                     \
+    const uintptr_t from_text =                                                            \
+        reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(text_host);           \
+    if (__builtin_expect(from_text < text_size, 0) && stored_over_records(from_text, (n))) \
+      goto text_stored_##kind;                                                             \
   } while (0)
   // What the generic loop keeps in cpu between instructions, for code outside the fast core
   // (cpu.ip, cpu.length and cpu.instr_word are set by the caller).

@@ -330,6 +330,11 @@ const std::string kShapes[][2] = {
      "\taddo g0, r5, r5\n\tsubo 1, r6, r6\n\tcmpobne 0, r6, inner\n"
      "\tld patched, r7\n\txor r7, r8, r7\n\tst r7, patched\n"
      "\tb outer\nother:\n\tmov 7, g0\n"},
+    {"stores into data in its text",
+     "loop:\n\taddo 1, r4, r4\n\tst r4, text_data\n"
+     "\taddo r4, r5, r5\n\tstob r5, text_data+5\n"
+     "\tld text_data, r6\n\taddo r6, g2, g2\n\tb loop\n"
+     "text_data:\n\t.word 0, 0\n"},
     {"generic forms only",
      "\tmov 7, r4\n\tldconst 1000, r5\nloop:\n\tmodi r4, r5, r6\n"
      "\tcmpinci r6, r5, r7\n\tcmpdeci r7, r4, r8\n\tmodi r8, r5, r9\n"
@@ -427,7 +432,8 @@ TEST(FastCore, EndsEveryProgramAsTheGenericPathDoes) {
       {"intercepted call in eight behind a large text", BehindLargeText(kShapes[1][1]), 30000},
       {"display writes in mode 1 behind a large text", BehindLargeText(kShapes[2][1]), 30000},
       {"patches itself every 100 behind a large text", BehindLargeText(kShapes[3][1]), 30000},
-      {"generic forms only behind a large text", BehindLargeText(kShapes[4][1]), 30000},
+      {"generic forms only behind a large text", BehindLargeText(kShapes[5][1]), 30000},
+      {"stores into data in its text behind a large text", BehindLargeText(kShapes[4][1]), 30000},
       {"file routine reads into the text", kFileReadIntoText, 200},
       {"compiled encodings", "", 5000, test::FixturesDir() + "/encodings/encodings.out", "-v1 -xi"},
       {"compiled CoreMark", "", 3000000, KORVANE_SOURCE_DIR "/../shared/perf/coremark.out"},
