@@ -749,21 +749,21 @@ after_transfer:
   if (__builtin_expect((--left == 0) || control.attention(), 0)) goto event_cpu;
   goto dispatch_cpu;
 
+  // cpu describes the instruction at `at` of `length` bytes whose word is raw >> shift.
+#define DESCRIBE(at, instruction_length, shift) \
+  cpu.ip = text_base + (at);                    \
+  cpu.length = (instruction_length);            \
+  cpu.instr_word = static_cast<uint32_t>(rec->raw >> (shift))
+
   // A fast store wrote into the text; cpu describes the instruction.
 text_stored_fall:
-  cpu.ip = text_base + POS(rec);
-  cpu.length = rec->length;
-  cpu.instr_word = static_cast<uint32_t>(rec->raw);
+  DESCRIBE(POS(rec), rec->length, 0);
   goto text_stored;
 text_stored_first:
-  cpu.ip = text_base + POS(rec);
-  cpu.length = 4;
-  cpu.instr_word = static_cast<uint32_t>(rec->raw);
+  DESCRIBE(POS(rec), 4, 0);
   goto text_stored;
 text_stored_second:
-  cpu.ip = text_base + POS(rec) + 4;
-  cpu.length = 4;
-  cpu.instr_word = static_cast<uint32_t>(rec->raw >> 32);
+  DESCRIBE(POS(rec) + 4, 4, 32);
 text_stored:
   apply_text_marks();
   if (__builtin_expect((--left == 0) || control.attention(), 0)) goto event_sync;
@@ -771,25 +771,18 @@ text_stored:
 
   // A check point, or the attention flag: cpu is brought up to date first.
 event_fall:
-  cpu.ip = text_base + POS(rec);
-  cpu.length = rec->length;
-  cpu.instr_word = static_cast<uint32_t>(rec->raw);
+  DESCRIBE(POS(rec), rec->length, 0);
   goto event_sync;
 event_second:
-  cpu.ip = text_base + POS(rec) + 4;
-  cpu.length = 4;
-  cpu.instr_word = static_cast<uint32_t>(rec->raw >> 32);
+  DESCRIBE(POS(rec) + 4, 4, 32);
   goto event_sync;
 event_jump:
-  cpu.ip = text_base + POS(next);
-  cpu.length = 0;
-  cpu.instr_word = static_cast<uint32_t>(rec->raw);
+  DESCRIBE(POS(next), 0, 0);
   goto event_sync;
 event_jump_second:
-  cpu.ip = text_base + POS(next);
-  cpu.length = 0;
-  cpu.instr_word = static_cast<uint32_t>(rec->raw >> 32);
+  DESCRIBE(POS(next), 0, 32);
   goto event_sync;
+#undef DESCRIBE
 event_sync:
   SYNC();
 event_cpu:
