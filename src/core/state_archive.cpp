@@ -26,20 +26,29 @@ void StateArchive::Bytes(void* p, size_t n) {
   }
 }
 
-void StateArchive::String(std::string& s) {
-  uint32_t n = static_cast<uint32_t>(s.size());
-  Value(n);
-  if (saving()) {
-    Append(s.data(), n);
-    return;
-  }
-  if (!ok() || n > left_) {
+void StateArchive::TakeString(std::string& s) {
+  uint32_t n = 0;
+  if (!Take(&n, sizeof n)) return;
+  if (n > left_) {
     Fail("the section ends early");
     return;
   }
-  std::string text(reinterpret_cast<const char*>(in_), n);
+  s.assign(reinterpret_cast<const char*>(in_), n);
   Take(nullptr, n);
-  if (loading()) s = std::move(text);
+}
+
+void StateArchive::String(std::string& s) {
+  if (saving()) {
+    const uint32_t n = static_cast<uint32_t>(s.size());
+    Append(&n, sizeof n);
+    Append(s.data(), n);
+    return;
+  }
+  // The length comes from the file in every mode: the running machine's string may be of
+  // any length (drive paths appear once the firmware used its file routines).
+  std::string text;
+  TakeString(text);
+  if (loading() && ok()) s = std::move(text);
 }
 
 }  // namespace korvane

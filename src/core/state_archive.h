@@ -16,8 +16,8 @@ class StateArchive {
 
   // An archive that appends to its own buffer.
   StateArchive() = default;
-  // An archive over `size` saved bytes: kCheck reads and verifies without storing anything,
-  // kLoad stores what it reads.
+  // An archive over `size` saved bytes: kCheck reads every value as kLoad does, so counts and
+  // lengths steer the walk the same way, but stores nothing; kLoad stores what it reads.
   StateArchive(Mode mode, const uint8_t* data, size_t size) : mode_(mode), in_(data), left_(size) {}
 
   Mode mode() const { return mode_; }
@@ -28,7 +28,12 @@ class StateArchive {
   template <typename T>
   void Value(T& v) {
     static_assert(std::is_trivially_copyable_v<T>);
-    Bytes(&v, sizeof v);
+    if (mode_ == kCheck) {
+      T scratch;
+      Take(&scratch, sizeof scratch);
+    } else {
+      Bytes(&v, sizeof v);
+    }
   }
   // A value that steers the rest of the walk (a count, a flag): returns the saved value in
   // every mode (the given one when saving) without storing it anywhere.
@@ -50,10 +55,11 @@ class StateArchive {
   // A string that steers the walk: the saved text in every mode (the given one when saving).
   std::string Text(const std::string& s) {
     std::string copy = s;
-    const Mode m = mode_;
-    if (m == kCheck) mode_ = kLoad;
-    String(copy);
-    mode_ = m;
+    if (saving()) {
+      String(copy);
+    } else {
+      TakeString(copy);
+    }
     return copy;
   }
   // A value the running machine must already have (the memory layout, the video mode): saved
@@ -80,7 +86,8 @@ class StateArchive {
 
  private:
   void Append(const void* p, size_t n);
-  bool Take(void* p, size_t n);  // false (and a failure) when fewer than n bytes are left
+  bool Take(void* p, size_t n);     // false (and a failure) when fewer than n bytes are left
+  void TakeString(std::string& s);  // the saved length and text, in check mode too
 
   Mode mode_ = kSave;
   std::string out_;

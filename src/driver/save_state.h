@@ -20,7 +20,7 @@ namespace korvane {
 
 struct Emulator;
 
-constexpr uint32_t kStateVersion = 1;
+constexpr uint32_t kStateVersion = 2;
 
 // A state file read into memory, its framing checked (magic, version, section table,
 // checksum) but not yet compared with a machine.

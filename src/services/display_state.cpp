@@ -69,6 +69,7 @@ void SerializeDisplay(Machine& emu, StateArchive& ar) {
   ar.Value(d.dac_read_component);
   ar.Value(d.colour_map);
   ar.Value(d.eight_pixel);
+  ar.Value(d.packed_write);
   const int shown = ar.Scalar(d.shown.load());
   const bool draw_b = ar.Scalar(d.draw != nullptr && d.draw == d.page_b);
   if (ar.saving()) {
@@ -81,6 +82,7 @@ void SerializeDisplay(Machine& emu, StateArchive& ar) {
   if (ar.loading() && ar.ok()) {
     d.shown.store(shown ? 1 : 0);
     d.draw = draw_b ? d.page_b : d.page_a;
+    DisplayRestoreRoutines(emu);
   }
 }
 

@@ -36,17 +36,18 @@ void SerializeKeyboard(Machine& emu, StateArchive& ar) {
   QueuedKey waiting[kKeyQueueCapacity] = {};
   const uint32_t count = q.count <= kKeyQueueCapacity ? q.count : 0;
   for (uint32_t i = 0; i < count; ++i) waiting[i] = q.entries[(q.head + i) % kKeyQueueCapacity];
-  uint32_t saved_count = count;
   for (QueuedKey& w : waiting) {
     ar.Value(w.device_code);
     ar.Value(w.virtual_key);
     ar.Value(w.mods);
   }
-  ar.Value(saved_count);
-  // On a load the archive has filled `waiting` and `saved_count`; on a save this is a no-op copy.
+  const uint32_t saved_count = ar.Scalar(count);
+  if (saved_count > kKeyQueueCapacity) ar.Fail("the key queue holds more keys than it can");
+  // Only a load changes the queue; saving and checking leave it as the host side filled it.
+  if (!ar.loading() || !ar.ok()) return;
   std::copy(std::begin(waiting), std::end(waiting), std::begin(q.entries));
   q.head = 0;
-  q.count = saved_count <= kKeyQueueCapacity ? saved_count : 0;
+  q.count = saved_count;
 }
 
 }  // namespace korvane

@@ -1,4 +1,4 @@
-#include <fcntl.h>
+// The file services' part of a saved state: drives, the parse state and the open files.
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,21 +31,17 @@ void SerializeFiles(Machine& emu, StateArchive& ar) {
       if (ar.loading()) files::FreeSlot(slot);
       continue;
     }
-    std::string host;
     int64_t position = 0;
-    if (ar.saving()) {
-      if (!ResolveDosPath(f.host, slot.path, &host)) host.clear();
-      position = ::lseek(slot.fd, 0, SEEK_CUR);
-    }
+    if (ar.saving()) position = ::lseek(slot.fd, 0, SEEK_CUR);
     const std::string dos = ar.Text(slot.path);
-    host = ar.Text(host);
     const int mode = ar.Scalar(slot.mode);
     position = ar.Scalar(position);
     if (!ar.loading() || !ar.ok()) continue;
-    // Reopened by host path without truncating; a file that is gone leaves the handle closed.
+    // Reopened by its DOS path in this machine's drives, never by a host path from the file:
+    // a state may come from another folder or another person, and reaches only what the
+    // firmware itself could. A file that is gone leaves the handle closed.
     files::FreeSlot(slot);
-    const int fd =
-        host.empty() ? -1 : ::open(host.c_str(), (mode == 1 ? O_WRONLY : O_RDONLY) | O_CLOEXEC);
+    const int fd = mode == 1 ? HostReopenWrite(f.host, dos) : HostOpenRead(f.host, dos);
     if (fd >= 0 && ::lseek(fd, position, SEEK_SET) == position) {
       slot.fd = fd;
       slot.mode = mode;
@@ -55,7 +51,7 @@ void SerializeFiles(Machine& emu, StateArchive& ar) {
     const int err = fd >= 0 ? EINVAL : errno;
     if (fd >= 0) ::close(fd);
     emu.log.Printf("state: file handle %d (%s) did not reopen (%s); it stays closed\n", i,
-                   host.empty() ? dos.c_str() : host.c_str(), std::strerror(err));
+                   dos.c_str(), std::strerror(err));
   }
 }
 
