@@ -9,7 +9,7 @@ void StateArchive::Append(const void* p, size_t n) { out_.append(static_cast<con
 bool StateArchive::Take(void* p, size_t n) {
   if (!ok()) return false;
   if (left_ < n) {
-    Fail("the section ends early");
+    FailDamaged("the section ends early");
     return false;
   }
   if (p) std::memcpy(p, in_, n);
@@ -26,11 +26,16 @@ void StateArchive::Bytes(void* p, size_t n) {
   }
 }
 
+void StateArchive::OutOfRange(const char* field, long long value, long long lo, long long hi) {
+  FailDamaged(std::string("field ") + field + " is " + std::to_string(value) + ", outside " +
+              std::to_string(lo) + " to " + std::to_string(hi));
+}
+
 void StateArchive::TakeString(std::string& s) {
   uint32_t n = 0;
   if (!Take(&n, sizeof n)) return;
   if (n > left_) {
-    Fail("the section ends early");
+    FailDamaged("the section ends early");
     return;
   }
   s.assign(reinterpret_cast<const char*>(in_), n);

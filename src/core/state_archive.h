@@ -24,10 +24,12 @@ class StateArchive {
   bool saving() const { return mode_ == kSave; }
   bool loading() const { return mode_ == kLoad; }
 
-  // A plain value (integer, enum, bool, or an array of them) in host byte order.
+  // A plain value (an integer, or an array of them) that any bit pattern makes valid, in host
+  // byte order. Bools and values with a range go through Flag and Ranged instead.
   template <typename T>
   void Value(T& v) {
     static_assert(std::is_trivially_copyable_v<T>);
+    static_assert(!std::is_same_v<std::remove_all_extents_t<T>, bool>, "use Flag");
     if (mode_ == kCheck) {
       T scratch;
       Take(&scratch, sizeof scratch);
@@ -40,6 +42,7 @@ class StateArchive {
   template <typename T>
   T Scalar(const T& v) {
     static_assert(std::is_trivially_copyable_v<T>);
+    static_assert(!std::is_same_v<T, bool>, "use ScalarFlag");
     T copy = v;
     if (saving()) {
       Append(&copy, sizeof copy);
@@ -47,6 +50,32 @@ class StateArchive {
       Take(&copy, sizeof copy);
     }
     return copy;
+  }
+  // A bool saved as one byte, which must be 0 or 1 (another byte is no bool).
+  void Flag(bool& b, const char* field) {
+    const bool saved = ScalarFlag(b, field);
+    if (loading() && ok()) b = saved;
+  }
+  bool ScalarFlag(bool b, const char* field) {
+    const uint8_t byte = Scalar(static_cast<uint8_t>(b));
+    if (byte > 1) OutOfRange(field, byte, 0, 1);
+    return byte == 1;
+  }
+  // An integer that must lie in [lo, hi]; a value outside fails the archive naming `field`,
+  // and on a load leaves the target as it was.
+  template <typename T>
+  void Ranged(T& v, T lo, T hi, const char* field) {
+    const T saved = ScalarRanged(v, lo, hi, field);
+    if (loading() && ok()) v = saved;
+  }
+  template <typename T>
+  T ScalarRanged(const T& v, T lo, T hi, const char* field) {
+    static_assert(std::is_integral_v<T> && !std::is_same_v<T, bool>);
+    const T saved = Scalar(v);
+    if (saved < lo || saved > hi)
+      OutOfRange(field, static_cast<long long>(saved), static_cast<long long>(lo),
+                 static_cast<long long>(hi));
+    return saved;
   }
   // Raw bytes, saved as they are; kCheck only skips them.
   void Bytes(void* p, size_t n);
@@ -78,7 +107,14 @@ class StateArchive {
   void Fail(const std::string& why) {
     if (error_.empty()) error_ = why;
   }
+  // A failure because the file holds what no machine could have saved (a value out of its
+  // range, a section cut short or too long), as against one that does not fit this machine.
+  void FailDamaged(const std::string& why) {
+    if (error_.empty()) damaged_ = true;
+    Fail(why);
+  }
   bool ok() const { return error_.empty(); }
+  bool damaged() const { return damaged_; }
   const std::string& error() const { return error_; }
   // Bytes not yet read (check and load).
   size_t left() const { return left_; }
@@ -88,12 +124,14 @@ class StateArchive {
   void Append(const void* p, size_t n);
   bool Take(void* p, size_t n);     // false (and a failure) when fewer than n bytes are left
   void TakeString(std::string& s);  // the saved length and text, in check mode too
+  void OutOfRange(const char* field, long long value, long long lo, long long hi);
 
   Mode mode_ = kSave;
   std::string out_;
   const uint8_t* in_ = nullptr;
   size_t left_ = 0;
   std::string error_;
+  bool damaged_ = false;
 };
 
 }  // namespace korvane

@@ -164,7 +164,13 @@ bool ReadStateFile(const std::string& path, StateFile& out, std::string& error) 
                                              : std::string(std::strerror(err)));
     return false;
   }
+  return ParseStateFile(out, error);
+}
+
+bool ParseStateFile(StateFile& out, std::string& error) {
+  const std::string& path = out.path;
   const std::string& b = out.bytes;
+  out.sections.clear();
   if (b.size() < kHeaderBytes + 4 || std::memcmp(b.data(), kMagic, sizeof kMagic) != 0) {
     error = path + " is not a Korvane state file";
     return false;
@@ -226,10 +232,10 @@ bool CheckState(Emulator& emu, const StateFile& state, std::string& error) {
     StateArchive ar(StateArchive::kCheck,
                     reinterpret_cast<const uint8_t*>(state.bytes.data()) + s->offset, s->size);
     c.serialize(emu, ar);
-    if (ar.ok() && ar.left() != 0) ar.Fail("the section is longer than its contents");
+    if (ar.ok() && ar.left() != 0) ar.FailDamaged("the section is longer than its contents");
     if (!ar.ok()) {
-      error = state.path + " does not fit this machine (section \"" + c.name + "\": " + ar.error() +
-              ")";
+      error = state.path + (ar.damaged() ? " is damaged" : " does not fit this machine") +
+              " (section \"" + c.name + "\": " + ar.error() + ")";
       return false;
     }
   }

@@ -45,8 +45,12 @@ bool SaveState(Emulator& emu, const std::string& path, std::string& error);
 
 // Reads and checks a file's framing; on failure `error` says what is wrong.
 bool ReadStateFile(const std::string& path, StateFile& out, std::string& error);
+// Checks the framing of the bytes already in `out.bytes` (named out.path in messages) and
+// fills in the firmware digest and the section table.
+bool ParseStateFile(StateFile& out, std::string& error);
 // Compares a state with the machine (firmware, memory layout, video mode, every section's
-// size) without changing anything.
+// size) and checks every field against its range, without changing anything: a state that
+// passes loads whole.
 bool CheckState(Emulator& emu, const StateFile& state, std::string& error);
 // Loads a checked state into the machine: memory, processor, devices; files and serial
 // ports are reopened.

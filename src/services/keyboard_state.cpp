@@ -23,11 +23,11 @@ void SerializeKeyboard(Machine& emu, StateArchive& ar) {
   AtomicWord(ar, k.current_mods);
   AtomicWord(ar, k.host_key_mods);
   for (KeySlot& slot : k.slots) {
-    ar.Value(slot.used);
+    ar.Flag(slot.used, "slot used");
     ar.Value(slot.address);
     ar.Value(slot.expiry);
   }
-  ar.Value(k.first_call);
+  ar.Flag(k.first_call, "first_call");
   // Typed keys not yet handed to the firmware, oldest first: the queue is written from its
   // head, so a machine that has queued and taken keys saves the same bytes as one that never
   // queued any, and comes back with its head at 0.
@@ -41,8 +41,7 @@ void SerializeKeyboard(Machine& emu, StateArchive& ar) {
     ar.Value(w.virtual_key);
     ar.Value(w.mods);
   }
-  const uint32_t saved_count = ar.Scalar(count);
-  if (saved_count > kKeyQueueCapacity) ar.Fail("the key queue holds more keys than it can");
+  const uint32_t saved_count = ar.ScalarRanged(count, 0u, kKeyQueueCapacity, "queue count");
   // Only a load changes the queue; saving and checking leave it as the host side filled it.
   if (!ar.loading() || !ar.ok()) return;
   std::copy(std::begin(waiting), std::end(waiting), std::begin(q.entries));

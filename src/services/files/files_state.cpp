@@ -14,19 +14,19 @@ namespace korvane {
 
 void SerializeFiles(Machine& emu, StateArchive& ar) {
   FileState& f = emu.files;
-  ar.Value(f.initialised);
+  ar.Flag(f.initialised, "initialised");
   for (DriveEntry& d : f.drives) {
     ar.String(d.root);
     ar.String(d.search);
     ar.String(d.current);
   }
-  ar.Value(f.parse_drive);
+  ar.Ranged(f.parse_drive, 0, kDriveCount - 1, "parse_drive");
   ar.String(f.parse_path);
   ar.Value(f.string_dir_block);
   ar.Value(f.errnum_fallback);
   for (int i = 0; i < kOpenFileSlots; ++i) {
     OpenFileSlot& slot = f.slots[i];
-    const bool open = ar.Scalar(slot.fd >= 0);
+    const bool open = ar.ScalarFlag(slot.fd >= 0, "open");
     if (!open) {
       if (ar.loading()) files::FreeSlot(slot);
       continue;
@@ -34,8 +34,8 @@ void SerializeFiles(Machine& emu, StateArchive& ar) {
     int64_t position = 0;
     if (ar.saving()) position = ::lseek(slot.fd, 0, SEEK_CUR);
     const std::string dos = ar.Text(slot.path);
-    const int mode = ar.Scalar(slot.mode);
-    position = ar.Scalar(position);
+    const int mode = ar.ScalarRanged(slot.mode, 0, 1, "mode");
+    position = ar.ScalarRanged(position, int64_t{0}, INT64_MAX, "position");
     if (!ar.loading() || !ar.ok()) continue;
     // Reopened by its DOS path in this machine's drives, never by a host path from the file:
     // a state may come from another folder or another person, and reaches only what the
