@@ -2,6 +2,7 @@
 // walks in the same order for saving, checking and loading, so a field is listed once.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -9,6 +10,14 @@
 #include <type_traits>
 
 namespace korvane {
+
+// The state format this build writes, and the oldest it still reads: a serialize routine
+// reads an older file's fields the way that version wrote them (see ar.version()).
+constexpr uint32_t kStateVersion = 2;
+constexpr uint32_t kOldestStateVersion = 1;
+
+// Values are saved as they lie in memory, and the format is little-endian.
+static_assert(std::endian::native == std::endian::little, "state files are little-endian");
 
 class StateArchive {
  public:
@@ -18,9 +27,12 @@ class StateArchive {
   StateArchive() = default;
   // An archive over `size` saved bytes: kCheck reads every value as kLoad does, so counts and
   // lengths steer the walk the same way, but stores nothing; kLoad stores what it reads.
-  StateArchive(Mode mode, const uint8_t* data, size_t size) : mode_(mode), in_(data), left_(size) {}
+  StateArchive(Mode mode, const uint8_t* data, size_t size, uint32_t version)
+      : mode_(mode), version_(version), in_(data), left_(size) {}
 
   Mode mode() const { return mode_; }
+  // The format version of the bytes read, or kStateVersion when saving.
+  uint32_t version() const { return version_; }
   bool saving() const { return mode_ == kSave; }
   bool loading() const { return mode_ == kLoad; }
 
@@ -127,6 +139,7 @@ class StateArchive {
   void OutOfRange(const char* field, long long value, long long lo, long long hi);
 
   Mode mode_ = kSave;
+  uint32_t version_ = kStateVersion;
   std::string out_;
   const uint8_t* in_ = nullptr;
   size_t left_ = 0;

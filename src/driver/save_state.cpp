@@ -175,10 +175,13 @@ bool ParseStateFile(StateFile& out, std::string& error) {
     error = path + " is not a Korvane state file";
     return false;
   }
-  const uint32_t version = static_cast<uint32_t>(GetLe(b, 8, 4));
-  if (version != kStateVersion) {
-    error = path + " has state format version " + std::to_string(version) +
-            "; this Korvane reads version " + std::to_string(kStateVersion);
+  out.version = static_cast<uint32_t>(GetLe(b, 8, 4));
+  if (out.version < kOldestStateVersion || out.version > kStateVersion) {
+    error = path + " was made by version " + std::to_string(out.version) + "; this is version " +
+            std::to_string(kStateVersion) +
+            (out.version < kOldestStateVersion
+                 ? ", which reads versions from " + std::to_string(kOldestStateVersion) + " on"
+                 : "");
     return false;
   }
   const size_t body = b.size() - 4;
@@ -230,7 +233,8 @@ bool CheckState(Emulator& emu, const StateFile& state, std::string& error) {
       return false;
     }
     StateArchive ar(StateArchive::kCheck,
-                    reinterpret_cast<const uint8_t*>(state.bytes.data()) + s->offset, s->size);
+                    reinterpret_cast<const uint8_t*>(state.bytes.data()) + s->offset, s->size,
+                    state.version);
     c.serialize(emu, ar);
     if (ar.ok() && ar.left() != 0) ar.FailDamaged("the section is longer than its contents");
     if (!ar.ok()) {
@@ -246,7 +250,8 @@ void ApplyState(Emulator& emu, const StateFile& state) {
   for (const Component& c : kComponents) {
     const StateFile::Section* s = FindSection(state, c.name);
     StateArchive ar(StateArchive::kLoad,
-                    reinterpret_cast<const uint8_t*>(state.bytes.data()) + s->offset, s->size);
+                    reinterpret_cast<const uint8_t*>(state.bytes.data()) + s->offset, s->size,
+                    state.version);
     c.serialize(emu, ar);
   }
   DisplaySnapshotLcd(emu);

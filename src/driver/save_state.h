@@ -1,4 +1,5 @@
-// State files: the whole machine between two instructions, in one file.
+// State files: the whole machine between two instructions, in one file. docs/state-format.md
+// describes every section's fields and the versions.
 //
 // Layout (integers little-endian):
 //   "KORVSTAT"  magic, 8 bytes
@@ -15,18 +16,18 @@
 #include <vector>
 
 #include "core/digest.h"
+#include "core/state_archive.h"
 
 namespace korvane {
 
 struct Emulator;
-
-constexpr uint32_t kStateVersion = 2;
 
 // A state file read into memory, its framing checked (magic, version, section table,
 // checksum) but not yet compared with a machine.
 struct StateFile {
   std::string path;
   std::string bytes;
+  uint32_t version = 0;
   Sha256Digest firmware{};
   struct Section {
     std::string name;

@@ -379,20 +379,7 @@ void PackedPortWrite(Machine& emu, uint32_t port, uint32_t value) {
       SetPackedRoutines(d);
       return;
     case kGfxMode:
-      switch (value & 7) {
-        case 1:
-          d.packed_write = DisplayState::kLatchCopy;
-          break;
-        case 4:
-          d.packed_write = DisplayState::kColourExpand;
-          break;
-        case 5:
-          d.packed_write = DisplayState::kTwoColourExpand;
-          break;
-        default:
-          d.packed_write = DisplayState::kPlaneWrite;
-          break;
-      }
+      d.packed_write = PackedWriteOfModeRegister(d);
       SetPackedRoutines(d);
       return;
     default:
@@ -510,6 +497,19 @@ void DisplayInstall(Machine& emu) {
     DisplayResolveLcd(emu);
     // The window renders the LCD from a copy refreshed at the run loop's check points.
     emu.hooks.check_point = [](void* ctx) { DisplaySnapshotLcd(*static_cast<Machine*>(ctx)); };
+  }
+}
+
+uint8_t PackedWriteOfModeRegister(const DisplayState& d) {
+  switch (d.gfx[kGfxMode] & 7) {
+    case 1:
+      return DisplayState::kLatchCopy;
+    case 4:
+      return DisplayState::kColourExpand;
+    case 5:
+      return DisplayState::kTwoColourExpand;
+    default:
+      return DisplayState::kPlaneWrite;
   }
 }
 

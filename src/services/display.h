@@ -108,6 +108,8 @@ struct DisplayState {
 
 // Installs the access routines of the video mode (options).
 void DisplayInstall(Machine& emu);
+// The byte-write routine of modes 3 and 4 that the graphics mode register's value selects.
+uint8_t PackedWriteOfModeRegister(const DisplayState& d);
 // Sets the routines that depend on controller registers (modes 3 and 4: eight_pixel and
 // packed_write) from those registers, as after a loaded state.
 void DisplayRestoreRoutines(Machine& emu);

@@ -69,8 +69,14 @@ void SerializeDisplay(Machine& emu, StateArchive& ar) {
   ar.Ranged<uint8_t>(d.dac_read_component, 0, 2, "dac_read_component");
   ar.Value(d.colour_map);
   ar.Flag(d.eight_pixel, "eight_pixel");
-  ar.Ranged<uint8_t>(d.packed_write, DisplayState::kPlaneWrite, DisplayState::kTwoColourExpand,
-                     "packed_write");
+  if (ar.version() < 2) {
+    // Version 1 did not keep the routine; the graphics mode register chose it last unless a
+    // pixel-group write came after, which such a file cannot tell.
+    if (ar.loading()) d.packed_write = PackedWriteOfModeRegister(d);
+  } else {
+    ar.Ranged<uint8_t>(d.packed_write, DisplayState::kPlaneWrite, DisplayState::kTwoColourExpand,
+                       "packed_write");
+  }
   const int shown = ar.ScalarRanged(d.shown.load(), 0, 1, "shown");
   const bool draw_b = ar.ScalarFlag(d.draw != nullptr && d.draw == d.page_b, "draw");
   if (ar.saving()) {

@@ -25,180 +25,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Opens a serial port, a file for reading and one for writing, moves the parse path into
-// C:\LOGS and switches both display pages; then, every 256 passes of its loop, copies a byte
-// from IN.TXT to OUT.TXT, lists C:\LOGS, stores a pixel and a DAC component, and reads keys
-// every 16384 passes.
-const std::string kBusyFirmware =
-    R"(
-	.set	PORT_GFX, 0x800003ce
-	.set	PORT_CRT, 0x800003d4
-	.set	PORT_DAC, 0x800003c9
-	.set	VMEM, 0x900a0000
-	.text
-	.globl	_start
-_start:
-	callx	x$init_ports
-	lda	port1,r3
-	ldconst	9600,r4
-	st	r4,(r3)
-	mov	8,r4
-	stob	r4,4(r3)
-	mov	1,r4
-	st	r4,8(r3)
-	mov	0,r4
-	st	r4,12(r3)
-	stob	r4,16(r3)
-	stob	r4,17(r3)
-	mov	r3,g7
-	callx	x$init_port
-	st	g9,port_ok
-
-	lda	request,r3
-	ldconst	0x43,r4
-	st	r4,4(r3)
-	mov	r3,g7
-	callx	x$start_parse_dir_filemem
-	lda	name_in,r4
-	st	r4,8(r3)
-	mov	r3,g7
-	callx	x$open_filemem
-	ld	44(r3),r4
-	st	r4,in_handle
-	mov	r3,g7
-	callx	x$start_parse_dir_filemem
-	lda	name_out,r4
-	st	r4,8(r3)
-	mov	r3,g7
-	callx	x$create_filemem
-	ld	44(r3),r4
-	st	r4,out_handle
-	mov	r3,g7
-	callx	x$start_parse_dir_filemem
-	lda	name_logs,r4
-	st	r4,8(r3)
-	mov	r3,g7
-	callx	x$change_parse_dir_filemem
-
-	ldconst	PORT_GFX,r4
-	mov	9,r5
-	stob	r5,(r4)
-	mov	1,r5
-	stob	r5,1(r4)		# draw on page B
-	mov	5,r5
-	stob	r5,(r4)
-	stob	r5,1(r4)		# packed modes: two-colour expansion
-	ldconst	PORT_CRT,r4
-	ldconst	0x1b,r5
-	stob	r5,(r4)
-	mov	5,r5
-	stob	r5,1(r4)		# show page B (bit 0 planar, bit 2 packed)
-
-loop:
-	ld	counter,r5
-	addo	1,r5,r5
-	st	r5,counter
-	ldconst	255,r6
-	and	r6,r5,r6
-	cmpobne	0,r6,loop
-	call	busy
-	b	loop
-
-busy:
-	lda	request,r3
-	ld	in_handle,r4
-	st	r4,44(r3)
-	lda	buffer,r4
-	st	r4,8(r3)
-	mov	1,r4
-	st	r4,12(r3)
-	mov	r3,g7
-	callx	x$read_filemem
-	ld	out_handle,r4
-	st	r4,44(r3)
-	mov	1,r4
-	st	r4,12(r3)
-	mov	r3,g7
-	callx	x$write_filemem
-	lda	entries,r4
-	st	r4,8(r3)
-	mov	2,r4
-	st	r4,12(r3)
-	lda	pattern_all,r4
-	st	r4,36(r3)
-	mov	0,r4
-	stob	r4,40(r3)
-	mov	r3,g7
-	callx	x$read_dir_filemem
-	ld	counter,r5
-	ldconst	0x3fff,r6
-	and	r6,r5,r6
-	cmpobne	0,r6,1f
-	callx	x$readkeys		# now and then, so that keys stay queued for a while
-1:	ld	counter,r5
-	shro	8,r5,r6
-	ldconst	0xfff,r7
-	and	r7,r6,r6
-	ldconst	VMEM,r7
-	addo	r7,r6,r7
-	stob	r5,(r7)
-	ldconst	PORT_DAC,r7
-	stob	r6,(r7)
-	ret
-)" +
-    test::StubRoutines({"init_ports", "init_port", "start_parse_dir_filemem", "open_filemem",
-                        "create_filemem", "change_parse_dir_filemem", "read_filemem",
-                        "write_filemem", "read_dir_filemem", "readkeys"}) +
-    R"(
-	.data
-	.align	2
-name_in:
-	.ascii	"IN      TXT"
-name_out:
-	.ascii	"OUT     TXT"
-name_logs:
-	.ascii	"LOGS       "
-pattern_all:
-	.ascii	"***********"
-	.bss
-	.align	2
-	.globl	system_timer
-system_timer:
-	.space	4
-	.globl	file_errnum
-file_errnum:
-	.space	4
-	.globl	port1
-port1:
-	.space	32
-	.globl	readkeys_ch
-readkeys_ch:
-	.space	4
-port_ok:
-	.space	4
-in_handle:
-	.space	4
-out_handle:
-	.space	4
-counter:
-	.space	4
-buffer:
-	.space	4
-request:
-	.space	48
-entries:
-	.space	88
-)";
-
-// A project folder: the firmware, its drive C and what it holds.
-struct Project {
-  fs::path dir;
-  std::string options;  // the project line's options
-};
+// A firmware of our own that keeps files, a directory, COM1, the display pages and the key
+// queue busy (see the source).
+const std::string kDataDir = KORVANE_SOURCE_DIR "/tests/data/state";
 
 struct Row {
   const char* why;
-  bool demo;              // the bundled demo; else kBusyFirmware
+  bool demo;              // the bundled demo; else tests/data/state/busy.s
   std::string options;    // project line options
   std::vector<int> keys;  // device codes queued before the first instruction
   uint64_t n, k;          // instructions in all, and where the state is taken
@@ -254,6 +87,19 @@ void Write(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
+// A project folder NAME.out (copied from `exe`), NAME.xcl, NAME.mem and drive C with IN.TXT
+// and the folder LOGS.
+void MakeProject(const fs::path& dir, const fs::path& exe, const std::string& name) {
+  fs::create_directories(dir / "drives" / "C" / "LOGS");
+  fs::copy_file(exe, dir / (name + ".out"));
+  Write(dir / (name + ".xcl"), "");
+  Write(dir / (name + ".mem"), "");
+  std::string in_text;
+  for (int i = 0; i < 4000; ++i) in_text += static_cast<char>('A' + i % 26);
+  Write(dir / "drives/C/IN.TXT", in_text);
+  Write(dir / "drives/C/LOGS/ONE.LOG", "1");
+}
+
 std::string SavedBytes(Emulator& emu, const fs::path& path) {
   std::string error;
   EXPECT_TRUE(SaveState(emu, path.string(), error)) << error;
@@ -266,18 +112,37 @@ std::vector<uint8_t> Screen(Emulator& emu) {
   return picture;
 }
 
+// Loads `state_file` into a fresh emulator in `dir` and runs it to row.n: it must end as
+// `whole` did in `straight`, files of drive C included.
+void ExpectContinuesAs(Emulator& whole, const fs::path& straight, const fs::path& dir,
+                       const std::string& state_file, const Row& row, const std::string& com1) {
+  auto state = std::make_shared<StateFile>();
+  std::string error;
+  ASSERT_TRUE(ReadStateFile(state_file, *state, error)) << error;
+  auto resumed = RunTo(dir, row, com1, row.n, state);
+  EXPECT_EQ(resumed->exit.message[0], '\0') << resumed->exit.message;
+  EXPECT_EQ(CurrentInstructionTotal(*resumed), row.n);
+  EXPECT_TRUE(SavedBytes(whole, straight / "end.state") == SavedBytes(*resumed, dir / "end.state"))
+      << "memory, registers, counters and devices";
+  EXPECT_TRUE(Screen(whole) == Screen(*resumed));
+  for (const char* file : {"drives/C/OUT.TXT", "drives/C/DEMO.TXT"})
+    EXPECT_EQ(test::ReadHostFile((straight / file).string()),
+              test::ReadHostFile((dir / file).string()))
+        << file;
+}
+
 TEST(StateMatrix, ARunSavedAndLoadedAnywhereEndsAsTheUninterruptedRun) {
   const fs::path demo(KORVANE_DEMO_DIR);
   if (!fs::exists(demo / "demo.out")) GTEST_SKIP() << "the demo was not built: " << demo;
   test::FirmwareProject busy;
-  busy.AddSource("busy.s", kBusyFirmware);
+  busy.AddSource("busy.s", test::ReadHostFile(kDataDir + "/busy.s"));
   ASSERT_TRUE(busy.Assemble());
   Pty pty;
   ASSERT_FALSE(pty.slave().empty()) << "no pseudo-terminal";
 
-  std::vector<int> kDigits;  // twenty digit keys, more than the firmware takes by K
-  for (int i = 0; i < 20; ++i) kDigits.push_back(0x30 + i % 10);
-  // Device codes: F2 0xF1, F3 0xF0, F4 0xEF, ENTER 0xF9, digits from 0x30.
+  std::vector<int> digits;  // twenty digit keys, more than the firmware takes by K
+  for (int i = 0; i < 20; ++i) digits.push_back(0x30 + i % 10);
+  // Device codes: F2 0xF1, F3 0xF0, F4 0xEF, digits from 0x30.
   const Row rows[] = {
       {"the demo writes a file (F2): its drives are set up",
        true,
@@ -291,59 +156,58 @@ TEST(StateMatrix, ARunSavedAndLoadedAnywhereEndsAsTheUninterruptedRun) {
        {0xF0, 0xEF, 0x34},
        30000000,
        12345679},
-      {"no display", false, "-v0 -por1", kDigits, 3000000, 1500001},
-      {"16 colours", false, "-v1 -por1", kDigits, 3000000, 1500001},
-      {"monochrome", false, "-v2 -por1", kDigits, 3000000, 1234567},
-      {"256 colours, packed", false, "-v3 -por1", kDigits, 3000000, 1500001},
-      {"256 colours, packed, Pelta", false, "-v4 -por1", kDigits, 3000000, 999999},
+      {"no display", false, "-v0 -por1", digits, 3000000, 1500001},
+      {"16 colours", false, "-v1 -por1", digits, 3000000, 1500001},
+      {"monochrome", false, "-v2 -por1", digits, 3000000, 1234567},
+      {"256 colours, packed", false, "-v3 -por1", digits, 3000000, 1500001},
+      {"256 colours, packed, Pelta", false, "-v4 -por1", digits, 3000000, 999999},
   };
-  const fs::path root = busy.dir();
-  std::string in_text;
-  for (int i = 0; i < 4000; ++i) in_text += static_cast<char>('A' + i % 26);
   int index = 0;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.why);
     // Three copies of the project: the straight run, the run to K and, copied from the
     // latter's folder after it, the run that goes on from the state.
+    const fs::path root(busy.dir());
     const fs::path straight = root / ("s" + std::to_string(index));
     const fs::path first = root / ("f" + std::to_string(index));
     const fs::path second = root / ("c" + std::to_string(index));
     ++index;
-    for (const fs::path& d : {straight, first}) {
-      fs::create_directories(d / "drives" / "C" / "LOGS");
-      const fs::path from = row.demo ? demo : fs::path(busy.dir());
-      const std::string name = row.demo ? "demo" : "x";
-      for (const char* ext : {".out", ".xcl"}) fs::copy_file(from / (name + ext), d / (name + ext));
-      Write(d / (name + ".mem"), "");
-      Write(d / "drives/C/IN.TXT", in_text);
-      Write(d / "drives/C/LOGS/ONE.LOG", "1");
-    }
+    const std::string name = row.demo ? "demo" : "x";
+    for (const fs::path& d : {straight, first})
+      MakeProject(d, row.demo ? demo / "demo.out" : fs::path(busy.Path("x.out")), name);
     auto whole = RunTo(straight, row, pty.slave(), row.n, nullptr);
     auto part = RunTo(first, row, pty.slave(), row.k, nullptr);
     ASSERT_EQ(CurrentInstructionTotal(*part), row.k) << part->exit.message;
-    const std::string state_path = (first / "mid.state").string();
-    SavedBytes(*part, state_path);
+    SavedBytes(*part, first / "mid.state");
     if (!row.demo) {
       EXPECT_GE(part->serial.handles[1], 0) << "COM1 is open when the state is taken";
       EXPECT_NE(part->keys.queue.count, 0u) << "keys are waiting when the state is taken";
+      EXPECT_NE(test::ReadHostFile((first / "drives/C/OUT.TXT").string()), "");
     }
     part.reset();  // closes its files, as a process that ended
     fs::copy(first, second, fs::copy_options::recursive);
+    ExpectContinuesAs(*whole, straight, second, (second / "mid.state").string(), row, pty.slave());
+  }
+}
 
-    auto state = std::make_shared<StateFile>();
-    std::string error;
-    ASSERT_TRUE(ReadStateFile((second / "mid.state").string(), *state, error)) << error;
-    auto resumed = RunTo(second, row, pty.slave(), row.n, state);
-    EXPECT_EQ(resumed->exit.message[0], '\0') << resumed->exit.message;
-    EXPECT_EQ(CurrentInstructionTotal(*resumed), row.n);
-    EXPECT_TRUE(SavedBytes(*whole, straight / "end.state") ==
-                SavedBytes(*resumed, second / "end.state"))
-        << "memory, registers, counters and devices";
-    EXPECT_TRUE(Screen(*whole) == Screen(*resumed));
-    for (const char* file : {"drives/C/OUT.TXT", "drives/C/DEMO.TXT"})
-      EXPECT_EQ(test::ReadHostFile((straight / file).string()),
-                test::ReadHostFile((second / file).string()))
-          << file;
+TEST(StateMatrix, StateFilesOfEveryVersionReadGoOnAsTheStraightRun) {
+  // busy-vN.kst: busy.out run with -v3 under --virtual-time, saved at instruction 1500001 by
+  // the build that wrote format version N. Every version this build reads needs its file.
+  const Row row{"busy.out", false, "-v3", {}, 3000000, 1500001};
+  test::FirmwareProject scratch;
+  const fs::path root(scratch.dir());
+  const fs::path exe = kDataDir + "/busy.out";
+  MakeProject(root / "straight", exe, "x");
+  MakeProject(root / "first", exe, "x");
+  auto whole = RunTo(root / "straight", row, "", row.n, nullptr);
+  // The drive's files as they stood when the states were taken.
+  RunTo(root / "first", row, "", row.k, nullptr);
+  for (uint32_t version = kOldestStateVersion; version <= kStateVersion; ++version) {
+    const std::string file = "busy-v" + std::to_string(version) + ".kst";
+    SCOPED_TRACE(file);
+    const fs::path dir = root / file;
+    fs::copy(root / "first", dir, fs::copy_options::recursive);
+    ExpectContinuesAs(*whole, root / "straight", dir, kDataDir + "/" + file, row, "");
   }
 }
 

@@ -34,6 +34,7 @@ void SerializeFiles(Machine& emu, StateArchive& ar) {
     int64_t position = 0;
     if (ar.saving()) position = ::lseek(slot.fd, 0, SEEK_CUR);
     const std::string dos = ar.Text(slot.path);
+    if (ar.version() < 2) ar.Text("");  // version 1 kept a host path, which no load trusts now
     const int mode = ar.ScalarRanged(slot.mode, 0, 1, "mode");
     position = ar.ScalarRanged(position, int64_t{0}, INT64_MAX, "position");
     if (!ar.loading() || !ar.ok()) continue;
