@@ -24,10 +24,15 @@ void SerializeCpu(Processor& emu, StateArchive& ar) {
   if (frame_offset + uint64_t{kFrameBytes} > stack.size || !stack.host)
     ar.FailDamaged("field frame lies outside the stack");
   ar.Value(cpu.icount);
-  ar.Value(cpu.fast_reg);
-  ar.Value(cpu.fast_lit);
-  ar.Value(cpu.addo_count);
-  ar.Value(cpu.addi_count);
+  for (uint64_t* counter : {&cpu.fast_reg, &cpu.fast_lit, &cpu.addo_count, &cpu.addi_count}) {
+    if (ar.version() >= 3) {
+      ar.Value(*counter);
+      continue;
+    }
+    // Up to version 2 the counters were 32-bit and wrapped: their low 32 bits.
+    const uint32_t low = ar.Scalar(static_cast<uint32_t>(*counter));
+    if (ar.loading()) *counter = low;
+  }
   if (ar.loading() && ar.ok()) {
     cpu.ip = next_ip;
     cpu.length = 0;

@@ -83,6 +83,6 @@ uint64_t PublishedInstructionTotal(const Processor& emu);
 uint32_t PublishedSystemTimer(const Processor& emu);
 // Time per instruction in ns from hundredths of a second and the instruction count, in 64 bits
 // so long runs cannot overflow; 0 for a count of 0.
-int64_t TimePerInstruction(int64_t dtime, int32_t count);
+int64_t TimePerInstruction(int64_t dtime, uint64_t count);
 
 }  // namespace korvane

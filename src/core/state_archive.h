@@ -13,7 +13,7 @@ namespace korvane {
 
 // The state format this build writes, and the oldest it still reads: a serialize routine
 // reads an older file's fields the way that version wrote them (see ar.version()).
-constexpr uint32_t kStateVersion = 2;
+constexpr uint32_t kStateVersion = 3;
 constexpr uint32_t kOldestStateVersion = 1;
 
 // Values are saved as they lie in memory, and the format is little-endian.
