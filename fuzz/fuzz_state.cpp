@@ -52,7 +52,7 @@ constexpr size_t kHeaderBytes = 8 + 4 + 32 + 4;
 void Reseal(std::string& bytes, const Sha256Digest& firmware) {
   if (bytes.size() < kHeaderBytes + 4) return;
   std::memcpy(bytes.data() + 12, firmware.data(), firmware.size());
-  const uint32_t crc = Crc32(0, bytes.data(), bytes.size() - 4);
+  const uint32_t crc = Crc32(bytes.data(), bytes.size() - 4);
   for (int i = 0; i < 4; ++i) bytes[bytes.size() - 4 + i] = static_cast<char>(crc >> (8 * i));
 }
 

@@ -118,7 +118,7 @@ bool SaveState(Emulator& emu, const std::string& path, std::string& error) {
     const uint64_t length = out.size() - length_at - 8;
     for (int i = 0; i < 8; ++i) out[length_at + i] = static_cast<char>(length >> (8 * i));
   }
-  PutLe(out, Crc32(0, out.data(), out.size()), 4);
+  PutLe(out, Crc32(out.data(), out.size()), 4);
 
   std::string temp = FolderOf(path) + "/.korvane-state-XXXXXX";
   int fd = ::mkstemp(temp.data());
@@ -185,7 +185,7 @@ bool ParseStateFile(StateFile& out, std::string& error) {
     return false;
   }
   const size_t body = b.size() - 4;
-  if (Crc32(0, b.data(), body) != GetLe(b, body, 4)) {
+  if (Crc32(b.data(), body) != GetLe(b, body, 4)) {
     error = path + " is damaged (its checksum does not match its contents)";
     return false;
   }

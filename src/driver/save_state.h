@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "core/digest.h"
+#include "platform/digest.h"
 #include "core/state_archive.h"
 
 namespace korvane {

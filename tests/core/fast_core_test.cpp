@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <regex>
 
-#include "core/digest.h"
+#include "platform/digest.h"
 #include "support/snippet.h"
 
 namespace korvane {

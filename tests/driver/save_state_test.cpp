@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "core/digest.h"
+#include "platform/digest.h"
 #include "support/firmware_project.h"
 #include "support/snippet.h"
 
@@ -26,7 +26,7 @@ size_t SectionStart(const std::string& bytes, const char* name) {
 }
 
 std::string Resealed(std::string s) {
-  const uint32_t crc = Crc32(0, s.data(), s.size() - 4);
+  const uint32_t crc = Crc32(s.data(), s.size() - 4);
   for (int i = 0; i < 4; ++i) s[s.size() - 4 + i] = static_cast<char>(crc >> (8 * i));
   return s;
 }

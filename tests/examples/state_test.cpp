@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "core/digest.h"
+#include "platform/digest.h"
 
 extern char** environ;
 
@@ -119,7 +119,7 @@ TEST_F(StateTest, DamagedStateFilesAreRefusedWithTheirMessage) {
   ASSERT_GT(good.size(), 100u);
   // Rewrites the trailing CRC so that a change reaches the checks behind it.
   auto resealed = [](std::string s) {
-    const uint32_t crc = Crc32(0, s.data(), s.size() - 4);
+    const uint32_t crc = Crc32(s.data(), s.size() - 4);
     for (int i = 0; i < 4; ++i) s[s.size() - 4 + i] = static_cast<char>(crc >> (8 * i));
     return s;
   };
