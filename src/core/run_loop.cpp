@@ -64,7 +64,8 @@ bool HostWantsStop(Processor& emu) { return emu.run.control.WaitWhilePaused(); }
 }  // namespace
 
 // Instruction count at which the loop must next look beyond the exit request: the next
-// system_timer point, or the end of the instruction budget if that comes first.
+// system_timer point, or the end of the instruction budget if that comes first. The budget is
+// never used up here: the loop ends when it is, and a run does not start without one.
 uint32_t NextCheckPoint(const Processor& emu, uint32_t count) {
   const RunState& run = emu.run;
   uint64_t step = kTimerInterval - (count & (kTimerInterval - 1));
@@ -171,7 +172,12 @@ void RunLoop(Processor& emu) {
   uint32_t count = static_cast<uint32_t>(cpu.icount);
   uint32_t check_point = NextCheckPoint(emu, count);
 
-  if (StepHookWanted(emu)) {
+  // A budget used up before the first instruction (a state loaded at or past the limit, a
+  // replay of a recording that ran nothing) ends the run at once: a check point at the current
+  // count would start the loops' countdown at 0, which wraps.
+  if (run.stop_at_start || (run.max_instructions > 0 && run.executed >= run.max_instructions)) {
+    run.stopped_by_host = true;
+  } else if (StepHookWanted(emu)) {
     StepLoop(emu, count, check_point, false);
   } else {
     FastLoop(emu, count, check_point);

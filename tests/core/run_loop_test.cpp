@@ -397,6 +397,33 @@ TEST(RunLoop, DmLogsUnmappedDataAccessesWithTheInstruction) {
   EXPECT_THAT(quiet->LogText(), Not(HasSubstr("EMUMEM")));
 }
 
+TEST(RunLoop, ARunWhoseLimitIsReachedEndsBeforeItsFirstInstruction) {
+  // As a state loaded at instruction 100000 leaves the run; the loop's countdown must not
+  // start at 0 and wrap (about 2^32 instructions with the host's controls unseen).
+  struct Row {
+    uint64_t limit;
+    bool stop_at_start;
+    const char* why;
+  } rows[] = {
+      {100000, false, "a limit at the loaded count"},
+      {99999, false, "a limit below it"},
+      {0, true, "the replay of a recording that ran nothing"},
+  };
+  for (const Row& row : rows) {
+    SnippetOptions o;
+    o.before_run = [&row](Emulator& e) {
+      e.cpu.icount = 100000;
+      e.run.start_executed = row.stop_at_start ? 0 : 100000;
+      e.run.max_instructions = row.limit;
+      e.run.stop_at_start = row.stop_at_start;
+    };
+    auto emu = RunSnippet("loop:\n\taddo 1, g0, g0\n\tb loop\n", row.limit, o);
+    EXPECT_EQ(emu->cpu.icount, 100000) << row.why;
+    EXPECT_EQ(emu->G(0), 0u) << row.why;
+    EXPECT_TRUE(emu->run.stopped_by_host) << row.why;
+  }
+}
+
 TEST(RunLoop, TimePerInstructionArithmetic) {
   struct Row {
     int64_t dtime;

@@ -103,6 +103,13 @@ TEST_F(StateTest, ARecordedSessionReplaysExactly) {
   EXPECT_TRUE(Slurp(Path("rec.kst")) == Slurp(Path("replay.kst")));
   EXPECT_NE(Slurp(Path("rec.txt")).find("\nkey "), std::string::npos);
 
+  // A recording whose run executed nothing replays as a run that ends before it starts.
+  std::string none = Slurp(Path("rec.txt"));
+  none = none.substr(0, none.find("virtual-time"));
+  Spit(Path("none.txt"), none + "virtual-time 0\nend 0\n");
+  EXPECT_EQ(Run({"--replay", Path("none.txt"), "--timeout-ms", "60000"}), 3);
+  EXPECT_NE(Slurp(Path("run.log")).find("Instructions= 0,"), std::string::npos);
+
   // A recording of another project line is refused.
   std::string rec = Slurp(Path("rec.txt"));
   rec.replace(rec.find("word -v1"), 8, "word -v2");
