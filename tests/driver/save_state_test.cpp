@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/digest.h"
+#include "services/machine_state.h"
 #include "support/firmware_project.h"
 #include "support/snippet.h"
 
@@ -75,6 +76,16 @@ TEST(SaveState, OutOfRangeFieldsAreRefusedNamingSectionAndField) {
     ASSERT_TRUE(SaveState(*emu, path, error)) << error;
     EXPECT_TRUE(test::ReadHostFile(path) == good) << c.message;
   }
+  // A redirect left between two calls (the section grows, so the file is made by saving one).
+  emu->intercept.spy_redirect = "x$init_port";
+  StateArchive saved;
+  SerializeIntercept(*emu, saved);
+  emu->intercept.spy_redirect.clear();
+  StateArchive check(StateArchive::kCheck, reinterpret_cast<const uint8_t*>(saved.buffer().data()),
+                     saved.buffer().size(), kStateVersion);
+  SerializeIntercept(*emu, check);
+  EXPECT_TRUE(check.damaged());
+  EXPECT_NE(check.error().find("field spy_redirect"), std::string::npos) << check.error();
   std::filesystem::remove_all(emu->project_dir);
 }
 
