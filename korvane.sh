@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES="cmake g++ make libgtest-dev libgmock-dev qt6-base-dev xvfb xauth libpng-dev qt6-l10n-tools qt6-tools-dev help2man libtoml11-dev libreadline-dev"
+PACKAGES="cmake g++ make libgtest-dev libgmock-dev qt6-base-dev xvfb xauth libpng-dev qt6-l10n-tools qt6-tools-dev help2man libtoml11-dev libreadline-dev zlib1g-dev libssl-dev"
 # What `ci` needs on top: clang with libFuzzer for the fuzz targets, and clang-format.
 CI_PACKAGES="clang-14 libclang-rt-14-dev clang-format"
 

@@ -65,8 +65,11 @@ int main(int argc, char** argv) {
   } else {
     std::printf("%llu instructions in %.3f s: %.1f MIPS\n",
                 static_cast<unsigned long long>(executed), seconds, executed / seconds / 1e6);
-    std::printf("fast path: %d register, %d literal; addo %d, addi %d\n", emu->cpu.fast_reg,
-                emu->cpu.fast_lit, emu->cpu.addo_count, emu->cpu.addi_count);
+    std::printf("fast path: %llu register, %llu literal; addo %llu, addi %llu\n",
+                static_cast<unsigned long long>(emu->cpu.fast_reg),
+                static_cast<unsigned long long>(emu->cpu.fast_lit),
+                static_cast<unsigned long long>(emu->cpu.addo_count),
+                static_cast<unsigned long long>(emu->cpu.addi_count));
   }
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);

@@ -29,10 +29,10 @@ constexpr uint32_t kAcCcMask = 7;
 enum FormatClass : uint8_t { kFormatMem = 0, kFormatCobr = 1, kFormatCtrl = 2, kFormatReg = 3 };
 
 struct CpuState {
-  uint32_t g[16] = {};          // g15 is the frame pointer FP
-  uint32_t reserved0[2] = {};   // always 0; shown as words 32 and 33 of the register dump
-  uint32_t ip = 0;              // address of the instruction being executed
-  uint32_t reserved1 = 0;       // always 0
+  uint32_t g[16] = {};         // g15 is the frame pointer FP
+  uint32_t reserved0[2] = {};  // always 0; shown as words 32 and 33 of the register dump
+  uint32_t ip = 0;             // address of the instruction being executed
+  uint32_t reserved1 = 0;      // always 0
   uint32_t service_table[kServiceTableSize] = {};
   uint32_t cc = kCcNone;
   // The arithmetic-controls bits above the condition code and the process-controls word. Only
@@ -46,23 +46,25 @@ struct CpuState {
   // Decoder slots, rewritten for every instruction.
   uint32_t instr_word = 0;
   uint32_t opcode = 0;
-  uint32_t length = 0;   // bytes ip advances after the handler; 0 after a control transfer
-  uint32_t opsize = 4;   // operand size byte of the table entry (4 for COBR/CTRL)
-  uint32_t src1 = 0;     // contents or literal (operand size <= 4)
+  uint32_t length = 0;  // bytes ip advances after the handler; 0 after a control transfer
+  uint32_t opsize = 4;  // operand size byte of the table entry (4 for COBR/CTRL)
+  uint32_t src1 = 0;    // contents or literal (operand size <= 4)
   uint32_t src2 = 0;
   uint8_t src1_reg = 0;  // register numbers 0-31, for operand sizes above 4 (register groups)
   uint8_t src2_reg = 0;
   bool src1_lit = false;  // the source was a literal (its value is in src1/src2)
   bool src2_lit = false;
-  uint8_t dst = 0;        // destination / data register number 0-31
-  uint32_t ea = 0;        // MEM effective address; COBR/CTRL sign-extended displacement
+  uint8_t dst = 0;  // destination / data register number 0-31
+  uint32_t ea = 0;  // MEM effective address; COBR/CTRL sign-extended displacement
 
-  // Run counters.
+  // Run counters. The instruction count is the low 32 bits of the run's total (the loops keep
+  // it in 32 bits and wrap it); RunState::executed and CurrentInstructionTotal give the whole
+  // count. The statistics counters are 64-bit and never wrap in practice.
   int32_t icount = 0;
-  int32_t fast_reg = 0;    // addo/addi register-form fast path
-  int32_t fast_lit = 0;    // addo/addi literal-form fast path
-  int32_t addo_count = 0;  // addo through the normal path
-  int32_t addi_count = 0;  // addi through the normal path
+  uint64_t fast_reg = 0;    // addo/addi register-form fast path
+  uint64_t fast_lit = 0;    // addo/addi literal-form fast path
+  uint64_t addo_count = 0;  // addo through the normal path
+  uint64_t addi_count = 0;  // addi through the normal path
 };
 
 // Register number n: 0-15 are r0-r15 of the current frame, 16-31 are g0-g15.

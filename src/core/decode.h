@@ -30,11 +30,8 @@ void BuildDecodeInfo(RunState& run);
 // zeros for the missing bytes, and an address outside the region ends the run.
 uint32_t FetchTextSlow(Processor& emu, uint32_t a);
 
-// The run counters are 32-bit signed and wrap like the guest-visible count; the increment is
-// done unsigned so a long run never overflows a signed integer.
-inline void CountUp(int32_t& counter) {
-  counter = static_cast<int32_t>(static_cast<uint32_t>(counter) + 1u);
-}
+// One more for a statistics counter (64-bit: a run of any length keeps its true count).
+inline void CountUp(uint64_t& counter) { ++counter; }
 
 inline uint32_t Sext(uint32_t v, int bits) {
   return static_cast<uint32_t>(static_cast<int32_t>(v << (32 - bits)) >> (32 - bits));

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/faults.h"
 #include "core/processor.h"
 
 namespace korvane {
@@ -14,19 +15,24 @@ void SerializeCpu(Processor& emu, StateArchive& ar) {
   ar.Value(next_ip);
   ar.Value(cpu.g);
   ar.Value(cpu.service_table);
-  ar.Value(cpu.cc);
+  ar.Ranged(cpu.cc, 0u, kAcCcMask, "cc");
   ar.Value(cpu.ac_other);
   ar.Value(cpu.process_controls);
   const MemRegion& stack = emu.mem.regions[kRegionStck];
   const uint32_t frame_offset =
       ar.Scalar(static_cast<uint32_t>(cpu.frame && stack.host ? cpu.frame - stack.host : 0));
   if (frame_offset + uint64_t{kFrameBytes} > stack.size || !stack.host)
-    ar.Fail("the current frame lies outside the stack");
+    ar.FailDamaged("field frame lies outside the stack");
   ar.Value(cpu.icount);
-  ar.Value(cpu.fast_reg);
-  ar.Value(cpu.fast_lit);
-  ar.Value(cpu.addo_count);
-  ar.Value(cpu.addi_count);
+  for (uint64_t* counter : {&cpu.fast_reg, &cpu.fast_lit, &cpu.addo_count, &cpu.addi_count}) {
+    if (ar.version() >= 3) {
+      ar.Value(*counter);
+      continue;
+    }
+    // Up to version 2 the counters were 32-bit and wrapped: their low 32 bits.
+    const uint32_t low = ar.Scalar(static_cast<uint32_t>(*counter));
+    if (ar.loading()) *counter = low;
+  }
   if (ar.loading() && ar.ok()) {
     cpu.ip = next_ip;
     cpu.length = 0;
@@ -41,7 +47,7 @@ void SerializeMemory(Processor& emu, StateArchive& ar) {
     ar.Match(r.defined, name + " is defined differently");
     ar.Match(r.base, name + " starts elsewhere");
     ar.Match(r.size, name + " has another size");
-    const bool stored = ar.Scalar(r.host != nullptr);
+    const bool stored = ar.ScalarFlag(r.host != nullptr, "storage");
     if (stored != (r.host != nullptr)) ar.Fail(name + " has storage in only one of them");
     if (!ar.ok()) return;
     if (r.host) ar.Bytes(r.host, r.size);
@@ -59,9 +65,10 @@ void SerializeRun(Processor& emu, StateArchive& ar) {
     std::memcpy(&timer, run.system_timer, run.system_timer_avail < 4 ? run.system_timer_avail : 4);
   ar.Value(executed);
   ar.Value(timer);
-  ar.Value(run.fault_count);
-  ar.Value(run.trigger_count);
-  ar.Value(emu.opt.com_map);
+  // A run ends at its kFaultLimit-th fault, so a saved one has seen fewer.
+  ar.Ranged(run.fault_count, 0, kFaultLimit - 1, "fault_count");
+  ar.Ranged(run.trigger_count, 0, INT32_MAX, "trigger_count");
+  for (int& com : emu.opt.com_map) ar.Ranged(com, 0, 9, "com_map");  // -por takes one digit each
   if (ar.loading() && ar.ok()) {
     // The next run loop continues the count and the wall clock from here.
     run.start_executed = executed;

@@ -45,11 +45,17 @@ void PrintStatistics(Processor& emu, int64_t ms) {
   double seconds = static_cast<double>(ms) * 0.001;
   long dtime = static_cast<long>(seconds * 100.0);
   emu.log.Printf("Elapsed time: %2.1f seconds (dtime=%ld)\n", seconds, dtime);
-  emu.log.Printf("\n%ld  %ld  %ld  %ld  Instructions= %ld, Time/Instr= %ld ns\n",
-                 static_cast<long>(cpu.fast_reg), static_cast<long>(cpu.addi_count),
-                 static_cast<long>(cpu.addo_count), static_cast<long>(cpu.fast_lit),
-                 static_cast<long>(cpu.icount),
-                 static_cast<long>(TimePerInstruction(dtime, cpu.icount)));
+  // The whole count since the run began (a run continued from a state counts on from it); the
+  // time per instruction is that of the instructions this process ran.
+  const uint64_t total = CurrentInstructionTotal(emu);
+  const uint64_t here = total - emu.run.start_executed;
+  emu.log.Printf("\n%llu  %llu  %llu  %llu  Instructions= %llu, Time/Instr= %lld ns\n",
+                 static_cast<unsigned long long>(cpu.fast_reg),
+                 static_cast<unsigned long long>(cpu.addi_count),
+                 static_cast<unsigned long long>(cpu.addo_count),
+                 static_cast<unsigned long long>(cpu.fast_lit),
+                 static_cast<unsigned long long>(total),
+                 static_cast<long long>(TimePerInstruction(dtime, here)));
 }
 
 // Host controls, looked at every 32768 instructions. Returns true when the host wants the loop
@@ -59,7 +65,8 @@ bool HostWantsStop(Processor& emu) { return emu.run.control.WaitWhilePaused(); }
 }  // namespace
 
 // Instruction count at which the loop must next look beyond the exit request: the next
-// system_timer point, or the end of the instruction budget if that comes first.
+// system_timer point, or the end of the instruction budget if that comes first. The budget is
+// never used up here: the loop ends when it is, and a run does not start without one.
 uint32_t NextCheckPoint(const Processor& emu, uint32_t count) {
   const RunState& run = emu.run;
   uint64_t step = kTimerInterval - (count & (kTimerInterval - 1));
@@ -70,10 +77,10 @@ uint32_t NextCheckPoint(const Processor& emu, uint32_t count) {
   return count + static_cast<uint32_t>(step);
 }
 
-int64_t TimePerInstruction(int64_t dtime, int32_t count) {
+int64_t TimePerInstruction(int64_t dtime, uint64_t count) {
   if (count == 0) return 0;
-  if (count < 1000) return dtime * 10000000 / count;
-  return dtime * 10000 / (count / 1000);
+  if (count < 1000) return dtime * 10000000 / static_cast<int64_t>(count);
+  return dtime * 10000 / static_cast<int64_t>(count / 1000);
 }
 
 uint64_t CurrentInstructionTotal(const Processor& emu) {
@@ -167,7 +174,12 @@ void RunLoop(Processor& emu) {
   uint32_t count = static_cast<uint32_t>(cpu.icount);
   uint32_t check_point = NextCheckPoint(emu, count);
 
-  if (StepHookWanted(emu)) {
+  // A budget used up before the first instruction (a state loaded at or past the limit, a
+  // replay of a recording that ran nothing) ends the run at once: a check point at the current
+  // count would start the loops' countdown at 0, which wraps.
+  if (run.stop_at_start || (run.max_instructions > 0 && run.executed >= run.max_instructions)) {
+    run.stopped_by_host = true;
+  } else if (StepHookWanted(emu)) {
     StepLoop(emu, count, check_point, false);
   } else {
     FastLoop(emu, count, check_point);

@@ -53,7 +53,10 @@ struct RunState {
 
   // Host controls for front-ends (runner, window). None of them changes what the firmware
   // sees, except virtual time, which makes system_timer follow the instruction count.
-  uint64_t max_instructions = 0;           // 0: no limit
+  uint64_t max_instructions = 0;  // 0: no limit
+  // End the run before its first instruction whatever max_instructions says (the replay of a
+  // recording whose run executed nothing).
+  bool stop_at_start = false;
   uint32_t virtual_time_instructions = 0;  // 0: wall clock; N: 1 ms every N instructions
   HostControl control;                     // stop (no memory-file save) and pause requests
   bool stopped_by_host = false;            // the loop ended by a limit or stop request
@@ -87,6 +90,6 @@ uint64_t PublishedInstructionTotal(const Processor& emu);
 uint32_t PublishedSystemTimer(const Processor& emu);
 // Time per instruction in ns from hundredths of a second and the instruction count, in 64 bits
 // so long runs cannot overflow; 0 for a count of 0.
-int64_t TimePerInstruction(int64_t dtime, int32_t count);
+int64_t TimePerInstruction(int64_t dtime, uint64_t count);
 
 }  // namespace korvane

@@ -9,7 +9,7 @@ void StateArchive::Append(const void* p, size_t n) { out_.append(static_cast<con
 bool StateArchive::Take(void* p, size_t n) {
   if (!ok()) return false;
   if (left_ < n) {
-    Fail("the section ends early");
+    FailDamaged("the section ends early");
     return false;
   }
   if (p) std::memcpy(p, in_, n);
@@ -26,20 +26,34 @@ void StateArchive::Bytes(void* p, size_t n) {
   }
 }
 
+void StateArchive::OutOfRange(const char* field, long long value, long long lo, long long hi) {
+  FailDamaged(std::string("field ") + field + " is " + std::to_string(value) + ", outside " +
+              std::to_string(lo) + " to " + std::to_string(hi));
+}
+
+void StateArchive::TakeString(std::string& s) {
+  uint32_t n = 0;
+  if (!Take(&n, sizeof n)) return;
+  if (n > left_) {
+    FailDamaged("the section ends early");
+    return;
+  }
+  s.assign(reinterpret_cast<const char*>(in_), n);
+  Take(nullptr, n);
+}
+
 void StateArchive::String(std::string& s) {
-  uint32_t n = static_cast<uint32_t>(s.size());
-  Value(n);
   if (saving()) {
+    const uint32_t n = static_cast<uint32_t>(s.size());
+    Append(&n, sizeof n);
     Append(s.data(), n);
     return;
   }
-  if (!ok() || n > left_) {
-    Fail("the section ends early");
-    return;
-  }
-  std::string text(reinterpret_cast<const char*>(in_), n);
-  Take(nullptr, n);
-  if (loading()) s = std::move(text);
+  // The length comes from the file in every mode: the running machine's string may be of
+  // any length (drive paths appear once the firmware used its file routines).
+  std::string text;
+  TakeString(text);
+  if (loading() && ok()) s = std::move(text);
 }
 
 }  // namespace korvane

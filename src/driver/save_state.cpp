@@ -118,7 +118,7 @@ bool SaveState(Emulator& emu, const std::string& path, std::string& error) {
     const uint64_t length = out.size() - length_at - 8;
     for (int i = 0; i < 8; ++i) out[length_at + i] = static_cast<char>(length >> (8 * i));
   }
-  PutLe(out, Crc32(0, out.data(), out.size()), 4);
+  PutLe(out, Crc32(out.data(), out.size()), 4);
 
   std::string temp = FolderOf(path) + "/.korvane-state-XXXXXX";
   int fd = ::mkstemp(temp.data());
@@ -164,19 +164,28 @@ bool ReadStateFile(const std::string& path, StateFile& out, std::string& error) 
                                              : std::string(std::strerror(err)));
     return false;
   }
+  return ParseStateFile(out, error);
+}
+
+bool ParseStateFile(StateFile& out, std::string& error) {
+  const std::string& path = out.path;
   const std::string& b = out.bytes;
+  out.sections.clear();
   if (b.size() < kHeaderBytes + 4 || std::memcmp(b.data(), kMagic, sizeof kMagic) != 0) {
     error = path + " is not a Korvane state file";
     return false;
   }
-  const uint32_t version = static_cast<uint32_t>(GetLe(b, 8, 4));
-  if (version != kStateVersion) {
-    error = path + " has state format version " + std::to_string(version) +
-            "; this Korvane reads version " + std::to_string(kStateVersion);
+  out.version = static_cast<uint32_t>(GetLe(b, 8, 4));
+  if (out.version < kOldestStateVersion || out.version > kStateVersion) {
+    error = path + " was made by version " + std::to_string(out.version) + "; this is version " +
+            std::to_string(kStateVersion) +
+            (out.version < kOldestStateVersion
+                 ? ", which reads versions from " + std::to_string(kOldestStateVersion) + " on"
+                 : "");
     return false;
   }
   const size_t body = b.size() - 4;
-  if (Crc32(0, b.data(), body) != GetLe(b, body, 4)) {
+  if (Crc32(b.data(), body) != GetLe(b, body, 4)) {
     error = path + " is damaged (its checksum does not match its contents)";
     return false;
   }
@@ -224,12 +233,13 @@ bool CheckState(Emulator& emu, const StateFile& state, std::string& error) {
       return false;
     }
     StateArchive ar(StateArchive::kCheck,
-                    reinterpret_cast<const uint8_t*>(state.bytes.data()) + s->offset, s->size);
+                    reinterpret_cast<const uint8_t*>(state.bytes.data()) + s->offset, s->size,
+                    state.version);
     c.serialize(emu, ar);
-    if (ar.ok() && ar.left() != 0) ar.Fail("the section is longer than its contents");
+    if (ar.ok() && ar.left() != 0) ar.FailDamaged("the section is longer than its contents");
     if (!ar.ok()) {
-      error = state.path + " does not fit this machine (section \"" + c.name + "\": " + ar.error() +
-              ")";
+      error = state.path + (ar.damaged() ? " is damaged" : " does not fit this machine") +
+              " (section \"" + c.name + "\": " + ar.error() + ")";
       return false;
     }
   }
@@ -240,7 +250,8 @@ void ApplyState(Emulator& emu, const StateFile& state) {
   for (const Component& c : kComponents) {
     const StateFile::Section* s = FindSection(state, c.name);
     StateArchive ar(StateArchive::kLoad,
-                    reinterpret_cast<const uint8_t*>(state.bytes.data()) + s->offset, s->size);
+                    reinterpret_cast<const uint8_t*>(state.bytes.data()) + s->offset, s->size,
+                    state.version);
     c.serialize(emu, ar);
   }
   DisplaySnapshotLcd(emu);

@@ -1,4 +1,5 @@
-// State files: the whole machine between two instructions, in one file.
+// State files: the whole machine between two instructions, in one file. docs/state-format.md
+// describes every section's fields and the versions.
 //
 // Layout (integers little-endian):
 //   "KORVSTAT"  magic, 8 bytes
@@ -14,19 +15,19 @@
 #include <string>
 #include <vector>
 
-#include "core/digest.h"
+#include "platform/digest.h"
+#include "core/state_archive.h"
 
 namespace korvane {
 
 struct Emulator;
-
-constexpr uint32_t kStateVersion = 1;
 
 // A state file read into memory, its framing checked (magic, version, section table,
 // checksum) but not yet compared with a machine.
 struct StateFile {
   std::string path;
   std::string bytes;
+  uint32_t version = 0;
   Sha256Digest firmware{};
   struct Section {
     std::string name;
@@ -45,8 +46,12 @@ bool SaveState(Emulator& emu, const std::string& path, std::string& error);
 
 // Reads and checks a file's framing; on failure `error` says what is wrong.
 bool ReadStateFile(const std::string& path, StateFile& out, std::string& error);
+// Checks the framing of the bytes already in `out.bytes` (named out.path in messages) and
+// fills in the firmware digest and the section table.
+bool ParseStateFile(StateFile& out, std::string& error);
 // Compares a state with the machine (firmware, memory layout, video mode, every section's
-// size) without changing anything.
+// size) and checks every field against its range, without changing anything: a state that
+// passes loads whole.
 bool CheckState(Emulator& emu, const StateFile& state, std::string& error);
 // Loads a checked state into the machine: memory, processor, devices; files and serial
 // ports are reopened.

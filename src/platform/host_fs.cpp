@@ -79,8 +79,8 @@ std::string DriveRoot(const HostFsSettings& fs, char letter) {
 
 // DOS path resolution that also reports the drive root and the stack of visited folders.
 // With `follow_last` false a link in the last place is named itself (delete, rename).
-bool Resolve(const HostFsSettings& fs, const std::string& dos, std::string* host,
-             std::string* root, bool* is_root, bool follow_last = true) {
+bool Resolve(const HostFsSettings& fs, const std::string& dos, std::string* host, std::string* root,
+             bool* is_root, bool follow_last = true) {
   if (dos.size() > kMaxDosPath || dos.size() < 2 || dos[1] != ':') return false;
   if (dos.find('\0') != std::string::npos) return false;
   std::string real_root = DriveRoot(fs, dos[0]);
@@ -176,11 +176,14 @@ bool ResolveDosPath(const HostFsSettings& fs, const std::string& dos, std::strin
   return Resolve(fs, dos, host, nullptr, is_root);
 }
 
-int HostOpenRead(const HostFsSettings& fs, const std::string& dos) {
+namespace {
+
+// An existing regular file opened with `access` (O_RDONLY or O_WRONLY, never truncated).
+int OpenExistingFile(const HostFsSettings& fs, const std::string& dos, int access) {
   std::string host;
   if (!ResolveDosPath(fs, dos, &host)) return -1;
   // O_NONBLOCK keeps a named pipe from stalling the emulation; such files are refused below.
-  int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+  int fd = ::open(host.c_str(), access | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return -1;
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -190,6 +193,16 @@ int HostOpenRead(const HostFsSettings& fs, const std::string& dos) {
   int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   return fd;
+}
+
+}  // namespace
+
+int HostOpenRead(const HostFsSettings& fs, const std::string& dos) {
+  return OpenExistingFile(fs, dos, O_RDONLY);
+}
+
+int HostReopenWrite(const HostFsSettings& fs, const std::string& dos) {
+  return OpenExistingFile(fs, dos, O_WRONLY);
 }
 
 int HostCreateFile(const HostFsSettings& fs, const std::string& dos) {
@@ -266,8 +279,9 @@ bool HostListDir(const HostFsSettings& fs, const std::string& dos,
     found.push_back(EntryOf(name, st));
   }
   ::closedir(d);
-  std::sort(found.begin(), found.end(),
-            [](const HostDirEntry& a, const HostDirEntry& b) { return LessNoCase(a.name, b.name); });
+  std::sort(found.begin(), found.end(), [](const HostDirEntry& a, const HostDirEntry& b) {
+    return LessNoCase(a.name, b.name);
+  });
   if (!is_root) {
     struct stat self, parent;
     if (::stat(host.c_str(), &self) != 0) return false;

@@ -31,9 +31,9 @@ struct HostFsSettings {
 
 // One entry of a host directory listing.
 struct HostDirEntry {
-  std::string name;         // the host name, used as given (there are no 8.3 aliases)
-  uint8_t attributes = 0;   // DOS attribute bits
-  uint16_t dos_date = 0;    // last modification, local time
+  std::string name;        // the host name, used as given (there are no 8.3 aliases)
+  uint8_t attributes = 0;  // DOS attribute bits
+  uint16_t dos_date = 0;   // last modification, local time
   uint16_t dos_time = 0;
   uint64_t size = 0;
 };
@@ -53,6 +53,9 @@ bool ResolveDosPath(const HostFsSettings& fs, const std::string& dos, std::strin
 
 // Opens an existing regular file for reading; -1 on failure.
 int HostOpenRead(const HostFsSettings& fs, const std::string& dos);
+// Opens an existing regular file for writing without truncating it (a file reopened from a
+// saved state); -1 on failure.
+int HostReopenWrite(const HostFsSettings& fs, const std::string& dos);
 // Creates (or truncates) a regular file for writing; -1 on failure.
 int HostCreateFile(const HostFsSettings& fs, const std::string& dos);
 // Deletes a file (never a directory).

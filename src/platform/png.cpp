@@ -31,18 +31,6 @@ bool SizeOk(int width, int height) {
 
 }  // namespace
 
-uint32_t Crc32(const uint8_t* data, size_t n, uint32_t crc) {
-  uLong c = crc;
-  // zlib takes lengths as uInt; feed longer inputs in pieces.
-  while (n > 0) {
-    uInt part = n > (1u << 30) ? (1u << 30) : static_cast<uInt>(n);
-    c = crc32(c, data, part);
-    data += part;
-    n -= part;
-  }
-  return static_cast<uint32_t>(c);
-}
-
 uint32_t Adler32(const uint8_t* data, size_t n) {
   uLong a = adler32(0L, Z_NULL, 0);
   while (n > 0) {

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/digest.h"  // Crc32, as PNG chunks use it
+
 namespace korvane {
 
-// CRC-32 as PNG chunks use it; pass the previous result to continue a running checksum.
-uint32_t Crc32(const uint8_t* data, size_t n, uint32_t crc = 0);
 // Adler-32 as the zlib stream inside IDAT uses it.
 uint32_t Adler32(const uint8_t* data, size_t n);
 

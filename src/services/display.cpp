@@ -337,11 +337,30 @@ void TwoColourExpand(Machine& emu, uint32_t o, uint32_t value) {
     Store(p + i, ((value >> (7 - i)) & 1) ? d.gfx[kGfxColour] : d.gfx[kGfxSetReset]);
 }
 
+// The byte routines of modes 3 and 4 as eight_pixel and packed_write choose them.
+void SetPackedRoutines(DisplayState& d) {
+  DisplayRoutines& r = d.routines;
+  r.vmem_read_byte = d.eight_pixel ? EightPixelRead : PackedRead;
+  switch (d.packed_write) {
+    case DisplayState::kLatchCopy:
+      r.vmem_write_byte = d.eight_pixel ? EightPixelLatchCopy : PackedLatchCopy;
+      break;
+    case DisplayState::kColourExpand:
+      r.vmem_write_byte = ColourExpand;
+      break;
+    case DisplayState::kTwoColourExpand:
+      r.vmem_write_byte = TwoColourExpand;
+      break;
+    default:
+      r.vmem_write_byte = PlaneWrite;
+      break;
+  }
+}
+
 void PackedPortWrite(Machine& emu, uint32_t port, uint32_t value) {
   port &= 0xFFFF;
   if (CommonPortWrite(emu, port, value)) return;
   DisplayState& d = emu.display;
-  DisplayRoutines& r = d.routines;
   const uint8_t v = static_cast<uint8_t>(value);
   if (port == kPortCrtData) {
     if (d.crt_index == kCrtShownPage) d.shown.store(value & 4 ? 1 : 0);
@@ -356,24 +375,12 @@ void PackedPortWrite(Machine& emu, uint32_t port, uint32_t value) {
     case kGfxPixelGroup:
       // The whole value passed decides, so a short write's high bits count too.
       d.eight_pixel = value == kEightPixelValue;
-      r.vmem_read_byte = d.eight_pixel ? EightPixelRead : PackedRead;
-      r.vmem_write_byte = d.eight_pixel ? EightPixelLatchCopy : PackedLatchCopy;
+      d.packed_write = DisplayState::kLatchCopy;
+      SetPackedRoutines(d);
       return;
     case kGfxMode:
-      switch (value & 7) {
-        case 1:
-          r.vmem_write_byte = d.eight_pixel ? EightPixelLatchCopy : PackedLatchCopy;
-          break;
-        case 4:
-          r.vmem_write_byte = ColourExpand;
-          break;
-        case 5:
-          r.vmem_write_byte = TwoColourExpand;
-          break;
-        default:
-          r.vmem_write_byte = PlaneWrite;
-          break;
-      }
+      d.packed_write = PackedWriteOfModeRegister(d);
+      SetPackedRoutines(d);
       return;
     default:
       return;
@@ -491,6 +498,23 @@ void DisplayInstall(Machine& emu) {
     // The window renders the LCD from a copy refreshed at the run loop's check points.
     emu.hooks.check_point = [](void* ctx) { DisplaySnapshotLcd(*static_cast<Machine*>(ctx)); };
   }
+}
+
+uint8_t PackedWriteOfModeRegister(const DisplayState& d) {
+  switch (d.gfx[kGfxMode] & 7) {
+    case 1:
+      return DisplayState::kLatchCopy;
+    case 4:
+      return DisplayState::kColourExpand;
+    case 5:
+      return DisplayState::kTwoColourExpand;
+    default:
+      return DisplayState::kPlaneWrite;
+  }
+}
+
+void DisplayRestoreRoutines(Machine& emu) {
+  if (emu.display.packed) SetPackedRoutines(emu.display);
 }
 
 void DisplayResolveLcd(Machine& emu) {

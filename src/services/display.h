@@ -93,6 +93,10 @@ struct DisplayState {
   uint8_t dac_read_index = 0, dac_read_component = 0;
   uint8_t colour_map[16] = {0, 1, 12, 13, 96, 97, 108, 109, 146, 3, 28, 31, 224, 227, 252, 255};
   bool eight_pixel = false;
+  // Modes 3 and 4: the routine that writes display-memory bytes, chosen by the last write to
+  // the graphics mode or pixel-group register (a latch copy of the kind eight_pixel says).
+  enum PackedWrite : uint8_t { kPlaneWrite, kLatchCopy, kColourExpand, kTwoColourExpand };
+  uint8_t packed_write = kPlaneWrite;
 
   // Mode 5: the arrays' location (emulation thread only) and the copy rendered from, published
   // with its first contents by the emulation thread (release) for the refreshing thread.
@@ -104,6 +108,11 @@ struct DisplayState {
 
 // Installs the access routines of the video mode (options).
 void DisplayInstall(Machine& emu);
+// The byte-write routine of modes 3 and 4 that the graphics mode register's value selects.
+uint8_t PackedWriteOfModeRegister(const DisplayState& d);
+// Sets the routines that depend on controller registers (modes 3 and 4: eight_pixel and
+// packed_write) from those registers, as after a loaded state.
+void DisplayRestoreRoutines(Machine& emu);
 // Hands the shell's two picture pages to the display; both drawing and shown page become A.
 // Call it before the emulation thread starts.
 void DisplayInit(Machine& emu, uint8_t* page_a, uint8_t* page_b);

@@ -34,7 +34,7 @@ void LoadPage(StateArchive& ar, uint8_t* page) {
   for (size_t k = 0; k + 2 < runs.size(); k += 3)
     total += static_cast<uint8_t>(runs[k]) | static_cast<uint8_t>(runs[k + 1]) << 8;
   if (runs.size() % 3 != 0 || total != static_cast<size_t>(kPageBytes)) {
-    ar.Fail("a picture page does not decode to a whole page");
+    ar.FailDamaged("a picture page does not decode to a whole page");
     return;
   }
   if (!ar.loading()) return;
@@ -59,18 +59,26 @@ void SerializeDisplay(Machine& emu, StateArchive& ar) {
   ar.Value(d.gfx);
   ar.Value(d.crt_index);
   ar.Value(d.latch);
-  ar.Value(d.write_mode);
+  ar.Ranged<uint8_t>(d.write_mode, 0, 3, "write_mode");
   ar.Value(d.set_reset);
   ar.Value(d.mapped_set_reset);
   ar.Value(d.dac);
   ar.Value(d.dac_write_index);
-  ar.Value(d.dac_write_component);
+  ar.Ranged<uint8_t>(d.dac_write_component, 0, 2, "dac_write_component");
   ar.Value(d.dac_read_index);
-  ar.Value(d.dac_read_component);
+  ar.Ranged<uint8_t>(d.dac_read_component, 0, 2, "dac_read_component");
   ar.Value(d.colour_map);
-  ar.Value(d.eight_pixel);
-  const int shown = ar.Scalar(d.shown.load());
-  const bool draw_b = ar.Scalar(d.draw != nullptr && d.draw == d.page_b);
+  ar.Flag(d.eight_pixel, "eight_pixel");
+  if (ar.version() < 2) {
+    // Version 1 did not keep the routine; the graphics mode register chose it last unless a
+    // pixel-group write came after, which such a file cannot tell.
+    if (ar.loading()) d.packed_write = PackedWriteOfModeRegister(d);
+  } else {
+    ar.Ranged<uint8_t>(d.packed_write, DisplayState::kPlaneWrite, DisplayState::kTwoColourExpand,
+                       "packed_write");
+  }
+  const int shown = ar.ScalarRanged(d.shown.load(), 0, 1, "shown");
+  const bool draw_b = ar.ScalarFlag(d.draw != nullptr && d.draw == d.page_b, "draw");
   if (ar.saving()) {
     SavePage(ar, d.page_a);
     SavePage(ar, d.page_b);
@@ -79,8 +87,9 @@ void SerializeDisplay(Machine& emu, StateArchive& ar) {
     LoadPage(ar, d.page_b);
   }
   if (ar.loading() && ar.ok()) {
-    d.shown.store(shown ? 1 : 0);
+    d.shown.store(shown);
     d.draw = draw_b ? d.page_b : d.page_a;
+    DisplayRestoreRoutines(emu);
   }
 }
 

@@ -23,11 +23,11 @@ void SerializeKeyboard(Machine& emu, StateArchive& ar) {
   AtomicWord(ar, k.current_mods);
   AtomicWord(ar, k.host_key_mods);
   for (KeySlot& slot : k.slots) {
-    ar.Value(slot.used);
+    ar.Flag(slot.used, "slot used");
     ar.Value(slot.address);
     ar.Value(slot.expiry);
   }
-  ar.Value(k.first_call);
+  ar.Flag(k.first_call, "first_call");
   // Typed keys not yet handed to the firmware, oldest first: the queue is written from its
   // head, so a machine that has queued and taken keys saves the same bytes as one that never
   // queued any, and comes back with its head at 0.
@@ -36,17 +36,17 @@ void SerializeKeyboard(Machine& emu, StateArchive& ar) {
   QueuedKey waiting[kKeyQueueCapacity] = {};
   const uint32_t count = q.count <= kKeyQueueCapacity ? q.count : 0;
   for (uint32_t i = 0; i < count; ++i) waiting[i] = q.entries[(q.head + i) % kKeyQueueCapacity];
-  uint32_t saved_count = count;
   for (QueuedKey& w : waiting) {
     ar.Value(w.device_code);
     ar.Value(w.virtual_key);
     ar.Value(w.mods);
   }
-  ar.Value(saved_count);
-  // On a load the archive has filled `waiting` and `saved_count`; on a save this is a no-op copy.
+  const uint32_t saved_count = ar.ScalarRanged(count, 0u, kKeyQueueCapacity, "queue count");
+  // Only a load changes the queue; saving and checking leave it as the host side filled it.
+  if (!ar.loading() || !ar.ok()) return;
   std::copy(std::begin(waiting), std::end(waiting), std::begin(q.entries));
   q.head = 0;
-  q.count = saved_count <= kKeyQueueCapacity ? saved_count : 0;
+  q.count = saved_count;
 }
 
 }  // namespace korvane

@@ -15,8 +15,8 @@ void SerializeDisplay(Machine& emu, StateArchive& ar);
 // Port variables and which COM numbers are open; loading reopens those with the settings
 // the port variables hold in guest memory.
 void SerializeSerial(Machine& emu, StateArchive& ar);
-// Drives, the parse state and the open files (DOS path, host path, position, mode); loading
-// reopens them by host path and position.
+// Drives, the parse state and the open files (DOS path, position, mode); loading reopens them
+// by DOS path in this machine's drives, at their position.
 void SerializeFiles(Machine& emu, StateArchive& ar);
 // The redirect of the current intercepted call (empty between two instructions).
 void SerializeIntercept(Machine& emu, StateArchive& ar);

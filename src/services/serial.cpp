@@ -184,7 +184,7 @@ void SerializeSerial(Machine& emu, StateArchive& ar) {
   ar.Value(serial.port_addr);
   bool open[kComCount + 1] = {};
   for (int com = 1; com <= kComCount; ++com) open[com] = serial.handles[com] >= 0;
-  for (int com = 1; com <= kComCount; ++com) open[com] = ar.Scalar(open[com]);
+  for (int com = 1; com <= kComCount; ++com) open[com] = ar.ScalarFlag(open[com], "open");
   if (!ar.loading() || !ar.ok()) return;
   // The ports are reopened with the settings their variables hold in the loaded memory.
   for (int com = 1; com <= kComCount; ++com) {

@@ -9,8 +9,8 @@
 #include <regex>
 #include <thread>
 
-#include "core/digest.h"
 #include "core/loop_control.h"
+#include "platform/digest.h"
 #include "services/native_handlers.h"
 #include "support/snippet.h"
 

@@ -152,23 +152,44 @@ TEST(RunLoop, SteppingLoopMatchesThePlainLoopAndItsHookCanStop) {
   EXPECT_EQ(hook_calls, static_cast<uint64_t>(stopped->cpu.icount) + 1);
 }
 
-TEST(RunLoop, RunCountersWrapAt32Bits) {
-  // A long run carries the four add counters past 2^31 - 1: they wrap to -2^31 (as printed),
-  // with no signed overflow on the host.
-  SnippetOptions o;
-  o.before_run = [](Emulator& e) {
-    e.cpu.fast_reg = e.cpu.fast_lit = e.cpu.addo_count = e.cpu.addi_count = INT32_MAX;
+TEST(RunLoop, CountsPast32BitsStayWholeInTheEndLineAndTheHistory) {
+  // Each run starts where a state taken just below an edge would leave it (the instruction
+  // count, the total and the four add counters), so crossing the edge costs four instructions.
+  struct Row {
+    uint64_t start;     // instructions before the first one runs
+    uint64_t counters;  // each add counter before the run
+    const char* why;
+  } rows[] = {
+      {(1ull << 31) - 2, (1ull << 31) - 1, "past 2^31: nothing turns negative"},
+      {(1ull << 32) - 2, (1ull << 32) - 1, "past 2^32: nothing wraps to 0"},
+      {(5ull << 32) - 2, (5ull << 32) - 1, "a high word of its own"},
   };
-  auto emu = RunSnippet(
-      "\taddo r4, r5, r6\n\taddo 1, r5, r6\n\taddo g1, g1, g1\n"
-      "\taddi g1, g1, g1\n",
-      4, o);
-  EXPECT_EQ(emu->cpu.fast_reg, INT32_MIN);
-  EXPECT_EQ(emu->cpu.fast_lit, INT32_MIN);
-  EXPECT_EQ(emu->cpu.addo_count, INT32_MIN);
-  EXPECT_EQ(emu->cpu.addi_count, INT32_MIN);
-  EXPECT_THAT(emu->LogText(), HasSubstr("\n-2147483648  -2147483648  -2147483648  -2147483648  "
-                                        "Instructions= 4, Time/Instr="));
+  for (const Row& row : rows) {
+    SnippetOptions o;
+    o.before_run = [&row](Emulator& e) {
+      e.cpu.fast_reg = e.cpu.fast_lit = e.cpu.addo_count = e.cpu.addi_count = row.counters;
+      e.cpu.icount = static_cast<int32_t>(static_cast<uint32_t>(row.start));
+      e.run.start_executed = row.start;
+      e.debugger = std::make_unique<Debugger>(e);
+      e.debugger->SetHistory(8, true);
+    };
+    const uint64_t end = row.start + 4;
+    auto emu = RunSnippet(
+        "\taddo r4, r5, r6\n\taddo 1, r5, r6\n\taddo g1, g1, g1\n"
+        "\taddi g1, g1, g1\n",
+        end, o);
+    const unsigned long long c = row.counters + 1;
+    char line[200];
+    std::snprintf(line, sizeof line, "\n%llu  %llu  %llu  %llu  Instructions= %llu, Time/Instr=", c,
+                  c, c, c, static_cast<unsigned long long>(end));
+    EXPECT_THAT(emu->LogText(), HasSubstr(line)) << row.why;
+    std::snprintf(line, sizeof line, " %llu ?", static_cast<unsigned long long>(end));
+    EXPECT_THAT(emu->LogText(), HasSubstr(line)) << row.why << ": the state report's count";
+    const auto history = emu->debugger->History();
+    ASSERT_EQ(history.size(), 4u) << row.why;
+    EXPECT_EQ(history.front().count, row.start) << row.why;
+    EXPECT_EQ(history.back().count, end - 1) << row.why;
+  }
 }
 
 TEST(RunLoop, MemAddressingModes) {
@@ -376,10 +397,37 @@ TEST(RunLoop, DmLogsUnmappedDataAccessesWithTheInstruction) {
   EXPECT_THAT(quiet->LogText(), Not(HasSubstr("EMUMEM")));
 }
 
+TEST(RunLoop, ARunWhoseLimitIsReachedEndsBeforeItsFirstInstruction) {
+  // As a state loaded at instruction 100000 leaves the run; the loop's countdown must not
+  // start at 0 and wrap (about 2^32 instructions with the host's controls unseen).
+  struct Row {
+    uint64_t limit;
+    bool stop_at_start;
+    const char* why;
+  } rows[] = {
+      {100000, false, "a limit at the loaded count"},
+      {99999, false, "a limit below it"},
+      {0, true, "the replay of a recording that ran nothing"},
+  };
+  for (const Row& row : rows) {
+    SnippetOptions o;
+    o.before_run = [&row](Emulator& e) {
+      e.cpu.icount = 100000;
+      e.run.start_executed = row.stop_at_start ? 0 : 100000;
+      e.run.max_instructions = row.limit;
+      e.run.stop_at_start = row.stop_at_start;
+    };
+    auto emu = RunSnippet("loop:\n\taddo 1, g0, g0\n\tb loop\n", row.limit, o);
+    EXPECT_EQ(emu->cpu.icount, 100000) << row.why;
+    EXPECT_EQ(emu->G(0), 0u) << row.why;
+    EXPECT_TRUE(emu->run.stopped_by_host) << row.why;
+  }
+}
+
 TEST(RunLoop, TimePerInstructionArithmetic) {
   struct Row {
     int64_t dtime;
-    int32_t count;
+    uint64_t count;
     int64_t ns;
     const char* why;
   } rows[] = {

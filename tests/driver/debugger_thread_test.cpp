@@ -97,7 +97,8 @@ TEST(DebuggerThread, ARunPausedSteppedAndBrokenIntoEndsAsAnUntouchedRun) {
   constexpr uint64_t kBudget = 30000000;
   struct End {
     uint32_t g[16], ip, cc, counter;
-    int32_t icount, fast_reg, fast_lit, addo, addi;
+    int32_t icount;
+    uint64_t fast_reg, fast_lit, addo, addi;
   };
   auto run = [&](bool interrupt) {
     Emulator emu;

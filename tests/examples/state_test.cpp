@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "core/digest.h"
+#include "platform/digest.h"
 
 extern char** environ;
 
@@ -103,6 +103,13 @@ TEST_F(StateTest, ARecordedSessionReplaysExactly) {
   EXPECT_TRUE(Slurp(Path("rec.kst")) == Slurp(Path("replay.kst")));
   EXPECT_NE(Slurp(Path("rec.txt")).find("\nkey "), std::string::npos);
 
+  // A recording whose run executed nothing replays as a run that ends before it starts.
+  std::string none = Slurp(Path("rec.txt"));
+  none = none.substr(0, none.find("virtual-time"));
+  Spit(Path("none.txt"), none + "virtual-time 0\nend 0\n");
+  EXPECT_EQ(Run({"--replay", Path("none.txt"), "--timeout-ms", "60000"}), 3);
+  EXPECT_NE(Slurp(Path("run.log")).find("Instructions= 0,"), std::string::npos);
+
   // A recording of another project line is refused.
   std::string rec = Slurp(Path("rec.txt"));
   rec.replace(rec.find("word -v1"), 8, "word -v2");
@@ -119,7 +126,7 @@ TEST_F(StateTest, DamagedStateFilesAreRefusedWithTheirMessage) {
   ASSERT_GT(good.size(), 100u);
   // Rewrites the trailing CRC so that a change reaches the checks behind it.
   auto resealed = [](std::string s) {
-    const uint32_t crc = Crc32(0, s.data(), s.size() - 4);
+    const uint32_t crc = Crc32(s.data(), s.size() - 4);
     for (int i = 0; i < 4; ++i) s[s.size() - 4 + i] = static_cast<char>(crc >> (8 * i));
     return s;
   };
@@ -142,7 +149,8 @@ TEST_F(StateTest, DamagedStateFilesAreRefusedWithTheirMessage) {
   } cases[] = {
       {"empty", "", 2, "is not a Korvane state file"},
       {"magic", flipped(0), 2, "is not a Korvane state file"},
-      {"version", resealed(flipped(8)), 2, "has state format version 0"},
+      {"version", resealed(good.substr(0, 8) + "\x63" + good.substr(9)), 2,
+       "was made by version 99; this is version "},
       {"checksum", flipped(good.size() / 2), 2, "checksum does not match"},
       {"cut", good.substr(0, good.size() / 2), 2, "checksum does not match"},
       {"firmware", resealed(flipped(20)), 1, "belongs to another firmware"},

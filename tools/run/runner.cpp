@@ -469,8 +469,9 @@ int RunEmulation(RunnerConfig& config, std::FILE* out, std::FILE* err) {
       return kExitUsage;
     }
     // The replay ends where the recorded run ended (a stop by a time limit included).
-    if (rec.end > 0 && (emu->run.max_instructions == 0 || emu->run.max_instructions > rec.end))
+    if (emu->run.max_instructions == 0 || emu->run.max_instructions > rec.end)
       emu->run.max_instructions = rec.end;
+    emu->run.stop_at_start = rec.end == 0;
     replayer = std::make_unique<InputReplayer>(std::move(rec));
     replayer->Install(*emu);
   }

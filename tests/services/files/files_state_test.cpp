@@ -26,7 +26,7 @@ TEST_F(FilesTest, StateReopensOpenFilesAtTheirPositionOrLeavesGoneOnesClosed) {
   emu().log.SetCapture(true);
   for (auto mode : {StateArchive::kCheck, StateArchive::kLoad}) {
     StateArchive ar(mode, reinterpret_cast<const uint8_t*>(saved.buffer().data()),
-                    saved.buffer().size());
+                    saved.buffer().size(), kStateVersion);
     SerializeFiles(emu(), ar);
     EXPECT_TRUE(ar.ok()) << ar.error();
     EXPECT_EQ(ar.left(), 0u);
