@@ -37,8 +37,8 @@ struct Outcome {
   std::string message;
 };
 
-Outcome Run(const std::string& video, const std::string& project, const uint8_t* data,
-            size_t size, bool stepping) {
+Outcome Run(const std::string& video, const std::string& project, const uint8_t* data, size_t size,
+            bool stepping) {
   Emulator emu;
   if (!fuzz::StartUp(emu, {"korvane", video, project})) std::abort();
   MemRegion& text = emu.mem.regions[kRegionText];
@@ -57,10 +57,10 @@ Outcome Run(const std::string& video, const std::string& project, const uint8_t*
   for (unsigned n = 0; n < 32; ++n) o.words.push_back(ReadReg(c, n));
   // The stepping loop clears length before its hook, so a run that ends at a fetch differs
   // there only.
-  for (uint32_t v : {c.ip, ended_by_exit ? 0 : c.length, c.instr_word, c.cc, uint32_t(c.icount),
-                     uint32_t(c.fast_reg), uint32_t(c.fast_lit), uint32_t(c.addo_count),
-                     uint32_t(c.addi_count), uint32_t(emu.run.fault_count),
-                     uint32_t(emu.run.executed), uint32_t(ended_by_exit)})
+  for (uint32_t v :
+       {c.ip, ended_by_exit ? 0 : c.length, c.instr_word, c.cc, uint32_t(c.icount),
+        uint32_t(c.fast_reg), uint32_t(c.fast_lit), uint32_t(c.addo_count), uint32_t(c.addi_count),
+        uint32_t(emu.run.fault_count), uint32_t(emu.run.executed), uint32_t(ended_by_exit)})
     o.words.push_back(v);
   for (int n = 1; n <= kRegionSlots; ++n) {
     const MemRegion& r = emu.mem.regions[n];
@@ -94,8 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fprintf(stderr, "the fast core and the stepping loop end differently\n");
     for (size_t i = 0; i < fast.words.size(); ++i)
       if (fast.words[i] != stepped.words[i])
-        std::fprintf(stderr, "  word %zu: %08x against %08x\n", i, fast.words[i],
-                     stepped.words[i]);
+        std::fprintf(stderr, "  word %zu: %08x against %08x\n", i, fast.words[i], stepped.words[i]);
     if (fast.memory != stepped.memory) std::fprintf(stderr, "  memory differs\n");
     if (fast.message != stepped.message)
       std::fprintf(stderr, "  \"%s\" against \"%s\"\n", fast.message.c_str(),

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/digest.h"
 #include "core/state_archive.h"
+#include "platform/digest.h"
 
 namespace korvane {
 
