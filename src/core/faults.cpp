@@ -1,6 +1,8 @@
 // Fault codes, the fault reporter and the state report.
 #include "core/faults.h"
 
+#include <cstdio>
+
 #include "core/processor.h"
 
 namespace korvane {
@@ -14,8 +16,8 @@ void DescribeCodeAddress(Processor& emu, uint32_t address) {
 }
 
 void PrintRow(Processor& emu, char label, int row, const uint32_t (&w)[4]) {
-  emu.log.Printf("%c%2d: %08lX %08lX %08lX %08lX\n", label, row, Word(w[0]), Word(w[1]),
-                 Word(w[2]), Word(w[3]));
+  emu.log.Printf("%c%2d: %08lX %08lX %08lX %08lX\n", label, row, Word(w[0]), Word(w[1]), Word(w[2]),
+                 Word(w[3]));
 }
 
 void PrintRegisterDump(Processor& emu) {
@@ -44,9 +46,9 @@ void PrintRegisterDump(Processor& emu) {
 }  // namespace
 
 const char* FaultName(int code) {
-  static const char* const kNames[] = {"E_NONE",    "E_OPCODE", "E_ENCODING", "E_AMODE",
-                                       "E_MEM",     "E_OPERAND", "E_INSTR",   "E_REG",
-                                       "E_STACKU",  "E_STACKO", "E_GOTO",     "E_DIV0"};
+  static const char* const kNames[] = {"E_NONE",   "E_OPCODE",  "E_ENCODING", "E_AMODE",
+                                       "E_MEM",    "E_OPERAND", "E_INSTR",    "E_REG",
+                                       "E_STACKU", "E_STACKO",  "E_GOTO",     "E_DIV0"};
   return (code >= 0 && code <= E_DIV0) ? kNames[code] : "?";
 }
 
@@ -60,13 +62,18 @@ void ReportFault(Processor& emu, int code, bool fatal, const char* note) {
   DescribeCodeAddress(emu, emu.cpu.ip);
   emu.log.Printf("\n");
   // The 20th fault ends the run even when it is not fatal itself.
-  if (fatal || emu.run.fault_count >= kFaultLimit) MsgExit(emu, " Error forced exit ");
+  if (fatal || emu.run.fault_count >= kFaultLimit) {
+    std::snprintf(emu.exit.fault, sizeof emu.exit.fault, "ERR %d %s, Opcode %04X", code,
+                  FaultName(code), static_cast<unsigned>(emu.cpu.opcode));
+    std::snprintf(emu.exit.hint, sizeof emu.exit.hint, "%s", note ? note : "");
+    MsgExit(emu, " Error forced exit ");
+  }
 }
 
 void PrintStateReport(Processor& emu) {
   if (emu.opt.dr) PrintRegisterDump(emu);
-  emu.log.Printf("IP=%08lX  %08lX (%08lX)  %8ld %-8.8s", Word(emu.cpu.ip),
-                 Word(emu.cpu.instr_word), 0ul, static_cast<long>(emu.cpu.icount), "?");
+  emu.log.Printf("IP=%08lX  %08lX (%08lX)  %8ld %-8.8s", Word(emu.cpu.ip), Word(emu.cpu.instr_word),
+                 0ul, static_cast<long>(emu.cpu.icount), "?");
   if (emu.run.trigger_count > 0) --emu.run.trigger_count;
 }
 

@@ -5,6 +5,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -21,6 +22,7 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <chrono>
 #include <cstring>
@@ -84,6 +86,7 @@ MainWindow::MainWindow(WindowConfig config)
     box.exec();
   };
   chooser = DesktopProjectChooser(this);
+  open_file = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
   choose_state_file = [this](StateDialog kind) {
     // The last folder used is remembered in the settings store.
     QSettings settings(store_.path(), QSettings::IniFormat);
@@ -388,20 +391,24 @@ void MainWindow::OpenProject(const ProjectChooser& project_chooser) {
 
 void MainWindow::Start() {
   PruneRecentProjects();
+  previous_project_ = store_.ReadParameters();
   QString error = ReadStoredParameters(store_, params_);
   if (!error.isEmpty()) {
     // The window stays open with an empty display; File > Open Project File still works.
     show_message(QMessageBox::Critical, error);
-    if (params_.param_path.isEmpty() && store_.CanOpen()) {
-      // A first start: nothing is remembered yet, so the open dialog follows at once, in the
-      // installed demo's folder. It runs from the event loop, which a new instance's start
-      // closes this window into.
-      QTimer::singleShot(0, this, [this] {
-        ProjectChooser first = chooser;
-        first.choose_file = [this](const QString&) {
-          return chooser.choose_file(config_.demo_folder);
-        };
-        OpenProject(first);
+    if (store_.CanOpen()) {
+      ForgetProject();
+      // The open dialog follows at once: in the failed project's folder, or on a first start
+      // (nothing remembered yet) in the installed demo's folder. It runs from the event loop,
+      // which a new instance's start closes this window into.
+      QFileInfo failed(params_.param_path);
+      const QString folder = !params_.param_path.isEmpty() && failed.absoluteDir().exists()
+                                 ? failed.absolutePath()
+                                 : config_.demo_folder;
+      QTimer::singleShot(0, this, [this, folder] {
+        ProjectChooser next = chooser;
+        next.choose_file = [this, folder](const QString&) { return chooser.choose_file(folder); };
+        OpenProject(next);
       });
     }
     UpdateStatus();
@@ -435,6 +442,7 @@ void MainWindow::StartEmulation(const StoredParameters& params) {
 void MainWindow::AttachDebugger() {
   Emulator& emu = session_->emu;
   emu.debugger = std::make_unique<Debugger>(emu);
+  if (keep_history_) emu.debugger->SetHistory(kDefaultHistory, true);
   debug_standing_ = false;
   // Runs on the emulation thread, which then waits in the stop until a command resumes it.
   emu.debugger->SetStopHandler([this](const DebugStop& stop) {
@@ -459,6 +467,9 @@ DebuggerWindow* MainWindow::debugger_window() {
                                  kMenuDebugStepOut};
       DebugCommandGiven(kIds[static_cast<int>(c)]);
     };
+    debugger_window_->restart = [this] { RestartRun(); };
+    debugger_window_->open_log = [this] { open_file(LogPath()); };
+    debugger_window_->close_program = [this] { close(); };
     debugger_window_->Attach(session_ ? &session_->emu : nullptr);
     // Beside the display.
     debugger_window_->move(frameGeometry().topRight() + QPoint(8, 0));
@@ -549,9 +560,77 @@ void MainWindow::Tick() {
   timer_.stop();
   session_->thread.Wait();  // the run has ended: this only joins
   FinishRecording();
-  QString message = QString::fromLocal8Bit(session_->emu.exit.message);
-  if (!message.isEmpty()) show_message(QMessageBox::Warning, message);
-  close();
+  const QString message = QString::fromLocal8Bit(session_->emu.exit.message);
+  if (message.isEmpty()) {
+    close();  // a normal end
+  } else if (!session_->emu.exit.run_started) {
+    StartFailed(message);
+  } else {
+    FaultStopped(message);
+  }
+}
+
+QString MainWindow::LogPath() const {
+  return QString::fromStdString(ResolveInBase(session_->emu, "aaa.txt"));
+}
+
+void MainWindow::StartFailed(const QString& message) {
+  ForgetProject();
+  show_message(QMessageBox::Warning, tr("The project %1 did not start:\n%2\n\nThe log is %3.")
+                                         .arg(params_.param_path, message, LogPath()));
+  ProjectChooser next = chooser;
+  const QString folder = QFileInfo(params_.param_path).absolutePath();
+  next.choose_file = [this, folder](const QString&) { return chooser.choose_file(folder); };
+  OpenProject(next);
+}
+
+void MainWindow::FaultStopped(const QString& message) {
+  const Emulator& emu = session_->emu;
+  const uint32_t ip = emu.cpu.ip;
+  const std::string where = emu.debugger ? emu.debugger->NameAddress(ip) : std::string();
+  const QString summary = tr("%1 at 0x%2 %3")
+                              .arg(message.trimmed())
+                              .arg(ip, 8, 16, QLatin1Char('0'))
+                              .arg(QString::fromStdString(where));
+  QStringList details;
+  if (emu.exit.fault[0] != '\0') details << QString::fromLocal8Bit(emu.exit.fault);
+  if (emu.exit.hint[0] != '\0') details << QString::fromLocal8Bit(emu.exit.hint);
+  details << tr("MsgExit: %1, IP=%2")
+                 .arg(message, QStringLiteral("%1").arg(ip, 8, 16, QLatin1Char('0')).toUpper());
+  last_stop_ = summary;
+  DebuggerWindow* w = debugger_window();
+  w->ShowEnded(summary, details.join(QLatin1Char('\n')));
+  w->show();
+  w->raise();
+  UpdateDebugActions();
+}
+
+void MainWindow::RestartRun() {
+  StopEmulation();
+  NewSession();
+  keep_history_ = true;
+  StartEmulation(params_);
+  if (!timer_.isActive()) timer_.start(kTimerPeriodMs);
+  UpdateStatus();
+}
+
+void MainWindow::NewSession() {
+  session_ = std::make_unique<Session>();
+  if (own_keys_) {
+    own_keys_ = std::make_unique<EmulatorKeyTarget>(session_->emu);
+    keys_ = own_keys_.get();
+  }
+  DisplayInit(session_->emu, session_->page_a.data(), session_->page_b.data());
+}
+
+void MainWindow::ForgetProject() {
+  const std::optional<QString> stored = store_.ReadParameters();
+  if (!stored || *stored != params_.param_path) return;
+  if (previous_project_ && *previous_project_ != params_.param_path &&
+      QFileInfo(*previous_project_).isFile())
+    store_.WriteParameters(*previous_project_);
+  else
+    store_.RemoveParameters();
 }
 
 void MainWindow::PaintDisplay(QPainter& painter) { painter.drawImage(0, 0, ShownPicture()); }
@@ -840,12 +919,7 @@ bool MainWindow::LoadStateFile(const QString& path) {
   }
   // A fresh machine with the same project line starts from the state.
   StopEmulation();
-  session_ = std::make_unique<Session>();
-  if (own_keys_) {
-    own_keys_ = std::make_unique<EmulatorKeyTarget>(session_->emu);
-    keys_ = own_keys_.get();
-  }
-  DisplayInit(session_->emu, session_->page_a.data(), session_->page_b.data());
+  NewSession();
   session_->emu.start_state = state;
   StartEmulation(params_);
   if (!timer_.isActive()) timer_.start(kTimerPeriodMs);

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "driver/emulation_thread.h"
@@ -93,6 +94,8 @@ class MainWindow : public QMainWindow {
   std::function<void(QMessageBox::Icon, const QString&)> show_message;
   // Chooses the next project and starts a new instance; tests replace it.
   ProjectChooser chooser;
+  // Opens a file (the log) in the desktop's viewer; tests replace it.
+  std::function<void(const QString& path)> open_file;
 
   Emulator& emulator() { return session_->emu; }
   Session& session() { return *session_; }
@@ -104,8 +107,12 @@ class MainWindow : public QMainWindow {
   bool thread_started() const { return session_ && session_->thread.started(); }
   bool timer_active() const { return timer_.isActive(); }
 
-  // One tick of the 250 ms timer: repaint, then close when the emulation has ended.
+  // One tick of the 250 ms timer: repaint, and when the emulation has ended: close after a
+  // normal end, show a start error and the project chooser, or stop in the debugger window at
+  // a fault.
   void Tick();
+  // Starts the project's run again in a fresh machine, keeping the instruction history.
+  void RestartRun();
   void Command(int id);
   void ToggleKeyboard();
   // Left click at display position (x, y): the soft keys.
@@ -171,6 +178,15 @@ class MainWindow : public QMainWindow {
   void PlacePanel();
   void ResizeToHeight();
   void StartEmulation(const StoredParameters& params);
+  // Replaces the session by a fresh machine (the old run must have ended or been stopped).
+  void NewSession();
+  // The run ended with a message before or after its start-up phases finished.
+  void StartFailed(const QString& message);
+  void FaultStopped(const QString& message);
+  // A project that did not start is not the remembered one any more: the one remembered
+  // before it comes back, or none.
+  void ForgetProject();
+  QString LogPath() const;
   void StopEmulation();
   void OpenProject(const ProjectChooser& project_chooser);
   void LayoutClient();
@@ -224,6 +240,8 @@ class MainWindow : public QMainWindow {
   BreakpointsDialog* breakpoints_ = nullptr;
   QString last_stop_;
   bool debug_standing_ = false;  // the firmware stands in a debugger stop the window was told of
+  bool keep_history_ = false;    // runs restarted after a fault keep the last instructions
+  std::optional<QString> previous_project_;  // the remembered project before this start
 };
 
 }  // namespace korvane::shell
