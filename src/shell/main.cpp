@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "shell/main_window.h"
+#include "shell/quit_signals.h"
 #include "shell/stored_params.h"
 #include "shell/translation.h"
 
@@ -66,6 +67,11 @@ int main(int argc, char** argv) {
   if (args.size() > 1) config.command_line_path = korvane::shell::ParamPathFromArgument(args[1]);
 
   korvane::shell::MainWindow window(config);
+  // The program ends with the main window, whatever other window (the debugger's) is open; a
+  // termination signal closes it (ending the run without writing the memory file).
+  QObject::connect(&window, &korvane::shell::MainWindow::Closed, &app, &QCoreApplication::quit,
+                   Qt::QueuedConnection);
+  korvane::shell::QuitOnSignals(&window, [&window] { window.close(); });
   window.show();
   window.Start();
   return app.exec();

@@ -32,6 +32,7 @@
 #include "core/run_loop.h"
 #include "driver/options.h"
 #include "driver/save_state.h"
+#include "image/memory_file.h"
 #include "platform/vk_keys.h"
 #include "services/display.h"
 #include "services/keyboard.h"
@@ -478,6 +479,7 @@ DebuggerWindow* MainWindow::debugger_window() {
 }
 
 void MainWindow::DebugStopped(const QString& summary) {
+  if (closed_) return;  // a stop that was on its way when the window closed
   last_stop_ = summary;
   debug_standing_ = true;
   DebuggerWindow* w = debugger_window();
@@ -541,6 +543,32 @@ void MainWindow::SetWindowOptions(int soft_keys, int video, bool suspend) {
   soft_keys_ = soft_keys;
   video_ = video;
   suspend_ = suspend;
+}
+
+bool MainWindow::FirmwareTakesKeys() const {
+  if (!session_ || !session_->thread.started()) return false;
+  const Emulator& emu = session_->emu;
+  if (emu.exit.finished.load(std::memory_order_acquire) || emu.run.control.pause_requested())
+    return false;
+  return !(emu.debugger && emu.debugger->paused_in_stop());
+}
+
+void MainWindow::EndProgram(bool save) {
+  KeyChord(save ? kLetterX : kLetterQ);
+  if (FirmwareTakesKeys() || closed_) return;  // the firmware ends itself; the tick closes
+  Emulator& emu = session_->emu;
+  const bool running = session_->thread.started() && !emu.exit.finished.load();
+  StopEmulation();
+  // A host stop writes no memory file; the exit chord would have, so it is written here, from
+  // the machine standing between two instructions. A run that failed keeps its file as it was.
+  if (save && running && emu.exit.run_started && emu.exit.message[0] == '\0') {
+    try {
+      SaveMemoryFile(emu);
+    } catch (const EmuExitSignal&) {
+      show_message(QMessageBox::Warning, QString::fromLocal8Bit(emu.exit.message));
+    }
+  }
+  close();
 }
 
 void MainWindow::StopEmulation() {
@@ -709,10 +737,10 @@ void MainWindow::Command(int id) {
       KeyChord(kLetterO);
       break;
     case kMenuSaveExit:
-      KeyChord(kLetterX);
+      EndProgram(true);
       break;
     case kMenuExit:
-      KeyChord(kLetterQ);
+      EndProgram(false);
       break;
     case kMenuKeyboard:
       ToggleKeyboard();
@@ -823,6 +851,14 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
     event->accept();
     return;
   }
+  // The exit chords end the program also while the firmware reads no keys.
+  const bool control = event->modifiers() & Qt::ControlModifier;
+  if (control && (key == Qt::Key_X || key == Qt::Key_M || key == Qt::Key_Q) &&
+      !FirmwareTakesKeys()) {
+    EndProgram(key != Qt::Key_Q);
+    event->accept();
+    return;
+  }
   if (vk != 0) Press(vk);
   event->accept();
 }
@@ -855,6 +891,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     StopEmulation();                                // also ends a debugger stop's wait
     if (debugger_window_) debugger_window_->close();
     if (breakpoints_) breakpoints_->close();
+    Q_EMIT Closed();
   }
   event->accept();
 }

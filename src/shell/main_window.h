@@ -113,6 +113,19 @@ class MainWindow : public QMainWindow {
   void Tick();
   // Starts the project's run again in a fresh machine, keeping the instruction history.
   void RestartRun();
+  // Ends the program in any state: a firmware that reads keys gets the exit chord (Ctrl+X with
+  // `save`, else Ctrl+Q) and ends itself; otherwise (paused, stopped in the debugger, ended,
+  // no project) the run is stopped here, the memory file written when `save` asks for it and
+  // the run had started and not failed, and the window closes.
+  void EndProgram(bool save);
+  // Whether a running firmware takes the keys now (not paused, not held by the debugger).
+  bool FirmwareTakesKeys() const;
+
+ Q_SIGNALS:
+  // The window has closed: the run has ended and nothing of it is left; the program ends.
+  void Closed();
+
+ public:
   void Command(int id);
   void ToggleKeyboard();
   // Left click at display position (x, y): the soft keys.
