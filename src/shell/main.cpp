@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "shell/main_window.h"
@@ -22,7 +23,8 @@ constexpr char kUsage[] =
     "With PROJECT.tvx, runs that project and remembers it; without an argument, runs the\n"
     "project remembered from the last start. On a first start the project file is chosen in\n"
     "an open dialog, which starts in the installed demo's folder. The first line of a project\n"
-    "file is the emulator's command line; see korvane-run(1) for its options.\n"
+    "file is the emulator's command line (options such as -v1 -xi, last the project name); the\n"
+    "user guide, README.md (in /usr/share/doc/korvane), lists its options.\n"
     "\n"
     "Options:\n"
     "  -h, --help     show this text and exit\n"
@@ -31,6 +33,31 @@ constexpr char kUsage[] =
     "The remembered project, the keypad's state, the zoom and the recent projects are kept in\n"
     "~/.config/Tavex electronic/Korvane Emulator.ini; the log of a run is aaa.txt in the\n"
     "project's folder.\n";
+
+constexpr int kExitNoDisplay = 1;
+constexpr int kExitUsage = 2;
+constexpr char kNoDisplay[] =
+    "korvane: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are not set, or "
+    "the display cannot be reached).\n"
+    "korvane-run runs a project without a window.\n";
+
+bool HasDisplay() {
+  // QT_QPA_PLATFORM names a platform of its own choice (offscreen, vnc, ...).
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return true;
+  }
+  return false;
+}
+
+void ExitOnFatalPlatformMessage(QtMsgType type, const QMessageLogContext&, const QString& text) {
+  if (type != QtFatalMsg) {
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    return;
+  }
+  std::fprintf(stderr, "%s\n%s", text.toLocal8Bit().constData(), kNoDisplay);
+  std::_Exit(kExitNoDisplay);
+}
 
 // The installed demo's folder (or the build tree's, when started from there), or "".
 QString DemoFolder() {
@@ -54,8 +81,25 @@ int main(int argc, char** argv) {
     std::printf("korvane %s\n", KORVANE_VERSION);
     return 0;
   }
-
+  // One project file or nothing; an option would otherwise be taken (and remembered) as a
+  // project file name.
+  if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
+    if (argc > 2)
+      std::fprintf(stderr, "korvane: one project file at most\n");
+    else
+      std::fprintf(stderr, "korvane: unknown option %s\n", argv[1]);
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+  }
+  if (!HasDisplay()) {
+    std::fputs(kNoDisplay, stderr);
+    return kExitNoDisplay;
+  }
+  // A display that is named but cannot be reached ends in the platform plugin's fatal message;
+  // it gets ours and an ordinary exit status instead of an abort.
+  qInstallMessageHandler(ExitOnFatalPlatformMessage);
   QApplication app(argc, argv);
+  qInstallMessageHandler(nullptr);
   QApplication::setOrganizationName(QString::fromLatin1(korvane::shell::kOrganisation));
   QApplication::setApplicationName(QString::fromLatin1(korvane::shell::kApplication));
   korvane::shell::InstallTranslator(QLocale::system());
