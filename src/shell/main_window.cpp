@@ -358,8 +358,7 @@ void MainWindow::RebuildRecentMenu() {
   const QStringList list = ReadRecentProjects(store_.path());
   for (int i = 0; i < list.size(); ++i) {
     const QString path = list[i];
-    QAction* action = recent_menu_->addAction(
-        QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName()));
+    QAction* action = recent_menu_->addAction(RecentProjectText(i, path));
     action->setToolTip(path);
     action->setData(path);
     connect(action, &QAction::triggered, this, [this, path] { OpenRecentProject(path); });

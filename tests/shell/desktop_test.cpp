@@ -156,6 +156,22 @@ TEST_F(DesktopTest, RecentProjectsKeptPrunedAndOpened) {
   EXPECT_FALSE(window->isVisible()) << "the new instance takes over";
 }
 
+TEST_F(DesktopTest, RecentProjectsOfOneNameShowTheirFolders) {
+  const QString home = QDir::homePath();
+  struct Row {
+    int index;
+    QString path;
+    QString text;
+    const char* why;
+  } rows[] = {
+      {0, home + "/a/demo.tvx", "&1 demo.tvx  (~/a)", "below the home folder: ~"},
+      {1, home + "/b/demo.tvx", "&2 demo.tvx  (~/b)", "the same name in another folder"},
+      {2, "/srv/c/demo.tvx", "&3 demo.tvx  (/srv/c)", "outside the home folder: the whole path"},
+      {3, "/srv/R&D/a&b.tvx", "&4 a&&b.tvx  (/srv/R&&D)", "an '&' is no mnemonic"},
+  };
+  for (const Row& r : rows) EXPECT_EQ(RecentProjectText(r.index, r.path), r.text) << r.why;
+}
+
 TEST_F(DesktopTest, DroppedProjectFileOpens) {
   auto window = MakeWindow();
   window->chooser = {[](const QString&) { return QString(); }, [] { return true; }};
