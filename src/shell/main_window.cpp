@@ -131,8 +131,6 @@ MainWindow::MainWindow(WindowConfig config)
   hooks.left_click = [this](int x, int y) { DisplayClick(x, y); };
   hooks.right_click = [this] { RightClick(); };
   display_ = new DisplayView(std::move(hooks), client);
-  display_->SetZoom(ReadZoomSetting(store_.path()));
-  Action(kMenuZoomFit + display_->zoom())->setChecked(true);
   setCentralWidget(client);
   new ResizeWatcher(client, [this] { LayoutClient(); });
   status_line_ = new StatusLine(this);
@@ -170,6 +168,12 @@ MainWindow::MainWindow(WindowConfig config)
     Action(kMenuKeyboard)->setChecked(false);
     keyboard_shown_ = false;
   }
+  // A remembered zoom that no longer fits the screen (a smaller one now) gives way to the
+  // largest that does; the remembered choice stays for a larger screen.
+  int zoom = ReadZoomSetting(store_.path());
+  while (zoom > 1 && !ZoomFits(zoom)) --zoom;
+  display_->SetZoom(zoom);
+  Action(kMenuZoomFit + zoom)->setChecked(true);
   ResizeToHeight();
   move(0, 0);  // the top left corner of the screen, where display and panel fit
 
@@ -263,6 +267,7 @@ void MainWindow::ResizeToHeight() {
     setMaximumSize(size);
     resize(size);
   }
+  UpdateZoomActions();  // the keypad's height counts too
   LayoutClient();
 }
 
@@ -286,7 +291,36 @@ void MainWindow::SetZoom(int zoom) {
   Action(kMenuZoomFit + zoom)->setChecked(true);
   WriteZoomSetting(store_.path(), zoom);  // a store that cannot be written only forgets it
   ResizeToHeight();
+  if (zoom == kZoomFit) {
+    // Fit takes the screen's area (less the frame), and the display the largest whole scale
+    // in it.
+    const QSize area = ScreenArea();
+    const int frame = window_height_ - max_height_;
+    resize(std::max(kDisplayWidth, area.width() - kFrameExtra),
+           std::max(minimumHeight(), area.height() - frame));
+  }
   display_->update();
+}
+
+QSize MainWindow::ScreenArea() const {
+  if (!config_.screen_area.isEmpty()) return config_.screen_area;
+  if (config_.screen_height > 0) return QSize(QWIDGETSIZE_MAX, config_.screen_height);
+  if (QScreen* screen = QGuiApplication::primaryScreen()) return screen->availableGeometry().size();
+  return QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+}
+
+bool MainWindow::ZoomFits(int zoom) const {
+  if (zoom <= 1) return true;  // the display at 1x is the least the window shows
+  // The window at this zoom, as ResizeToHeight makes it, with its title bar and frame.
+  const int status = statusBar()->sizeHint().height();
+  const QSize area = ScreenArea();
+  return kDisplayWidth * zoom + kFrameExtra <= area.width() &&
+         window_height_ + kDisplayHeight * (zoom - 1) + status <= area.height();
+}
+
+void MainWindow::UpdateZoomActions() {
+  for (int zoom = 2; zoom <= kMaxZoom; ++zoom)
+    if (QAction* a = Action(kMenuZoomFit + zoom)) a->setEnabled(ZoomFits(zoom));
 }
 
 int MainWindow::zoom() const { return display_->zoom(); }

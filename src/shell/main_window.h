@@ -71,6 +71,9 @@ struct WindowConfig {
   QString store_path;         // the settings store (INI file)
   QString command_line_path;  // parameter-file path from the command line, or ""
   int screen_height = 0;      // 0: the primary screen's height
+  // The screen's area for windows, which no zoom may exceed; empty: the primary screen's
+  // available area, or, with a screen_height, that height and any width.
+  QSize screen_area;
   KeyTarget* keys = nullptr;  // nullptr: the emulator's keyboard
   bool start_thread = true;   // false: tests drive the end of a run themselves
   QString demo_folder;        // where the first start's open dialog looks, or ""
@@ -142,6 +145,8 @@ class MainWindow : public QMainWindow {
   // View > Zoom: 0 Fit to window, 1-4 the scale; remembered in the settings store.
   void SetZoom(int zoom);
   int zoom() const;
+  // Whether the window at zoom 1-4 fits the screen's area for windows.
+  bool ZoomFits(int zoom) const;
   // The shown 640 x 480 picture, with the page selection and Status mark brought up to date.
   QImage ShownPicture();
   // Writes the shown picture as PNG at 1x or at the current zoom; false with a message box when
@@ -190,6 +195,9 @@ class MainWindow : public QMainWindow {
   void ShowAbout();
   void PlacePanel();
   void ResizeToHeight();
+  QSize ScreenArea() const;
+  // Greys the zooms that would make the window larger than the screen.
+  void UpdateZoomActions();
   void StartEmulation(const StoredParameters& params);
   // Replaces the session by a fresh machine (the old run must have ended or been stopped).
   void NewSession();

@@ -86,6 +86,39 @@ TEST_F(DesktopTest, ZoomSizesTheWindowMapsClicksAndIsRemembered) {
   EXPECT_EQ(static_cast<DisplayView*>(window->display())->scale(), 3);
 }
 
+TEST_F(DesktopTest, ZoomsLargerThanTheScreenAreGreyAndAStoredOneFallsBack) {
+  WriteZoomSetting(dir_.filePath("store.ini"), 4);
+  struct Row {
+    QSize area;
+    int largest;  // the largest zoom left enabled, and the one a stored 4x starts at
+    const char* why;
+  } rows[] = {
+      {QSize(5000, 5000), 4, "a large screen takes every zoom"},
+      {QSize(1950, 5000), 3, "4x is too wide"},
+      {QSize(5000, 1300), 2, "3x is too high"},
+      {QSize(1000, 700), 1, "a small screen: 1x only"},
+  };
+  for (const Row& r : rows) {
+    WindowConfig config;
+    config.store_path = dir_.filePath("store.ini");
+    config.screen_area = r.area;
+    config.keys = &keys_;
+    config.start_thread = false;
+    MainWindow window(config);
+    for (int zoom = 1; zoom <= kMaxZoom; ++zoom)
+      EXPECT_EQ(window.Action(kMenuZoomFit + zoom)->isEnabled(), zoom <= r.largest)
+          << r.why << ", zoom " << zoom;
+    EXPECT_EQ(window.zoom(), r.largest) << r.why << ": the stored 4x falls back";
+    EXPECT_LE(window.frameGeometry().height(), r.area.height() + 40) << r.why;
+    EXPECT_EQ(ReadZoomSetting(config.store_path), 4) << "kept for a larger screen";
+    // Fit takes the screen's area (here without a window manager's frame).
+    window.Command(kMenuZoomFit);
+    EXPECT_LE(window.width(), r.area.width()) << r.why;
+    EXPECT_LE(window.height(), r.area.height()) << r.why;
+    WriteZoomSetting(config.store_path, 4);
+  }
+}
+
 TEST_F(DesktopTest, ScreenshotAtOneAndAtTheZoom) {
   auto window = MakeWindow();
   Session& s = window->session();
