@@ -24,7 +24,8 @@ constexpr char kUsage[] =
     "project remembered from the last start. On a first start the project file is chosen in\n"
     "an open dialog, which starts in the installed demo's folder. The first line of a project\n"
     "file is the emulator's command line (options such as -v1 -xi, last the project name); the\n"
-    "user guide, README.md (in /usr/share/doc/korvane), lists its options.\n"
+    "user guide (Help > Help; README.md in share/doc/Korvane where korvane is installed)\n"
+    "lists its options.\n"
     "\n"
     "Options:\n"
     "  -h, --help     show this text and exit\n"
@@ -69,6 +70,18 @@ QString DemoFolder() {
   return QString();
 }
 
+// The user guide: installed with the package, beside the executable, or in the source tree
+// of a build folder; "" when there is none.
+QString UserGuide() {
+  const QDir app(QCoreApplication::applicationDirPath());
+  for (const QString& candidate : {app.filePath(QStringLiteral("../share/doc/Korvane/README.md")),
+                                   app.filePath(QStringLiteral("README.md")),
+                                   QStringLiteral(KORVANE_SOURCE_DIR "/README.md")}) {
+    if (QFileInfo(candidate).isFile()) return QFileInfo(candidate).absoluteFilePath();
+  }
+  return QString();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -102,11 +115,13 @@ int main(int argc, char** argv) {
   qInstallMessageHandler(nullptr);
   QApplication::setOrganizationName(QString::fromLatin1(korvane::shell::kOrganisation));
   QApplication::setApplicationName(QString::fromLatin1(korvane::shell::kApplication));
+  QApplication::setApplicationVersion(QStringLiteral(KORVANE_VERSION));
   korvane::shell::InstallTranslator(QLocale::system());
 
   korvane::shell::WindowConfig config;
   config.store_path = korvane::shell::DefaultStorePath();
   config.demo_folder = DemoFolder();
+  config.user_guide = UserGuide();
   QStringList args = QApplication::arguments();
   if (args.size() > 1) config.command_line_path = korvane::shell::ParamPathFromArgument(args[1]);
 

@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -21,6 +22,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -779,7 +781,7 @@ void MainWindow::Command(int id) {
       ToggleKeyboard();
       break;
     case kMenuHelp:
-      show_message(QMessageBox::Information, QStringLiteral("Help is not yet implemented!"));
+      ShowUserGuide();
       break;
     case kMenuAbout:
       ShowAbout();
@@ -834,10 +836,36 @@ void MainWindow::ShowAbout() {
   row->addWidget(icon);
   row->addWidget(new QLabel(QStringLiteral("Korvane Emulator application."), &about));
   layout->addLayout(row);
+  if (!QCoreApplication::applicationVersion().isEmpty())
+    layout->addWidget(
+        new QLabel(tr("Version %1").arg(QCoreApplication::applicationVersion()), &about));
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &about);
   connect(buttons, &QDialogButtonBox::accepted, &about, &QDialog::accept);
   layout->addWidget(buttons);
   about.exec();
+}
+
+void MainWindow::ShowUserGuide() {
+  QFile file(config_.user_guide);
+  if (config_.user_guide.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+    // Without the guide (not installed, not beside the program) the menu says what it always
+    // said.
+    show_message(QMessageBox::Information, QStringLiteral("Help is not yet implemented!"));
+    return;
+  }
+  if (!guide_) {
+    auto* browser = new QTextBrowser(this);
+    browser->setWindowFlag(Qt::Window);
+    browser->setWindowTitle(tr("Korvane User Guide"));
+    browser->setOpenExternalLinks(true);
+    browser->resize(820, 700);
+    guide_ = browser;
+  }
+  auto* browser = static_cast<QTextBrowser*>(guide_);
+  browser->setSearchPaths({QFileInfo(config_.user_guide).absolutePath()});
+  browser->setMarkdown(QString::fromUtf8(file.readAll()));
+  browser->show();
+  browser->raise();
 }
 
 void MainWindow::DisplayClick(int x, int y) {
@@ -924,6 +952,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     StopEmulation();                                // also ends a debugger stop's wait
     if (debugger_window_) debugger_window_->close();
     if (breakpoints_) breakpoints_->close();
+    if (guide_) guide_->close();
     Q_EMIT Closed();
   }
   event->accept();

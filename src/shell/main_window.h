@@ -77,6 +77,7 @@ struct WindowConfig {
   KeyTarget* keys = nullptr;  // nullptr: the emulator's keyboard
   bool start_thread = true;   // false: tests drive the end of a run themselves
   QString demo_folder;        // where the first start's open dialog looks, or ""
+  QString user_guide;         // the user guide (Markdown) Help > Help shows, or ""
 };
 
 class DisplayView;
@@ -176,6 +177,8 @@ class MainWindow : public QMainWindow {
   // The debugger window (made on first use) and the breakpoints dialog (null until opened).
   DebuggerWindow* debugger_window();
   BreakpointsDialog* breakpoints_dialog() const { return breakpoints_; }
+  // Help > Help's window (null until opened).
+  QWidget* user_guide_window() const { return guide_; }
 
  protected:
   bool event(QEvent* event) override;
@@ -193,6 +196,7 @@ class MainWindow : public QMainWindow {
   void KeyRefused();
   void ConnectPanel();
   void ShowAbout();
+  void ShowUserGuide();
   void PlacePanel();
   void ResizeToHeight();
   QSize ScreenArea() const;
@@ -259,6 +263,7 @@ class MainWindow : public QMainWindow {
   QString record_path_;
   DebuggerWindow* debugger_window_ = nullptr;
   BreakpointsDialog* breakpoints_ = nullptr;
+  QWidget* guide_ = nullptr;
   QString last_stop_;
   bool debug_standing_ = false;  // the firmware stands in a debugger stop the window was told of
   bool keep_history_ = false;    // runs restarted after a fault keep the last instructions

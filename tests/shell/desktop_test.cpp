@@ -2,10 +2,15 @@
 // dropped project files and the first start.
 #include <gtest/gtest.h>
 
+#include <QDialog>
+#include <QFile>
+#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
 #include <QUrl>
 #include <fstream>
 
@@ -117,6 +122,62 @@ TEST_F(DesktopTest, ZoomsLargerThanTheScreenAreGreyAndAStoredOneFallsBack) {
     EXPECT_LE(window.height(), r.area.height()) << r.why;
     WriteZoomSetting(config.store_path, 4);
   }
+}
+
+TEST_F(DesktopTest, HelpShowsTheUserGuideAndAboutNamesTheVersion) {
+  const QString guide = dir_.filePath("README.md");
+  QFile file(guide);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("# Korvane\n\n## User guide\n\nProjects are `NAME.tvx` files.\n");
+  file.close();
+  struct Row {
+    QString user_guide;
+    bool shown;
+    const char* why;
+  } rows[] = {
+      {guide, true, "the guide, read as Markdown"},
+      {dir_.filePath("gone.md"), false, "no guide: the menu's old message"},
+  };
+  for (const Row& r : rows) {
+    messages_.clear();
+    WindowConfig config;
+    config.store_path = dir_.filePath("store.ini");
+    config.screen_height = 2000;
+    config.keys = &keys_;
+    config.start_thread = false;
+    config.user_guide = r.user_guide;
+    MainWindow window(config);
+    window.show_message = [this](QMessageBox::Icon, const QString& text) {
+      messages_.push_back(text);
+    };
+    window.Command(kMenuHelp);
+    QWidget* shown = window.user_guide_window();
+    EXPECT_EQ(shown && shown->isVisible(), r.shown) << r.why;
+    if (r.shown) {
+      const QString text = static_cast<QTextBrowser*>(shown)->toPlainText();
+      EXPECT_TRUE(text.contains(QStringLiteral("Projects are NAME.tvx files."))) << r.why;
+      EXPECT_FALSE(text.contains(QStringLiteral("##"))) << "headings, not Markdown source";
+      EXPECT_TRUE(messages_.empty());
+    } else {
+      EXPECT_EQ(messages_, std::vector<QString>{QStringLiteral("Help is not yet implemented!")});
+    }
+    window.close();
+    EXPECT_FALSE(shown && shown->isVisible()) << "the guide goes with the window";
+  }
+
+  QCoreApplication::setApplicationVersion(QStringLiteral("9.8.7"));
+  auto window = MakeWindow();
+  QStringList about_texts;
+  QTimer::singleShot(0, [&] {
+    QWidget* box = QApplication::activeModalWidget();
+    if (!box) return;
+    for (QLabel* label : box->findChildren<QLabel*>()) about_texts << label->text();
+    static_cast<QDialog*>(box)->accept();
+  });
+  window->Command(kMenuAbout);
+  EXPECT_TRUE(about_texts.contains(QStringLiteral("Korvane Emulator application.")));
+  EXPECT_TRUE(about_texts.contains(QStringLiteral("Version 9.8.7")));
+  QCoreApplication::setApplicationVersion(QString());
 }
 
 TEST_F(DesktopTest, ScreenshotAtOneAndAtTheZoom) {
