@@ -658,7 +658,7 @@ void MainWindow::FaultStopped(const QString& message) {
   QStringList details;
   if (emu.exit.fault[0] != '\0') details << QString::fromLocal8Bit(emu.exit.fault);
   if (emu.exit.hint[0] != '\0') details << QString::fromLocal8Bit(emu.exit.hint);
-  details << tr("MsgExit: %1, IP=%2")
+  details << QStringLiteral("MsgExit: %1, IP=%2")
                  .arg(message, QStringLiteral("%1").arg(ip, 8, 16, QLatin1Char('0')).toUpper());
   last_stop_ = summary;
   DebuggerWindow* w = debugger_window();

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -192,6 +193,14 @@ TEST_F(MainWindowTest, GermanMenuTexts) {
                               "davor noch nicht gelesen"));
   EXPECT_TRUE(german->translate("korvane::shell::MainWindow", refused, "", 3)
                   .contains(QStringLiteral("Tasten abgewiesen")));
+  // The texts of a failed run and of the debugger window's end, and Qt's own dialogs.
+  EXPECT_EQ(german->translate("korvane::shell::DebuggerWindow", "&Restart"),
+            QStringLiteral("&Neu starten"));
+  EXPECT_EQ(german->translate("korvane::shell::MainWindow", "Version %1"),
+            QStringLiteral("Version %1"));
+  if (QFileInfo::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_de.qm")) {
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Abbrechen"));
+  }
   QCoreApplication::removeTranslator(german);
   delete german;
   QList<QAction*> tops = window->menuBar()->actions();
