@@ -28,17 +28,6 @@ enum class Way { kExit, kSaveAndExit, kCloseWindow, kSigterm };
 
 MainWindow* g_window = nullptr;  // the window SIGTERM closes
 
-template <typename Done>
-bool WaitUntil(Done done) {
-  QElapsedTimer t;
-  t.start();
-  while (!done()) {
-    if (t.elapsed() > 10000) return false;
-    QTest::qWait(10);
-  }
-  return true;
-}
-
 bool AnyWindowVisible() {
   for (QWidget* w : QApplication::topLevelWidgets())
     if (w->isVisible()) return true;
@@ -61,15 +50,12 @@ class QuitTest : public ::testing::Test {
       as::Executable exe = as::AssembleAndLink(
           {{"demo.s", korvane::test::SnippetSource("\tmov 3, g0\n\temul g0, g0, g2\n", true)}}, {});
       if (!exe.ok()) return false;
-      std::ofstream(dir / "demo.out", std::ios::binary)
-          .write(reinterpret_cast<const char*>(exe.file.data()),
-                 static_cast<std::streamsize>(exe.file.size()));
-      std::ofstream(dir / "demo.xcl").close();
+      test::WriteFirmware(dir.string(), "demo", exe);
     } else {
       if (!fs::exists(demo / "demo.out")) return false;
       for (const char* name : {"demo.out", "demo.xcl"}) fs::copy_file(demo / name, dir / name);
+      std::ofstream(dir / "demo.mem").close();
     }
-    std::ofstream(dir / "demo.mem").close();
     fs::create_directories(dir / "drives" / "C");
     std::ofstream(dir / "demo.tvx") << "korvane -v1 -sp- demo\n";
     return true;
@@ -115,18 +101,18 @@ TEST_F(QuitTest, EveryWayEndsTheProgramInEveryState) {
         case State::kPaused:
           QTest::qWait(100);
           window.Command(kMenuDebugPause);
-          ASSERT_TRUE(WaitUntil(standing)) << why;
+          ASSERT_TRUE(test::WaitUntil(standing)) << why;
           break;
         case State::kBreakpoint: {
           std::string error;
           ASSERT_NE(emu.debugger->AddBreakpoint(BreakKind::kCode, "main_loop", "", 0, false, error),
                     0)
               << error;
-          ASSERT_TRUE(WaitUntil(standing)) << why;
+          ASSERT_TRUE(test::WaitUntil(standing)) << why;
           break;
         }
         case State::kFault:
-          ASSERT_TRUE(WaitUntil([&] { return window.debugger_window()->ended(); })) << why;
+          ASSERT_TRUE(test::WaitUntil([&] { return window.debugger_window()->ended(); })) << why;
           break;
         case State::kNoProject:
           ASSERT_FALSE(window.thread_started()) << why;
@@ -148,7 +134,7 @@ TEST_F(QuitTest, EveryWayEndsTheProgramInEveryState) {
           std::raise(SIGTERM);
           break;
       }
-      EXPECT_TRUE(WaitUntil([&] { return closed; })) << why;
+      EXPECT_TRUE(test::WaitUntil([&] { return closed; })) << why;
       g_window = nullptr;
       EXPECT_FALSE(AnyWindowVisible()) << why;
       EXPECT_TRUE(!window.thread_started() ||

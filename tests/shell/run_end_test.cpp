@@ -32,13 +32,7 @@ class RunEndTest : public ::testing::Test {
   void SetUp() override {
     test::App();
     ASSERT_TRUE(dir_.isValid());
-    exe_ = as::AssembleAndLink({{"x.s", korvane::test::SnippetSource(kFaulting, true)}}, {});
-    ASSERT_TRUE(exe_.ok());
-    std::ofstream(Path("x.out"), std::ios::binary)
-        .write(reinterpret_cast<const char*>(exe_.file.data()),
-               static_cast<std::streamsize>(exe_.file.size()));
-    std::ofstream(Path("x.xcl")).close();
-    std::ofstream(Path("x.mem")).close();
+    ASSERT_TRUE(test::MakeFirmware(dir_, kFaulting, exe_));
     std::ofstream(Path("good.tvx")) << "korvane -v1 -sp- x\n";
     std::ofstream(Path("x.tvx")) << "korvane -v1 -sp- x\n";
   }
@@ -46,12 +40,7 @@ class RunEndTest : public ::testing::Test {
   SettingsStore Store() const { return SettingsStore(dir_.filePath("store.ini")); }
 
   std::unique_ptr<MainWindow> Start(const QString& project) {
-    WindowConfig config;
-    config.store_path = dir_.filePath("store.ini");
-    config.screen_height = 2000;
-    config.keys = &keys_;
-    config.command_line_path = project;
-    auto window = std::make_unique<MainWindow>(config);
+    auto window = std::make_unique<MainWindow>(test::RunConfig(dir_, &keys_, project));
     window->show_message = [this](QMessageBox::Icon, const QString& text) {
       messages_.push_back(text);
     };
@@ -64,16 +53,6 @@ class RunEndTest : public ::testing::Test {
     window->show();
     window->Start();
     return window;
-  }
-  template <typename Done>
-  static bool WaitUntil(Done done) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-      if (t.elapsed() > 10000) return false;
-      QTest::qWait(10);
-    }
-    return true;
   }
   static bool Ended(MainWindow& window) {
     DebuggerWindow* w = window.debugger_window();
@@ -91,7 +70,7 @@ class RunEndTest : public ::testing::Test {
 TEST_F(RunEndTest, FatalFaultStopsInTheDebuggerWithRestartLogAndClose) {
   auto owner = Start(dir_.filePath("x.tvx"));
   MainWindow& window = *owner;
-  ASSERT_TRUE(WaitUntil([&] { return Ended(window); }));
+  ASSERT_TRUE(test::WaitUntil([&] { return Ended(window); }));
   EXPECT_TRUE(messages_.empty()) << "no box: the window says it";
   EXPECT_TRUE(window.isVisible()) << "a fault never closes the program";
   DebuggerWindow* w = window.debugger_window();
@@ -112,7 +91,7 @@ TEST_F(RunEndTest, FatalFaultStopsInTheDebuggerWithRestartLogAndClose) {
   Session* first = &window.session();
   w->restart();
   EXPECT_NE(&window.session(), first);
-  ASSERT_TRUE(WaitUntil([&] { return Ended(window); }));
+  ASSERT_TRUE(test::WaitUntil([&] { return Ended(window); }));
   ASSERT_GE(w->history()->count(), 3);
   EXPECT_TRUE(
       w->history()->item(w->history()->count() - 1)->text().contains(QStringLiteral("emul")));
@@ -141,7 +120,7 @@ TEST_F(RunEndTest, StartErrorsNameTheFileForgetTheProjectAndOfferTheChooser) {
     messages_.clear();
     asked_in_ = QStringLiteral("not asked");
     auto window = Start(dir_.filePath(QString::fromLatin1(r.project)));
-    ASSERT_TRUE(WaitUntil([&] { return messages_.size() >= 2; })) << r.why;
+    ASSERT_TRUE(test::WaitUntil([&] { return messages_.size() >= 2; })) << r.why;
     EXPECT_TRUE(messages_[0].contains(QString::fromLatin1(r.message))) << r.why;
     EXPECT_TRUE(messages_[0].contains(QString::fromLatin1(*r.remove ? r.remove : r.project)))
         << r.why << ": the box names the file";
@@ -158,7 +137,7 @@ TEST_F(RunEndTest, StartErrorsNameTheFileForgetTheProjectAndOfferTheChooser) {
   Store().RemoveParameters();
   messages_.clear();
   auto window = Start(dir_.filePath("x.tvx"));
-  ASSERT_TRUE(WaitUntil([&] { return messages_.size() >= 2; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return messages_.size() >= 2; }));
   EXPECT_EQ(Store().ReadParameters(), std::nullopt);
 }
 
