@@ -1,6 +1,8 @@
 // Fault codes, the fault reporter and the state report.
 #include "core/faults.h"
 
+#include <cstdio>
+
 #include "core/processor.h"
 
 namespace korvane {
@@ -60,7 +62,12 @@ void ReportFault(Processor& emu, int code, bool fatal, const char* note) {
   DescribeCodeAddress(emu, emu.cpu.ip);
   emu.log.Printf("\n");
   // The 20th fault ends the run even when it is not fatal itself.
-  if (fatal || emu.run.fault_count >= kFaultLimit) MsgExit(emu, " Error forced exit ");
+  if (fatal || emu.run.fault_count >= kFaultLimit) {
+    std::snprintf(emu.exit.fault, sizeof emu.exit.fault, "ERR %d %s, Opcode %04X", code,
+                  FaultName(code), static_cast<unsigned>(emu.cpu.opcode));
+    std::snprintf(emu.exit.hint, sizeof emu.exit.hint, "%s", note ? note : "");
+    MsgExit(emu, " Error forced exit ");
+  }
 }
 
 void PrintStateReport(Processor& emu) {

@@ -77,6 +77,7 @@ int EmuMain(Emulator& emu, int argc, char** argv) {
   if (!InitEmuExec(emu)) EmuAbort(emu, " InitEmuExec ");
   if (!InitEmuKey(emu)) EmuAbort(emu, " InitEmuKey ");
   ResolveGuestVars(emu);
+  emu.exit.run_started = true;
   RunPhase(emu);
   return 0;
 }

@@ -116,6 +116,27 @@ DebuggerWindow::DebuggerWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   buttons->addWidget(state_);
   top->addLayout(buttons);
 
+  // Where and why the run ended, and what to do next; shown only then.
+  end_panel_ = new QWidget(this);
+  auto* end_layout = new QHBoxLayout(end_panel_);
+  end_layout->setContentsMargins(0, 0, 0, 0);
+  end_details_ = new QLabel(end_panel_);
+  end_details_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  end_details_->setStyleSheet(QStringLiteral("color: #b00000"));
+  end_layout->addWidget(end_details_, 1);
+  auto end_button = [this, end_layout](const QString& text, std::function<void()>* action) {
+    auto* b = new QPushButton(text, end_panel_);
+    connect(b, &QPushButton::clicked, this, [action] {
+      if (*action) (*action)();
+    });
+    end_layout->addWidget(b);
+  };
+  end_button(tr("&Restart"), &restart);
+  end_button(tr("Open &Log"), &open_log);
+  end_button(tr("&Close"), &close_program);
+  end_panel_->hide();
+  top->addWidget(end_panel_);
+
   auto* split = new QSplitter(Qt::Horizontal, this);
   top->addWidget(split, 1);
 
@@ -130,6 +151,10 @@ DebuggerWindow::DebuggerWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   stack_ = new QListWidget(left);
   stack_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   left_layout->addWidget(stack_, 1);
+  left_layout->addWidget(new QLabel(tr("Last instructions"), left));
+  history_ = new QListWidget(left);
+  history_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  left_layout->addWidget(history_, 1);
   auto* watch_row = new QHBoxLayout;
   watch_row->addWidget(new QLabel(tr("Watch"), left));
   watch_where_ = new QLineEdit(left);
@@ -182,29 +207,41 @@ DebuggerWindow::DebuggerWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 void DebuggerWindow::Attach(Emulator* emu) {
   emu_ = emu;
   standing_ = false;
+  ended_ = false;
+  end_panel_->hide();
   have_last_regs_ = false;
   last_watch_.clear();
   Refresh();
 }
 
 bool DebuggerWindow::Standing() const {
-  return standing_ && emu_ && emu_->debugger && emu_->debugger->paused_in_stop();
+  if (!emu_ || !emu_->debugger) return false;
+  return ended_ || (standing_ && emu_->debugger->paused_in_stop());
+}
+
+void DebuggerWindow::ShowEnded(const QString& summary, const QString& details) {
+  ended_ = true;
+  end_details_->setText(details);
+  end_panel_->show();
+  Refresh(summary);
 }
 
 void DebuggerWindow::Refresh(const QString& stop_summary) {
   const bool standing = Standing();
   if (!emu_ || !emu_->debugger)
     state_->setText(tr("No firmware"));
+  else if (ended_)
+    state_->setText(stop_summary);
   else if (standing)
     state_->setText(stop_summary.isEmpty() ? tr("Stopped") : stop_summary);
   else
     state_->setText(tr("Running"));
   for (const auto& [id, a] : actions_)
-    a->setEnabled(emu_ && emu_->debugger &&
+    a->setEnabled(emu_ && emu_->debugger && !ended_ &&
                   (standing || id == static_cast<int>(DebugCommand::kPauseContinue)));
   for (QWidget* w : {static_cast<QWidget*>(registers_), static_cast<QWidget*>(disassembly_),
                      static_cast<QWidget*>(memory_), static_cast<QWidget*>(stack_),
-                     static_cast<QWidget*>(watches_)})
+                     static_cast<QWidget*>(watches_), static_cast<QWidget*>(history_)})
     w->setEnabled(standing);
   if (!standing) return;
   filling_ = true;
@@ -213,7 +250,24 @@ void DebuggerWindow::Refresh(const QString& stop_summary) {
   RefreshMemory();
   RefreshStack();
   RefreshWatches();
+  RefreshHistory();
   filling_ = false;
+}
+
+void DebuggerWindow::RefreshHistory() {
+  history_->clear();
+  const std::string text = emu_->debugger->FormatHistory();
+  if (text.empty()) {
+    // The plain loop keeps no history; the engine keeps it whenever it steps.
+    history_->addItem(tr("Not kept while the firmware ran at full speed; a Restart after a fault "
+                         "keeps the last %1.")
+                          .arg(kDefaultHistory));
+    return;
+  }
+  for (const QString& line :
+       QString::fromStdString(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+    history_->addItem(line);
+  history_->scrollToBottom();
 }
 
 void DebuggerWindow::RefreshRegisters() {
@@ -346,7 +400,7 @@ void DebuggerWindow::RefreshMemory() {
 void DebuggerWindow::MemoryEdited(int row, int column) {
   if (filling_ || column < 1 || column > kMemoryColumns) return;
   QTableWidgetItem* item = memory_->item(row, column);
-  if (!item || !Standing()) return;
+  if (!item || !Standing() || ended_) return;
   bool ok = false;
   const uint32_t v = item->text().trimmed().toUInt(&ok, 16);
   const uint32_t a = memory_base_ + static_cast<uint32_t>(row * kMemoryColumns + column - 1);

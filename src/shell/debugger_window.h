@@ -41,6 +41,11 @@ class DebuggerWindow : public QWidget {
   // Whether the firmware stands in a stop the window was told of; a command that resumes it
   // clears this at once, before the emulation thread has woken.
   void SetStanding(bool standing) { standing_ = standing; }
+  // The run has ended with a fault or an exit message: the machine stays where it ended and is
+  // shown read-only, with `summary` as the state, `details` (the fault, its hint) and the
+  // Restart, Open Log and Close buttons. Attach leaves this mode.
+  void ShowEnded(const QString& summary, const QString& details);
+  bool ended() const { return ended_; }
   // Shows the memory view from a guest address or symbol; false (and a message in the view's
   // status) when it does not read.
   bool ShowMemory(const QString& where);
@@ -52,6 +57,7 @@ class DebuggerWindow : public QWidget {
 
   // Set by the main window.
   std::function<void(DebugCommand)> command;
+  std::function<void()> restart, open_log, close_program;
 
   QTableWidget* registers() const { return registers_; }
   QTableWidget* disassembly() const { return disassembly_; }
@@ -59,6 +65,9 @@ class DebuggerWindow : public QWidget {
   QListWidget* call_stack() const { return stack_; }
   QTableWidget* watches() const { return watches_; }
   QLabel* state_label() const { return state_; }
+  QLabel* end_details() const { return end_details_; }
+  QListWidget* history() const { return history_; }
+  QWidget* end_panel() const { return end_panel_; }
   QAction* action(DebugCommand c) const { return actions_.at(static_cast<int>(c)); }
 
  private:
@@ -68,6 +77,7 @@ class DebuggerWindow : public QWidget {
   void RefreshMemory();
   void RefreshStack();
   void RefreshWatches();
+  void RefreshHistory();
   void MemoryEdited(int row, int column);
 
   Emulator* emu_ = nullptr;
@@ -80,12 +90,16 @@ class DebuggerWindow : public QWidget {
   QListWidget* stack_ = nullptr;
   QLineEdit* watch_where_ = nullptr;
   QTableWidget* watches_ = nullptr;
+  QListWidget* history_ = nullptr;
+  QWidget* end_panel_ = nullptr;
+  QLabel* end_details_ = nullptr;
   std::map<int, QAction*> actions_;
 
   uint32_t memory_base_ = 0;
   bool memory_shown_ = false;
   bool standing_ = false;
-  bool filling_ = false;         // views being filled: edits are not the user's
+  bool ended_ = false;    // the emulation thread has ended: nothing changes the machine any more
+  bool filling_ = false;  // views being filled: edits are not the user's
   uint32_t last_regs_[34] = {};  // r0-r15, g0-g15, ip, cc at the previous stop
   bool have_last_regs_ = false;
   std::map<std::string, uint32_t> last_watch_;  // watch text -> value at the previous stop

@@ -5,9 +5,11 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -20,7 +22,9 @@
 #include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTextBrowser>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <chrono>
 #include <cstring>
@@ -30,6 +34,7 @@
 #include "core/run_loop.h"
 #include "driver/options.h"
 #include "driver/save_state.h"
+#include "image/memory_file.h"
 #include "platform/vk_keys.h"
 #include "services/display.h"
 #include "services/keyboard.h"
@@ -84,6 +89,7 @@ MainWindow::MainWindow(WindowConfig config)
     box.exec();
   };
   chooser = DesktopProjectChooser(this);
+  open_file = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
   choose_state_file = [this](StateDialog kind) {
     // The last folder used is remembered in the settings store.
     QSettings settings(store_.path(), QSettings::IniFormat);
@@ -127,8 +133,6 @@ MainWindow::MainWindow(WindowConfig config)
   hooks.left_click = [this](int x, int y) { DisplayClick(x, y); };
   hooks.right_click = [this] { RightClick(); };
   display_ = new DisplayView(std::move(hooks), client);
-  display_->SetZoom(ReadZoomSetting(store_.path()));
-  Action(kMenuZoomFit + display_->zoom())->setChecked(true);
   setCentralWidget(client);
   new ResizeWatcher(client, [this] { LayoutClient(); });
   status_line_ = new StatusLine(this);
@@ -166,6 +170,12 @@ MainWindow::MainWindow(WindowConfig config)
     Action(kMenuKeyboard)->setChecked(false);
     keyboard_shown_ = false;
   }
+  // A remembered zoom that no longer fits the screen (a smaller one now) gives way to the
+  // largest that does; the remembered choice stays for a larger screen.
+  int zoom = ReadZoomSetting(store_.path());
+  while (zoom > 1 && !ZoomFits(zoom)) --zoom;
+  display_->SetZoom(zoom);
+  Action(kMenuZoomFit + zoom)->setChecked(true);
   ResizeToHeight();
   move(0, 0);  // the top left corner of the screen, where display and panel fit
 
@@ -259,6 +269,7 @@ void MainWindow::ResizeToHeight() {
     setMaximumSize(size);
     resize(size);
   }
+  UpdateZoomActions();  // the keypad's height counts too
   LayoutClient();
 }
 
@@ -282,7 +293,36 @@ void MainWindow::SetZoom(int zoom) {
   Action(kMenuZoomFit + zoom)->setChecked(true);
   WriteZoomSetting(store_.path(), zoom);  // a store that cannot be written only forgets it
   ResizeToHeight();
+  if (zoom == kZoomFit) {
+    // Fit takes the screen's area (less the frame), and the display the largest whole scale
+    // in it.
+    const QSize area = ScreenArea();
+    const int frame = window_height_ - max_height_;
+    resize(std::max(kDisplayWidth, area.width() - kFrameExtra),
+           std::max(minimumHeight(), area.height() - frame));
+  }
   display_->update();
+}
+
+QSize MainWindow::ScreenArea() const {
+  if (!config_.screen_area.isEmpty()) return config_.screen_area;
+  if (config_.screen_height > 0) return QSize(QWIDGETSIZE_MAX, config_.screen_height);
+  if (QScreen* screen = QGuiApplication::primaryScreen()) return screen->availableGeometry().size();
+  return QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+}
+
+bool MainWindow::ZoomFits(int zoom) const {
+  if (zoom <= 1) return true;  // the display at 1x is the least the window shows
+  // The window at this zoom, as ResizeToHeight makes it, with its title bar and frame.
+  const int status = statusBar()->sizeHint().height();
+  const QSize area = ScreenArea();
+  return kDisplayWidth * zoom + kFrameExtra <= area.width() &&
+         window_height_ + kDisplayHeight * (zoom - 1) + status <= area.height();
+}
+
+void MainWindow::UpdateZoomActions() {
+  for (int zoom = 2; zoom <= kMaxZoom; ++zoom)
+    if (QAction* a = Action(kMenuZoomFit + zoom)) a->setEnabled(ZoomFits(zoom));
 }
 
 int MainWindow::zoom() const { return display_->zoom(); }
@@ -354,8 +394,7 @@ void MainWindow::RebuildRecentMenu() {
   const QStringList list = ReadRecentProjects(store_.path());
   for (int i = 0; i < list.size(); ++i) {
     const QString path = list[i];
-    QAction* action = recent_menu_->addAction(
-        QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName()));
+    QAction* action = recent_menu_->addAction(RecentProjectText(i, path));
     action->setToolTip(path);
     action->setData(path);
     connect(action, &QAction::triggered, this, [this, path] { OpenRecentProject(path); });
@@ -388,20 +427,24 @@ void MainWindow::OpenProject(const ProjectChooser& project_chooser) {
 
 void MainWindow::Start() {
   PruneRecentProjects();
+  previous_project_ = store_.ReadParameters();
   QString error = ReadStoredParameters(store_, params_);
   if (!error.isEmpty()) {
     // The window stays open with an empty display; File > Open Project File still works.
     show_message(QMessageBox::Critical, error);
-    if (params_.param_path.isEmpty() && store_.CanOpen()) {
-      // A first start: nothing is remembered yet, so the open dialog follows at once, in the
-      // installed demo's folder. It runs from the event loop, which a new instance's start
-      // closes this window into.
-      QTimer::singleShot(0, this, [this] {
-        ProjectChooser first = chooser;
-        first.choose_file = [this](const QString&) {
-          return chooser.choose_file(config_.demo_folder);
-        };
-        OpenProject(first);
+    if (store_.CanOpen()) {
+      ForgetProject();
+      // The open dialog follows at once: in the failed project's folder, or on a first start
+      // (nothing remembered yet) in the installed demo's folder. It runs from the event loop,
+      // which a new instance's start closes this window into.
+      QFileInfo failed(params_.param_path);
+      const QString folder = !params_.param_path.isEmpty() && failed.absoluteDir().exists()
+                                 ? failed.absolutePath()
+                                 : config_.demo_folder;
+      QTimer::singleShot(0, this, [this, folder] {
+        ProjectChooser next = chooser;
+        next.choose_file = [this, folder](const QString&) { return chooser.choose_file(folder); };
+        OpenProject(next);
       });
     }
     UpdateStatus();
@@ -435,6 +478,7 @@ void MainWindow::StartEmulation(const StoredParameters& params) {
 void MainWindow::AttachDebugger() {
   Emulator& emu = session_->emu;
   emu.debugger = std::make_unique<Debugger>(emu);
+  if (keep_history_) emu.debugger->SetHistory(kDefaultHistory, true);
   debug_standing_ = false;
   // Runs on the emulation thread, which then waits in the stop until a command resumes it.
   emu.debugger->SetStopHandler([this](const DebugStop& stop) {
@@ -459,6 +503,9 @@ DebuggerWindow* MainWindow::debugger_window() {
                                  kMenuDebugStepOut};
       DebugCommandGiven(kIds[static_cast<int>(c)]);
     };
+    debugger_window_->restart = [this] { RestartRun(); };
+    debugger_window_->open_log = [this] { open_file(LogPath()); };
+    debugger_window_->close_program = [this] { close(); };
     debugger_window_->Attach(session_ ? &session_->emu : nullptr);
     // Beside the display.
     debugger_window_->move(frameGeometry().topRight() + QPoint(8, 0));
@@ -467,6 +514,7 @@ DebuggerWindow* MainWindow::debugger_window() {
 }
 
 void MainWindow::DebugStopped(const QString& summary) {
+  if (closed_) return;  // a stop that was on its way when the window closed
   last_stop_ = summary;
   debug_standing_ = true;
   DebuggerWindow* w = debugger_window();
@@ -532,6 +580,32 @@ void MainWindow::SetWindowOptions(int soft_keys, int video, bool suspend) {
   suspend_ = suspend;
 }
 
+bool MainWindow::FirmwareTakesKeys() const {
+  if (!session_ || !session_->thread.started()) return false;
+  const Emulator& emu = session_->emu;
+  if (emu.exit.finished.load(std::memory_order_acquire) || emu.run.control.pause_requested())
+    return false;
+  return !(emu.debugger && emu.debugger->paused_in_stop());
+}
+
+void MainWindow::EndProgram(bool save) {
+  KeyChord(save ? kLetterX : kLetterQ);
+  if (FirmwareTakesKeys() || closed_) return;  // the firmware ends itself; the tick closes
+  Emulator& emu = session_->emu;
+  const bool running = session_->thread.started() && !emu.exit.finished.load();
+  StopEmulation();
+  // A host stop writes no memory file; the exit chord would have, so it is written here, from
+  // the machine standing between two instructions. A run that failed keeps its file as it was.
+  if (save && running && emu.exit.run_started && emu.exit.message[0] == '\0') {
+    try {
+      SaveMemoryFile(emu);
+    } catch (const EmuExitSignal&) {
+      show_message(QMessageBox::Warning, QString::fromLocal8Bit(emu.exit.message));
+    }
+  }
+  close();
+}
+
 void MainWindow::StopEmulation() {
   if (!session_ || !session_->thread.started()) return;
   // Closing the window ends the run without saving the memory file, as ending the process
@@ -549,9 +623,77 @@ void MainWindow::Tick() {
   timer_.stop();
   session_->thread.Wait();  // the run has ended: this only joins
   FinishRecording();
-  QString message = QString::fromLocal8Bit(session_->emu.exit.message);
-  if (!message.isEmpty()) show_message(QMessageBox::Warning, message);
-  close();
+  const QString message = QString::fromLocal8Bit(session_->emu.exit.message);
+  if (message.isEmpty()) {
+    close();  // a normal end
+  } else if (!session_->emu.exit.run_started) {
+    StartFailed(message);
+  } else {
+    FaultStopped(message);
+  }
+}
+
+QString MainWindow::LogPath() const {
+  return QString::fromStdString(ResolveInBase(session_->emu, "aaa.txt"));
+}
+
+void MainWindow::StartFailed(const QString& message) {
+  ForgetProject();
+  show_message(QMessageBox::Warning, tr("The project %1 did not start:\n%2\n\nThe log is %3.")
+                                         .arg(params_.param_path, message, LogPath()));
+  ProjectChooser next = chooser;
+  const QString folder = QFileInfo(params_.param_path).absolutePath();
+  next.choose_file = [this, folder](const QString&) { return chooser.choose_file(folder); };
+  OpenProject(next);
+}
+
+void MainWindow::FaultStopped(const QString& message) {
+  const Emulator& emu = session_->emu;
+  const uint32_t ip = emu.cpu.ip;
+  const std::string where = emu.debugger ? emu.debugger->NameAddress(ip) : std::string();
+  const QString summary = tr("%1 at 0x%2 %3")
+                              .arg(message.trimmed())
+                              .arg(ip, 8, 16, QLatin1Char('0'))
+                              .arg(QString::fromStdString(where));
+  QStringList details;
+  if (emu.exit.fault[0] != '\0') details << QString::fromLocal8Bit(emu.exit.fault);
+  if (emu.exit.hint[0] != '\0') details << QString::fromLocal8Bit(emu.exit.hint);
+  details << QStringLiteral("MsgExit: %1, IP=%2")
+                 .arg(message, QStringLiteral("%1").arg(ip, 8, 16, QLatin1Char('0')).toUpper());
+  last_stop_ = summary;
+  DebuggerWindow* w = debugger_window();
+  w->ShowEnded(summary, details.join(QLatin1Char('\n')));
+  w->show();
+  w->raise();
+  UpdateDebugActions();
+}
+
+void MainWindow::RestartRun() {
+  StopEmulation();
+  NewSession();
+  keep_history_ = true;
+  StartEmulation(params_);
+  if (!timer_.isActive()) timer_.start(kTimerPeriodMs);
+  UpdateStatus();
+}
+
+void MainWindow::NewSession() {
+  session_ = std::make_unique<Session>();
+  if (own_keys_) {
+    own_keys_ = std::make_unique<EmulatorKeyTarget>(session_->emu);
+    keys_ = own_keys_.get();
+  }
+  DisplayInit(session_->emu, session_->page_a.data(), session_->page_b.data());
+}
+
+void MainWindow::ForgetProject() {
+  const std::optional<QString> stored = store_.ReadParameters();
+  if (!stored || *stored != params_.param_path) return;
+  if (previous_project_ && *previous_project_ != params_.param_path &&
+      QFileInfo(*previous_project_).isFile())
+    store_.WriteParameters(*previous_project_);
+  else
+    store_.RemoveParameters();
 }
 
 void MainWindow::PaintDisplay(QPainter& painter) { painter.drawImage(0, 0, ShownPicture()); }
@@ -630,16 +772,16 @@ void MainWindow::Command(int id) {
       KeyChord(kLetterO);
       break;
     case kMenuSaveExit:
-      KeyChord(kLetterX);
+      EndProgram(true);
       break;
     case kMenuExit:
-      KeyChord(kLetterQ);
+      EndProgram(false);
       break;
     case kMenuKeyboard:
       ToggleKeyboard();
       break;
     case kMenuHelp:
-      show_message(QMessageBox::Information, QStringLiteral("Help is not yet implemented!"));
+      ShowUserGuide();
       break;
     case kMenuAbout:
       ShowAbout();
@@ -694,10 +836,36 @@ void MainWindow::ShowAbout() {
   row->addWidget(icon);
   row->addWidget(new QLabel(QStringLiteral("Korvane Emulator application."), &about));
   layout->addLayout(row);
+  if (!QCoreApplication::applicationVersion().isEmpty())
+    layout->addWidget(
+        new QLabel(tr("Version %1").arg(QCoreApplication::applicationVersion()), &about));
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &about);
   connect(buttons, &QDialogButtonBox::accepted, &about, &QDialog::accept);
   layout->addWidget(buttons);
   about.exec();
+}
+
+void MainWindow::ShowUserGuide() {
+  QFile file(config_.user_guide);
+  if (config_.user_guide.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+    // Without the guide (not installed, not beside the program) the menu says what it always
+    // said.
+    show_message(QMessageBox::Information, QStringLiteral("Help is not yet implemented!"));
+    return;
+  }
+  if (!guide_) {
+    auto* browser = new QTextBrowser(this);
+    browser->setWindowFlag(Qt::Window);
+    browser->setWindowTitle(tr("Korvane User Guide"));
+    browser->setOpenExternalLinks(true);
+    browser->resize(820, 700);
+    guide_ = browser;
+  }
+  auto* browser = static_cast<QTextBrowser*>(guide_);
+  browser->setSearchPaths({QFileInfo(config_.user_guide).absolutePath()});
+  browser->setMarkdown(QString::fromUtf8(file.readAll()));
+  browser->show();
+  browser->raise();
 }
 
 void MainWindow::DisplayClick(int x, int y) {
@@ -744,6 +912,14 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
     event->accept();
     return;
   }
+  // The exit chords end the program also while the firmware reads no keys.
+  const bool control = event->modifiers() & Qt::ControlModifier;
+  if (control && (key == Qt::Key_X || key == Qt::Key_M || key == Qt::Key_Q) &&
+      !FirmwareTakesKeys()) {
+    EndProgram(key != Qt::Key_Q);
+    event->accept();
+    return;
+  }
   if (vk != 0) Press(vk);
   event->accept();
 }
@@ -776,6 +952,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     StopEmulation();                                // also ends a debugger stop's wait
     if (debugger_window_) debugger_window_->close();
     if (breakpoints_) breakpoints_->close();
+    if (guide_) guide_->close();
+    Q_EMIT Closed();
   }
   event->accept();
 }
@@ -840,12 +1018,7 @@ bool MainWindow::LoadStateFile(const QString& path) {
   }
   // A fresh machine with the same project line starts from the state.
   StopEmulation();
-  session_ = std::make_unique<Session>();
-  if (own_keys_) {
-    own_keys_ = std::make_unique<EmulatorKeyTarget>(session_->emu);
-    keys_ = own_keys_.get();
-  }
-  DisplayInit(session_->emu, session_->page_a.data(), session_->page_b.data());
+  NewSession();
   session_->emu.start_state = state;
   StartEmulation(params_);
   if (!timer_.isActive()) timer_.start(kTimerPeriodMs);

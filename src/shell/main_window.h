@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "driver/emulation_thread.h"
@@ -70,9 +71,13 @@ struct WindowConfig {
   QString store_path;         // the settings store (INI file)
   QString command_line_path;  // parameter-file path from the command line, or ""
   int screen_height = 0;      // 0: the primary screen's height
+  // The screen's area for windows, which no zoom may exceed; empty: the primary screen's
+  // available area, or, with a screen_height, that height and any width.
+  QSize screen_area;
   KeyTarget* keys = nullptr;  // nullptr: the emulator's keyboard
   bool start_thread = true;   // false: tests drive the end of a run themselves
   QString demo_folder;        // where the first start's open dialog looks, or ""
+  QString user_guide;         // the user guide (Markdown) Help > Help shows, or ""
 };
 
 class DisplayView;
@@ -93,6 +98,8 @@ class MainWindow : public QMainWindow {
   std::function<void(QMessageBox::Icon, const QString&)> show_message;
   // Chooses the next project and starts a new instance; tests replace it.
   ProjectChooser chooser;
+  // Opens a file (the log) in the desktop's viewer; tests replace it.
+  std::function<void(const QString& path)> open_file;
 
   Emulator& emulator() { return session_->emu; }
   Session& session() { return *session_; }
@@ -104,8 +111,25 @@ class MainWindow : public QMainWindow {
   bool thread_started() const { return session_ && session_->thread.started(); }
   bool timer_active() const { return timer_.isActive(); }
 
-  // One tick of the 250 ms timer: repaint, then close when the emulation has ended.
+  // One tick of the 250 ms timer: repaint, and when the emulation has ended: close after a
+  // normal end, show a start error and the project chooser, or stop in the debugger window at
+  // a fault.
   void Tick();
+  // Starts the project's run again in a fresh machine, keeping the instruction history.
+  void RestartRun();
+  // Ends the program in any state: a firmware that reads keys gets the exit chord (Ctrl+X with
+  // `save`, else Ctrl+Q) and ends itself; otherwise (paused, stopped in the debugger, ended,
+  // no project) the run is stopped here, the memory file written when `save` asks for it and
+  // the run had started and not failed, and the window closes.
+  void EndProgram(bool save);
+  // Whether a running firmware takes the keys now (not paused, not held by the debugger).
+  bool FirmwareTakesKeys() const;
+
+ Q_SIGNALS:
+  // The window has closed: the run has ended and nothing of it is left; the program ends.
+  void Closed();
+
+ public:
   void Command(int id);
   void ToggleKeyboard();
   // Left click at display position (x, y): the soft keys.
@@ -122,6 +146,8 @@ class MainWindow : public QMainWindow {
   // View > Zoom: 0 Fit to window, 1-4 the scale; remembered in the settings store.
   void SetZoom(int zoom);
   int zoom() const;
+  // Whether the window at zoom 1-4 fits the screen's area for windows.
+  bool ZoomFits(int zoom) const;
   // The shown 640 x 480 picture, with the page selection and Status mark brought up to date.
   QImage ShownPicture();
   // Writes the shown picture as PNG at 1x or at the current zoom; false with a message box when
@@ -151,6 +177,8 @@ class MainWindow : public QMainWindow {
   // The debugger window (made on first use) and the breakpoints dialog (null until opened).
   DebuggerWindow* debugger_window();
   BreakpointsDialog* breakpoints_dialog() const { return breakpoints_; }
+  // Help > Help's window (null until opened).
+  QWidget* user_guide_window() const { return guide_; }
 
  protected:
   bool event(QEvent* event) override;
@@ -168,9 +196,22 @@ class MainWindow : public QMainWindow {
   void KeyRefused();
   void ConnectPanel();
   void ShowAbout();
+  void ShowUserGuide();
   void PlacePanel();
   void ResizeToHeight();
+  QSize ScreenArea() const;
+  // Greys the zooms that would make the window larger than the screen.
+  void UpdateZoomActions();
   void StartEmulation(const StoredParameters& params);
+  // Replaces the session by a fresh machine (the old run must have ended or been stopped).
+  void NewSession();
+  // The run ended with a message before or after its start-up phases finished.
+  void StartFailed(const QString& message);
+  void FaultStopped(const QString& message);
+  // A project that did not start is not the remembered one any more: the one remembered
+  // before it comes back, or none.
+  void ForgetProject();
+  QString LogPath() const;
   void StopEmulation();
   void OpenProject(const ProjectChooser& project_chooser);
   void LayoutClient();
@@ -222,8 +263,11 @@ class MainWindow : public QMainWindow {
   QString record_path_;
   DebuggerWindow* debugger_window_ = nullptr;
   BreakpointsDialog* breakpoints_ = nullptr;
+  QWidget* guide_ = nullptr;
   QString last_stop_;
   bool debug_standing_ = false;  // the firmware stands in a debugger stop the window was told of
+  bool keep_history_ = false;    // runs restarted after a fault keep the last instructions
+  std::optional<QString> previous_project_;  // the remembered project before this start
 };
 
 }  // namespace korvane::shell

@@ -2,6 +2,7 @@
 // files dropped on the window.
 #include "shell/recent_projects.h"
 
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -41,6 +42,19 @@ QStringList WithRecentProject(QStringList list, const QString& path) {
   list.prepend(path);
   while (list.size() > kMaxRecentProjects) list.removeLast();
   return list;
+}
+
+QString RecentProjectText(int index, const QString& path) {
+  const QFileInfo info(path);
+  QString folder = QDir::cleanPath(info.absolutePath());
+  const QString home = QDir::cleanPath(QDir::homePath());
+  if (folder == home || folder.startsWith(home + QLatin1Char('/')))
+    folder = QLatin1Char('~') + folder.mid(home.size());
+  // A single '&' in a menu text marks a mnemonic; the file's own ones are doubled.
+  auto literal = [](QString text) { return text.replace(QLatin1Char('&'), QStringLiteral("&&")); };
+  return QStringLiteral("&%1 %2  (%3)")
+      .arg(index + 1)
+      .arg(literal(info.fileName()), literal(QDir::toNativeSeparators(folder)));
 }
 
 QStringList PruneMissingProjects(QStringList& list) {

@@ -19,6 +19,9 @@ QStringList ReadRecentProjects(const QString& store_path);
 void WriteRecentProjects(const QString& store_path, const QStringList& projects);
 // `list` with `path` moved or added to the front, at most kMaxRecentProjects long.
 QStringList WithRecentProject(QStringList list, const QString& path);
+// The menu text of entry `index` (0 first): its number as the mnemonic, the file name and, since
+// projects of one name in several folders are common, the folder (the home folder as "~").
+QString RecentProjectText(int index, const QString& path);
 // Removes the entries whose file no longer exists; returns the removed ones.
 QStringList PruneMissingProjects(QStringList& list);
 

@@ -2,14 +2,14 @@
 // emulation's argument vector, and choosing another project.
 #include "shell/stored_params.h"
 
-#include "driver/project_line.h"
-
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QProcess>
 #include <QSettings>
+
+#include "driver/project_line.h"
 
 namespace korvane::shell {
 
@@ -54,6 +54,13 @@ std::optional<QString> SettingsStore::ReadParameters() const {
 bool SettingsStore::WriteParameters(const QString& value) const {
   QSettings settings(path_, QSettings::IniFormat);
   settings.setValue(GroupKey(kParametersValue), value);
+  settings.sync();
+  return settings.status() == QSettings::NoError;
+}
+
+bool SettingsStore::RemoveParameters() const {
+  QSettings settings(path_, QSettings::IniFormat);
+  settings.remove(GroupKey(kParametersValue));
   settings.sync();
   return settings.status() == QSettings::NoError;
 }

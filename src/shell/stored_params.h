@@ -2,12 +2,11 @@
 // emulation's argument vector, and choosing another project.
 #pragma once
 
+#include <QString>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <QString>
 
 class QWidget;
 
@@ -35,6 +34,8 @@ class SettingsStore {
   bool CanOpen() const;
   std::optional<QString> ReadParameters() const;
   bool WriteParameters(const QString& value) const;
+  // Forgets the remembered project: the next start without an argument remembers none.
+  bool RemoveParameters() const;
   // The "Keyboard" value: 1 panel shown, 0 hidden; nullopt when it is not stored yet.
   std::optional<int> ReadKeyboard() const;
   bool WriteKeyboard(int shown) const;
@@ -61,8 +62,8 @@ std::optional<std::vector<std::string>> SplitParameterLine(const std::string& fi
 QString ReadStoredParameters(const SettingsStore& store, StoredParameters& params);
 
 // The command-line argument as the parameter-file path: made absolute when it names an
-// existing file (the store must find it from anywhere later); otherwise kept exactly as given, so the error box
-// shows what was typed.
+// existing file (the store must find it from anywhere later); otherwise kept exactly as given, so
+// the error box shows what was typed.
 QString ParamPathFromArgument(const QString& argument);
 
 // What choosing another project needs from the desktop; tests replace both.

@@ -2,6 +2,7 @@
 #include "shell/translation.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
 
 namespace korvane::shell {
 
@@ -14,6 +15,12 @@ QTranslator* InstallTranslator(const QLocale& locale) {
     return nullptr;
   }
   QCoreApplication::installTranslator(translator);
+  // Qt's own texts (the file dialogs, the message boxes' buttons) from the system's Qt
+  // translations, when they are installed; they go with ours.
+  auto* qt = new QTranslator(translator);
+  if (qt->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+               QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QCoreApplication::installTranslator(qt);
   return translator;
 }
 

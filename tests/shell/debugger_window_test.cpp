@@ -50,23 +50,12 @@ class DebuggerWindowTest : public ::testing::Test {
   void SetUp() override {
     test::App();
     ASSERT_TRUE(dir_.isValid());
-    exe_ = as::AssembleAndLink({{"x.s", korvane::test::SnippetSource(kNested, true)}}, {});
-    ASSERT_TRUE(exe_.ok());
-    std::ofstream(dir_.filePath("x.out").toStdString(), std::ios::binary)
-        .write(reinterpret_cast<const char*>(exe_.file.data()),
-               static_cast<std::streamsize>(exe_.file.size()));
-    std::ofstream(dir_.filePath("x.xcl").toStdString()).close();
-    std::ofstream(dir_.filePath("x.mem").toStdString()).close();
+    ASSERT_TRUE(test::MakeFirmware(dir_, kNested, exe_));
   }
   std::unique_ptr<MainWindow> Start(const std::string& options) {
     const QString project = dir_.filePath("x.tvx");
     std::ofstream(project.toStdString()) << "korvane -v1 -sp- " << options << " x\n";
-    WindowConfig config;
-    config.store_path = dir_.filePath("store.ini");
-    config.screen_height = 2000;
-    config.keys = &keys_;
-    config.command_line_path = project;
-    auto window = std::make_unique<MainWindow>(config);
+    auto window = std::make_unique<MainWindow>(test::RunConfig(dir_, &keys_, project));
     window->show_message = [](QMessageBox::Icon, const QString& text) {
       ADD_FAILURE() << text.toStdString();
     };

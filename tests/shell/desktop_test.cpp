@@ -2,10 +2,15 @@
 // dropped project files and the first start.
 #include <gtest/gtest.h>
 
+#include <QDialog>
+#include <QFile>
+#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
 #include <QUrl>
 #include <fstream>
 
@@ -86,6 +91,95 @@ TEST_F(DesktopTest, ZoomSizesTheWindowMapsClicksAndIsRemembered) {
   EXPECT_EQ(static_cast<DisplayView*>(window->display())->scale(), 3);
 }
 
+TEST_F(DesktopTest, ZoomsLargerThanTheScreenAreGreyAndAStoredOneFallsBack) {
+  WriteZoomSetting(dir_.filePath("store.ini"), 4);
+  struct Row {
+    QSize area;
+    int largest;  // the largest zoom left enabled, and the one a stored 4x starts at
+    const char* why;
+  } rows[] = {
+      {QSize(5000, 5000), 4, "a large screen takes every zoom"},
+      {QSize(1950, 5000), 3, "4x is too wide"},
+      {QSize(5000, 1300), 2, "3x is too high"},
+      {QSize(1000, 700), 1, "a small screen: 1x only"},
+  };
+  for (const Row& r : rows) {
+    WindowConfig config;
+    config.store_path = dir_.filePath("store.ini");
+    config.screen_area = r.area;
+    config.keys = &keys_;
+    config.start_thread = false;
+    MainWindow window(config);
+    for (int zoom = 1; zoom <= kMaxZoom; ++zoom)
+      EXPECT_EQ(window.Action(kMenuZoomFit + zoom)->isEnabled(), zoom <= r.largest)
+          << r.why << ", zoom " << zoom;
+    EXPECT_EQ(window.zoom(), r.largest) << r.why << ": the stored 4x falls back";
+    EXPECT_LE(window.frameGeometry().height(), r.area.height() + 40) << r.why;
+    EXPECT_EQ(ReadZoomSetting(config.store_path), 4) << "kept for a larger screen";
+    // Fit takes the screen's area (here without a window manager's frame).
+    window.Command(kMenuZoomFit);
+    EXPECT_LE(window.width(), r.area.width()) << r.why;
+    EXPECT_LE(window.height(), r.area.height()) << r.why;
+    WriteZoomSetting(config.store_path, 4);
+  }
+}
+
+TEST_F(DesktopTest, HelpShowsTheUserGuideAndAboutNamesTheVersion) {
+  const QString guide = dir_.filePath("README.md");
+  QFile file(guide);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("# Korvane\n\n## User guide\n\nProjects are `NAME.tvx` files.\n");
+  file.close();
+  struct Row {
+    QString user_guide;
+    bool shown;
+    const char* why;
+  } rows[] = {
+      {guide, true, "the guide, read as Markdown"},
+      {dir_.filePath("gone.md"), false, "no guide: the menu's old message"},
+  };
+  for (const Row& r : rows) {
+    messages_.clear();
+    WindowConfig config;
+    config.store_path = dir_.filePath("store.ini");
+    config.screen_height = 2000;
+    config.keys = &keys_;
+    config.start_thread = false;
+    config.user_guide = r.user_guide;
+    MainWindow window(config);
+    window.show_message = [this](QMessageBox::Icon, const QString& text) {
+      messages_.push_back(text);
+    };
+    window.Command(kMenuHelp);
+    QWidget* shown = window.user_guide_window();
+    EXPECT_EQ(shown && shown->isVisible(), r.shown) << r.why;
+    if (r.shown) {
+      const QString text = static_cast<QTextBrowser*>(shown)->toPlainText();
+      EXPECT_TRUE(text.contains(QStringLiteral("Projects are NAME.tvx files."))) << r.why;
+      EXPECT_FALSE(text.contains(QStringLiteral("##"))) << "headings, not Markdown source";
+      EXPECT_TRUE(messages_.empty());
+    } else {
+      EXPECT_EQ(messages_, std::vector<QString>{QStringLiteral("Help is not yet implemented!")});
+    }
+    window.close();
+    EXPECT_FALSE(shown && shown->isVisible()) << "the guide goes with the window";
+  }
+
+  QCoreApplication::setApplicationVersion(QStringLiteral("9.8.7"));
+  auto window = MakeWindow();
+  QStringList about_texts;
+  QTimer::singleShot(0, [&] {
+    QWidget* box = QApplication::activeModalWidget();
+    if (!box) return;
+    for (QLabel* label : box->findChildren<QLabel*>()) about_texts << label->text();
+    static_cast<QDialog*>(box)->accept();
+  });
+  window->Command(kMenuAbout);
+  EXPECT_TRUE(about_texts.contains(QStringLiteral("Korvane Emulator application.")));
+  EXPECT_TRUE(about_texts.contains(QStringLiteral("Version 9.8.7")));
+  QCoreApplication::setApplicationVersion(QString());
+}
+
 TEST_F(DesktopTest, ScreenshotAtOneAndAtTheZoom) {
   auto window = MakeWindow();
   Session& s = window->session();
@@ -154,6 +248,22 @@ TEST_F(DesktopTest, RecentProjectsKeptPrunedAndOpened) {
   EXPECT_EQ(started, "yes");
   EXPECT_EQ(SettingsStore(dir_.filePath("store.ini")).ReadParameters(), paths[6]);
   EXPECT_FALSE(window->isVisible()) << "the new instance takes over";
+}
+
+TEST_F(DesktopTest, RecentProjectsOfOneNameShowTheirFolders) {
+  const QString home = QDir::homePath();
+  struct Row {
+    int index;
+    QString path;
+    QString text;
+    const char* why;
+  } rows[] = {
+      {0, home + "/a/demo.tvx", "&1 demo.tvx  (~/a)", "below the home folder: ~"},
+      {1, home + "/b/demo.tvx", "&2 demo.tvx  (~/b)", "the same name in another folder"},
+      {2, "/srv/c/demo.tvx", "&3 demo.tvx  (/srv/c)", "outside the home folder: the whole path"},
+      {3, "/srv/R&D/a&b.tvx", "&4 a&&b.tvx  (/srv/R&&D)", "an '&' is no mnemonic"},
+  };
+  for (const Row& r : rows) EXPECT_EQ(RecentProjectText(r.index, r.path), r.text) << r.why;
 }
 
 TEST_F(DesktopTest, DroppedProjectFileOpens) {

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -192,6 +193,14 @@ TEST_F(MainWindowTest, GermanMenuTexts) {
                               "davor noch nicht gelesen"));
   EXPECT_TRUE(german->translate("korvane::shell::MainWindow", refused, "", 3)
                   .contains(QStringLiteral("Tasten abgewiesen")));
+  // The texts of a failed run and of the debugger window's end, and Qt's own dialogs.
+  EXPECT_EQ(german->translate("korvane::shell::DebuggerWindow", "&Restart"),
+            QStringLiteral("&Neu starten"));
+  EXPECT_EQ(german->translate("korvane::shell::MainWindow", "Version %1"),
+            QStringLiteral("Version %1"));
+  if (QFileInfo::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_de.qm")) {
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Abbrechen"));
+  }
   QCoreApplication::removeTranslator(german);
   delete german;
   QList<QAction*> tops = window->menuBar()->actions();
@@ -399,20 +408,23 @@ TEST_F(MainWindowTest, PaintShowsPaletteColoursAtTheirRowsAndStatusFollowsPage) 
 }
 
 TEST_F(MainWindowTest, EndOfRunWithAndWithoutMessage) {
+  // A normal end closes the window; a start-up phase that fails keeps it open, shows the
+  // message and offers the project chooser (cancelled here).
   struct Row {
     const char* message;
     size_t boxes;
-  } rows[] = {{" InitEmuIdents ", 1}, {"", 0}};
+  } rows[] = {{" InitEmuIdents ", 2}, {"", 0}};
   for (const Row& r : rows) {
     messages_.clear();
     auto window = MakeWindow();
+    window->chooser = {[](const QString&) { return QString(); }, [] { return false; }};
     window->show();
     window->Tick();
     EXPECT_TRUE(window->isVisible()) << "still running";
     std::strcpy(window->emulator().exit.message, r.message);
     window->emulator().exit.finished.store(1);
     window->Tick();
-    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->isVisible(), r.boxes != 0);
     EXPECT_FALSE(window->timer_active());
     EXPECT_TRUE(
         window->status_line()->text().startsWith(r.boxes ? "Ended: InitEmuIdents |" : "Ended |"))
@@ -420,7 +432,8 @@ TEST_F(MainWindowTest, EndOfRunWithAndWithoutMessage) {
     ASSERT_EQ(messages_.size(), r.boxes);
     if (r.boxes) {
       EXPECT_EQ(messages_[0].icon, QMessageBox::Warning);
-      EXPECT_EQ(messages_[0].text, QString::fromLatin1(r.message));
+      EXPECT_TRUE(messages_[0].text.contains(QString::fromLatin1(r.message)));
+      EXPECT_EQ(messages_[1].text, QStringLiteral("New Project not opened"));
     }
   }
 }
@@ -458,8 +471,8 @@ TEST_F(MainWindowTest, StartRunsInTheProjectFolderWithItsLog) {
 }
 
 TEST_F(MainWindowTest, EmulationThreadEndsAndClosesTheWindow) {
-  // A real thread on a project whose executable does not exist: a start-up phase fails, the
-  // thread finishes with a message, and the next tick shows it and closes.
+  // A real thread on a project whose files do not exist: a start-up phase fails, the thread
+  // finishes with a message, and the next tick shows it and offers another project.
   command_line_ = WriteProject("prog nothing_here\n");
   auto window_owner = MakeWindow(2000, /*start_thread=*/true);
   MainWindow& window = *window_owner;
@@ -468,10 +481,11 @@ TEST_F(MainWindowTest, EmulationThreadEndsAndClosesTheWindow) {
   EXPECT_TRUE(window.thread_started());
   for (int i = 0; i < 500 && !window.emulator().exit.finished.load(); ++i) QTest::qWait(10);
   ASSERT_EQ(window.emulator().exit.finished.load(), 1);
+  window.chooser = {[](const QString&) { return QString(); }, [] { return false; }};
   window.Tick();
-  EXPECT_FALSE(window.isVisible());
-  ASSERT_EQ(messages_.size(), 1u);
-  EXPECT_FALSE(messages_[0].text.isEmpty());
+  EXPECT_TRUE(window.isVisible()) << "the project chooser follows the message";
+  ASSERT_EQ(messages_.size(), 2u);
+  EXPECT_TRUE(messages_[0].text.contains(QStringLiteral("nothing_here")));
 }
 
 TEST_F(MainWindowTest, ClosingStopsARunningPausedEmulation) {

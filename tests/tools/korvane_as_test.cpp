@@ -165,11 +165,13 @@ TEST_F(KorvaneAs, DisassembleDamagedExecutables) {
 TEST_F(KorvaneAs, Help) {
   Result r = Run("--help");
   EXPECT_EQ(r.status, 0);
-  EXPECT_THAT(r.out, HasSubstr("usage: korvane-as"));
+  EXPECT_THAT(r.out, HasSubstr("Usage: korvane-as"));
+  EXPECT_THAT(r.out, HasSubstr("\n  or:  korvane-as --disassemble"))
+      << "help2man's second synopsis";
   EXPECT_THAT(r.out, HasSubstr("--disassemble"));
   r = Run("");
   EXPECT_EQ(r.status, 2);
-  EXPECT_THAT(r.err, HasSubstr("usage: korvane-as"));
+  EXPECT_THAT(r.err, HasSubstr("Usage: korvane-as"));
 }
 
 }  // namespace

@@ -22,8 +22,9 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: korvane-as [-o OUT] [--text ADDR] [--absd ADDR] [--entry SYMBOL] [--listing] FILE.s ...\n"
-    "       korvane-as --disassemble FILE.out\n"
+    "Usage: korvane-as [-o OUT] [--text ADDR] [--absd ADDR] [--entry SYMBOL] [--listing] FILE.s "
+    "...\n"
+    "  or:  korvane-as --disassemble FILE.out\n"
     "\n"
     "Assembles i960 sources in GNU assembler syntax, each as one module, and links them in order\n"
     "into a COFF executable (default a.out).\n"
@@ -72,7 +73,8 @@ bool WriteOutput(const std::string& path, const std::vector<uint8_t>& bytes) {
   {
     std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
     if (!out) return false;
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) {
       std::remove(tmp.c_str());
@@ -95,14 +97,15 @@ int Disassemble(const std::string& path) {
   std::string error;
   if (!korvane::as::ReadCoff(file, &coff, &error)) return Fail(path + ": " + error);
   std::vector<uint8_t> text = coff.SectionData(file, 0);
-  if (text.empty() && coff.sections[0].size != 0) return Fail(path + ": text section outside the file");
+  if (text.empty() && coff.sections[0].size != 0)
+    return Fail(path + ": text section outside the file");
 
   // Annotate targets with the nearest symbol at or below them.
   std::vector<std::pair<uint32_t, std::string>> symbols;
   for (const korvane::as::CoffSymbol& s : coff.symbols) {
     if (s.section <= 0 || s.name.empty() || s.name == ".file") continue;
-    if (s.storage_class != korvane::as::kClassExternal && s.storage_class != korvane::as::kClassLabel &&
-        s.storage_class != korvane::as::kClassStatic)
+    if (s.storage_class != korvane::as::kClassExternal &&
+        s.storage_class != korvane::as::kClassLabel && s.storage_class != korvane::as::kClassStatic)
       continue;
     symbols.emplace_back(s.value, s.name);
   }
@@ -115,7 +118,8 @@ int Disassemble(const std::string& path) {
     --it;
     // Prefer a non-section symbol at the same address.
     auto best = it;
-    while (best != symbols.begin() && std::prev(best)->first == it->first && best->second[0] == '.') --best;
+    while (best != symbols.begin() && std::prev(best)->first == it->first && best->second[0] == '.')
+      --best;
     uint32_t off = addr - best->first;
     char buf[32];
     std::snprintf(buf, sizeof buf, "+0x%x", off);
@@ -150,10 +154,12 @@ int Main(int argc, char** argv) {
       if (!value(&output) || output.empty()) return Fail("-o needs a file name");
     } else if (a == "--text" || a == "--absd") {
       uint32_t addr;
-      if (!value(&v) || !ParseAddress(v, &addr)) return Fail(a + " needs an address (like 0x10000)");
+      if (!value(&v) || !ParseAddress(v, &addr))
+        return Fail(a + " needs an address (like 0x10000)");
       (a == "--text" ? options.text_address : options.absd_address) = addr;
     } else if (a == "--entry") {
-      if (!value(&options.entry) || options.entry.empty()) return Fail("--entry needs a symbol name");
+      if (!value(&options.entry) || options.entry.empty())
+        return Fail("--entry needs a symbol name");
     } else if (a == "--listing") {
       options.listing = true;
     } else if (a == "--disassemble") {
@@ -184,8 +190,10 @@ int Main(int argc, char** argv) {
   korvane::as::Executable exe = korvane::as::AssembleAndLink(sources, options);
   if (!exe.ok()) {
     for (const auto& d : exe.errors) {
-      if (d.file.empty()) std::cerr << "korvane-as: " << d.message << "\n";
-      else std::cerr << d.ToString() << "\n";
+      if (d.file.empty())
+        std::cerr << "korvane-as: " << d.message << "\n";
+      else
+        std::cerr << d.ToString() << "\n";
     }
     return 1;
   }

@@ -340,7 +340,7 @@ bool ParseRunnerArgs(const std::vector<std::string>& args, RunnerConfig& config,
 std::string HelpText() {
   std::string t =
       "Usage: korvane-run [OPTIONS] PROJECT.tvx\n"
-      "       korvane-run [OPTIONS] -- WORD...\n"
+      "  or:  korvane-run [OPTIONS] -- WORD...\n"
       "\n"
       "Runs an i960 firmware image headless, as the Korvane window would run it.\n"
       "PROJECT.tvx: its first line (at most 127 characters) is the emulator's command line:\n"

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -45,6 +46,7 @@ const char kUsage[] =
     "  --keep                keep the copies of the project folders (default: only those of\n"
     "                        failing scenarios)\n"
     "  --help                show this text\n"
+    "  --version             print the version and end\n"
     "\n"
     "Exit status: 0 every scenario passed, 1 some failed, 2 bad usage.\n";
 
@@ -143,6 +145,10 @@ int main(int argc, char** argv) {
   Args a;
   bool help = false;
   std::string error;
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::printf("korvane-test %s\n", KORVANE_VERSION);
+    return kExitPassed;
+  }
   if (!ParseArgs(argc, argv, a, help, error)) {
     std::fprintf(stderr, "korvane-test: %s\n(korvane-test --help shows the usage)\n",
                  error.c_str());

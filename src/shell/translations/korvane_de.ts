@@ -152,6 +152,28 @@
         <translation>Diese Projektdateien gibt es nicht mehr; sie wurden aus den zuletzt geöffneten Projekten entfernt:
 %1</translation>
     </message>
+    <message>
+        <source>The project %1 did not start:
+%2
+
+The log is %3.</source>
+        <translation>Das Projekt %1 konnte nicht starten:
+%2
+
+Das Protokoll ist %3.</translation>
+    </message>
+    <message>
+        <source>%1 at 0x%2 %3</source>
+        <translation>%1 bei 0x%2 %3</translation>
+    </message>
+    <message>
+        <source>Korvane User Guide</source>
+        <translation>Korvane-Benutzerhandbuch</translation>
+    </message>
+    <message>
+        <source>Version %1</source>
+        <translation>Version %1</translation>
+    </message>
 </context>
 <context>
     <name>korvane::shell::StatusLine</name>
@@ -261,6 +283,26 @@
     <message>
         <source>Reg</source>
         <translation>Reg</translation>
+    </message>
+    <message>
+        <source>&amp;Restart</source>
+        <translation>&amp;Neu starten</translation>
+    </message>
+    <message>
+        <source>Open &amp;Log</source>
+        <translation>&amp;Protokoll öffnen</translation>
+    </message>
+    <message>
+        <source>&amp;Close</source>
+        <translation>&amp;Schließen</translation>
+    </message>
+    <message>
+        <source>Last instructions</source>
+        <translation>Letzte Befehle</translation>
+    </message>
+    <message>
+        <source>Not kept while the firmware ran at full speed; a Restart after a fault keeps the last %1.</source>
+        <translation>Nicht aufgezeichnet, solange die Firmware mit voller Geschwindigkeit lief; ein Neustart nach einem Fehler zeichnet die letzten %1 auf.</translation>
     </message>
 </context>
 <context>
