@@ -459,10 +459,9 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   // decoded again, with the run after it, so straight-line execution never reaches a stale
   // record. Takes time in proportion to what was written, never to the text.
   auto apply_text_marks = [&]() __attribute__((noinline)) {
-    TextMarks& marks = mem.text_marks;
+    const TextMarks& marks = mem.text_marks;
     constexpr int64_t kPerPage = (int64_t{1} << TextMarks::kPageShift) / 4;
     for (const uint32_t page : marks.pages) {
-      if (page < marks.marked.size()) marks.marked[page] = 0;
       const int64_t first = std::max<int64_t>(page * kPerPage - 1, 0);
       const int64_t last = std::min<int64_t>(page * kPerPage + kPerPage - 1, last_index);
       for (int64_t i = first; i <= last; ++i) {
@@ -472,7 +471,7 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
         check_run(&r);
       }
     }
-    marks.pages.clear();
+    ClearTextMarks(mem);
   };
 #define APPLY_TEXT_MARKS() \
   if (__builtin_expect(mem.text_marks.pending(), 0)) apply_text_marks()

@@ -32,8 +32,9 @@ uint32_t GetErrnum(Machine& emu) {
 }
 
 void SetErrnum(Machine& emu, uint32_t code) {
-  std::memcpy(ErrnumLocation(emu), &code, 4);
-  NoteHostWrite(emu.mem, ErrnumLocation(emu), 4);
+  uint8_t* const at = ErrnumLocation(emu);
+  std::memcpy(at, &code, 4);
+  NoteHostWrite(emu.mem, at, 4);
 }
 
 void SetResult(Machine& emu, bool ok) { emu.cpu.g[9] = ok ? 1 : 0; }
