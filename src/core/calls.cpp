@@ -49,6 +49,11 @@ void CallProcedure(Processor& emu, uint32_t target) {
   }
 
   uint32_t old_fp = cpu.g[15];
+  if (__builtin_expect(emu.mem.host_watch.armed, 0)) {
+    // The frame words the call writes, for a debugger that watches them.
+    if (cpu.frame) NoteHostAccess(emu.mem, old_fp + 8, 4, true);
+    NoteHostAccess(emu.mem, static_cast<uint32_t>(new_fp), 8, true);
+  }
   WriteReg(cpu, 2, cpu.ip + cpu.length);  // rip lives in the caller's frame
   MoveFrame(emu, static_cast<uint32_t>(new_fp));
   WriteReg(cpu, 0, old_fp);

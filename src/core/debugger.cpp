@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -164,6 +165,21 @@ Debugger::Debugger(Processor& emu) : emu_(emu) {
 
 Debugger::~Debugger() {
   if (emu_.run.step_hook.ctx == this) emu_.run.step_hook = StepHook{};
+  if (emu_.mem.host_watch.ctx == this) emu_.mem.host_watch = HostAccessWatch{};
+}
+
+// Waits until the emulation thread has copied edit number `edit`, when a running loop may still
+// be using the breakpoints from before it. A loop that steps copies them before its next
+// instruction, the plain loop at its next check point; a loop that waits in a stop or a pause
+// copies them before it goes on, so nothing is awaited then. The wait is bounded, for a loop
+// held up in a native routine (a serial wait).
+void Debugger::AwaitTakenUp(uint64_t edit) {
+  const HostControl& control = emu_.run.control;
+  std::unique_lock<std::mutex> lock(m_);
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (taken_up_ < edit && control.running() && !control.paused() &&
+         !in_stop_.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < give_up)
+    taken_up_cv_.wait_for(lock, std::chrono::milliseconds(2));
 }
 
 // ----- Edits -----
@@ -294,38 +310,65 @@ int Debugger::AddBreakpoint(BreakKind kind, std::string_view where, std::string_
     return 0;
   }
   if (!ParseCondition(condition, b.condition, error)) return 0;
-  std::lock_guard<std::mutex> lock(m_);
-  b.id = next_id_++;
-  breakpoints_.push_back(b);
-  dirty_.store(true, std::memory_order_release);
+  uint64_t edit;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    b.id = next_id_++;
+    breakpoints_.push_back(b);
+    edit = ++edits_;
+    dirty_.store(true, std::memory_order_release);
+  }
+  AwaitTakenUp(edit);
   return b.id;
 }
 
-bool Debugger::DeleteBreakpoint(int id) {
-  std::lock_guard<std::mutex> lock(m_);
+bool Debugger::EraseBreakpoint(int id) {
   auto it = std::find_if(breakpoints_.begin(), breakpoints_.end(),
                          [id](const Breakpoint& b) { return b.id == id; });
   if (it == breakpoints_.end()) return false;
   breakpoints_.erase(it);
+  ++edits_;
   dirty_.store(true, std::memory_order_release);
   return true;
 }
 
+bool Debugger::DeleteBreakpoint(int id) {
+  uint64_t edit;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    if (!EraseBreakpoint(id)) return false;
+    edit = edits_;
+  }
+  AwaitTakenUp(edit);
+  return true;
+}
+
 void Debugger::DeleteAllBreakpoints() {
-  std::lock_guard<std::mutex> lock(m_);
-  breakpoints_.clear();
-  dirty_.store(true, std::memory_order_release);
+  uint64_t edit;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    breakpoints_.clear();
+    edit = ++edits_;
+    dirty_.store(true, std::memory_order_release);
+  }
+  AwaitTakenUp(edit);
 }
 
 bool Debugger::EnableBreakpoint(int id, bool enabled) {
-  std::lock_guard<std::mutex> lock(m_);
-  for (auto& b : breakpoints_) {
-    if (b.id != id) continue;
-    b.enabled = enabled;
-    dirty_.store(true, std::memory_order_release);
-    return true;
+  uint64_t edit = 0;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    for (auto& b : breakpoints_) {
+      if (b.id != id) continue;
+      b.enabled = enabled;
+      edit = ++edits_;
+      dirty_.store(true, std::memory_order_release);
+      break;
+    }
   }
-  return false;
+  if (edit == 0) return false;
+  AwaitTakenUp(edit);
+  return true;
 }
 
 std::vector<Breakpoint> Debugger::Breakpoints() const {
@@ -433,6 +476,9 @@ std::optional<DebugStop> Debugger::last_stop() const {
 
 bool Debugger::BeforeHook(void* ctx) { return static_cast<Debugger*>(ctx)->Before(); }
 bool Debugger::WantedHook(void* ctx) { return static_cast<Debugger*>(ctx)->Wanted(); }
+void Debugger::HostAccessHook(void* ctx, uint32_t address, uint32_t size, bool write) {
+  static_cast<Debugger*>(ctx)->NoteHostAccess(address, size, write);
+}
 
 bool Debugger::Wanted() {
   if (dirty_.load(std::memory_order_acquire)) Refresh();
@@ -442,6 +488,8 @@ bool Debugger::Wanted() {
 void Debugger::Refresh() {
   std::lock_guard<std::mutex> lock(m_);
   dirty_.store(false, std::memory_order_relaxed);
+  taken_up_ = edits_;
+  taken_up_cv_.notify_all();
   stop_at_start_ = want_stop_at_start_;
   if (want_stop_at_total_ > 0) stop_at_total_ = std::exchange(want_stop_at_total_, 0);
   code_.clear();
@@ -461,6 +509,20 @@ void Debugger::Refresh() {
     } else {
       data_.push_back(w);
     }
+  }
+  // Host code that reads or writes guest memory reports to NoteHostAccess while data is watched.
+  HostAccessWatch& watch = emu_.mem.host_watch;
+  watch = HostAccessWatch{};
+  if (!data_.empty()) {
+    watch.active = true;
+    watch.lo = data_.front().start;
+    watch.hi = data_.front().end;
+    for (const Watched& d : data_) {
+      watch.lo = std::min(watch.lo, d.start);
+      watch.hi = std::max(watch.hi, d.end);
+    }
+    watch.ctx = this;
+    watch.seen = &Debugger::HostAccessHook;
   }
   UpdateWork();
 }
@@ -576,7 +638,10 @@ bool Debugger::CheckStops(uint32_t ip) {
       want(StopReason::kBreakpoint, w.id);
       if (w.temporary && stop.id == w.id) remove = w.id;
     }
-    if (remove) DeleteBreakpoint(remove);
+    if (remove) {
+      std::lock_guard<std::mutex> lock(m_);
+      EraseBreakpoint(remove);
+    }
   }
   if (!opcodes_.empty()) {
     const uint32_t op = OpcodeOf(GuestRead32(emu_.mem, ip));
@@ -638,11 +703,13 @@ bool Debugger::Stop(DebugStop stop) {
       break;
     case StopReason::kWatchpoint: {
       const WatchAccess& a = stop.access;
+      const std::string by = a.accessor.empty() ? Hex8(a.ip) + " " + NameAddress(a.ip)
+                                                : a.accessor + " [native] called at " + Hex8(a.ip) +
+                                                      " " + NameAddress(a.ip);
       stop.summary = "Watchpoint " + std::to_string(stop.id) + ": " + (a.write ? "write" : "read") +
-                     " by " + Hex8(a.ip) + " " + NameAddress(a.ip) + ", address " +
-                     Hex8(a.address) + ", size " + std::to_string(a.size) + ", old " +
-                     WatchAccess::Hex(a.old_bytes, a.size) + ", new " +
-                     WatchAccess::Hex(a.new_bytes, a.size) + "; now at " + where;
+                     " by " + by + ", address " + Hex8(a.address) + ", size " +
+                     std::to_string(a.size) + ", old " + WatchAccess::Hex(a.old_bytes, a.size) +
+                     ", new " + WatchAccess::Hex(a.new_bytes, a.size) + "; now at " + where;
       break;
     }
     case StopReason::kOpcode:
@@ -761,6 +828,34 @@ void Debugger::NoteAccess(uint32_t ip, uint32_t w) {
     access_.size = size;
     access_.write = write;
     GuestRead(emu_.mem, ea, access_.old_bytes, size);
+    return;
+  }
+}
+
+// An access by host code during the instruction that runs: a native routine's, or a call's
+// frame words. The first watched access of an instruction is the one reported.
+void Debugger::NoteHostAccess(uint32_t address, uint32_t size, bool write) {
+  if (access_pending_ || size == 0) return;
+  HostAccessWatch& watch = emu_.mem.host_watch;
+  const uint64_t first = address, last = uint64_t{address} + size - 1;
+  for (const Watched& d : data_) {
+    const bool kind_ok = d.kind == BreakKind::kAccess || (d.kind == BreakKind::kWrite) == write;
+    if (!kind_ok || last < d.start || first > d.end) continue;
+    if (!CountHit(m_, breakpoints_, d.id, d.hit_count)) continue;
+    // The watched part of the access, at most 16 bytes of it.
+    const uint32_t from = static_cast<uint32_t>(std::max<uint64_t>(first, d.start));
+    const uint64_t to = std::min<uint64_t>(last, d.end);
+    access_pending_ = true;
+    access_id_ = d.id;
+    access_ = WatchAccess{};
+    access_.ip = emu_.cpu.ip;
+    access_.accessor = watch.routine ? watch.routine : "";
+    access_.address = from;
+    access_.size = static_cast<uint32_t>(std::min<uint64_t>(to - from + 1, 16));
+    access_.write = write;
+    watch.armed = false;  // the debugger's own read is no access of the firmware's
+    GuestRead(emu_.mem, from, access_.old_bytes, access_.size);
+    watch.armed = true;
     return;
   }
 }

@@ -7,8 +7,15 @@
 // otherwise the plain loop runs at full speed and the engine is asked again at the loop's
 // check points (every 32768 instructions) and whenever the attention flag is raised (as
 // RequestPause does). So an idle engine costs nothing and a window can keep one attached for
-// the whole run; a breakpoint set while the plain loop runs takes effect within 32768
-// instructions (edits do not raise the flag, which would also cut short a serial wait).
+// the whole run. An edit made while the loop runs (a breakpoint or watchpoint added, enabled,
+// disabled or deleted) returns once the emulation thread has taken it up, at its next check
+// point or, while it steps, before its next instruction; so from the moment the call returns
+// the firmware cannot run past the new breakpoint. Edits do not raise the attention flag, which
+// would also cut short a serial wait.
+//
+// Watchpoints see the accesses of the instruction about to run, the frame words a call writes,
+// and what native routines read and write on the firmware's behalf (reported with the routine's
+// name as the accessor).
 //
 // Threads. Everything marked "any thread" takes the engine's mutex; everything else belongs to
 // the emulation thread, or to another thread while the emulation thread waits in a stop (the
@@ -30,6 +37,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -87,7 +95,8 @@ const char* StopReasonName(StopReason reason);
 
 // One data access that a watchpoint saw. Values are the accessed bytes, little-endian.
 struct WatchAccess {
-  uint32_t ip = 0;  // the accessing instruction
+  uint32_t ip = 0;       // the accessing instruction (for a native routine, the call)
+  std::string accessor;  // the native routine that made the access, "" for the instruction
   uint32_t address = 0;
   uint32_t size = 0;  // 1 to 16
   bool write = false;
@@ -218,6 +227,7 @@ class Debugger {
 
   static bool BeforeHook(void* ctx);
   static bool WantedHook(void* ctx);
+  static void HostAccessHook(void* ctx, uint32_t address, uint32_t size, bool write);
   bool Before();
   bool CheckStops(uint32_t ip);
   bool Wanted();
@@ -228,6 +238,9 @@ class Debugger {
                      std::string& error) const;
   bool ParseCondition(std::string_view text, BreakCondition& c, std::string& error) const;
   void NoteAccess(uint32_t ip, uint32_t word);
+  void NoteHostAccess(uint32_t address, uint32_t size, bool write);
+  bool EraseBreakpoint(int id);  // under m_
+  void AwaitTakenUp(uint64_t edit);
   bool CheckAccess();
   void TraceBefore(uint32_t ip, uint32_t word);
   void TraceAfter();
@@ -243,6 +256,9 @@ class Debugger {
   std::optional<ResumeCommand> command_;
   std::optional<DebugStop> last_stop_;
   std::atomic<bool> dirty_{true};  // breakpoints_ changed since the emulation thread copied them
+  std::condition_variable taken_up_cv_;
+  uint64_t edits_ = 0;     // breakpoint edits so far
+  uint64_t taken_up_ = 0;  // edits the emulation thread has copied
   std::atomic<bool> pause_request_{false};
   std::atomic<bool> in_stop_{false};
   bool want_stop_at_start_ = false;

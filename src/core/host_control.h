@@ -41,6 +41,9 @@ class HostControl {
   bool pause_requested() const { return pause_.load(std::memory_order_relaxed); }
   // True while the emulation thread waits in WaitWhilePaused.
   bool paused() const { return paused_.load(std::memory_order_acquire); }
+  // True while the run loop runs (set by the loop itself).
+  bool running() const { return running_.load(std::memory_order_acquire); }
+  void SetRunning(bool on) { running_.store(on, std::memory_order_release); }
 
   // Emulation thread: waits while a pause is requested and no stop is; returns true when the
   // host wants the run to stop.
@@ -52,6 +55,7 @@ class HostControl {
   std::atomic<bool> stop_{false};
   std::atomic<bool> pause_{false};
   std::atomic<bool> paused_{false};
+  std::atomic<bool> running_{false};
   std::atomic<uint32_t> attention_{0};
   int wake_fd_ = -1;
 };

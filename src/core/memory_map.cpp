@@ -154,6 +154,7 @@ void ClearTextMarks(MemoryMap& map) {
 }
 
 void GuestRead(MemoryMap& map, uint32_t a, void* out, uint32_t n) {
+  NoteHostAccess(map, a, n, false);
   uint32_t avail = 0;
   uint8_t* p = TranslateAddress(map, a, &avail);
   uint32_t take = n < avail ? n : avail;
@@ -162,6 +163,7 @@ void GuestRead(MemoryMap& map, uint32_t a, void* out, uint32_t n) {
 }
 
 void GuestWrite(MemoryMap& map, uint32_t a, const void* in, uint32_t n) {
+  NoteHostAccess(map, a, n, true);
   uint32_t avail = 0;
   uint8_t* p = TranslateAddress(map, a, &avail);
   std::memcpy(p, in, n < avail ? n : avail);
@@ -178,10 +180,14 @@ uint16_t GuestRead16(MemoryMap& map, uint32_t a) {
   GuestRead(map, a, &v, 2);
   return v;
 }
-uint8_t GuestRead8(MemoryMap& map, uint32_t a) { return *TranslateAddress(map, a); }
+uint8_t GuestRead8(MemoryMap& map, uint32_t a) {
+  NoteHostAccess(map, a, 1, false);
+  return *TranslateAddress(map, a);
+}
 void GuestWrite32(MemoryMap& map, uint32_t a, uint32_t v) { GuestWrite(map, a, &v, 4); }
 void GuestWrite16(MemoryMap& map, uint32_t a, uint16_t v) { GuestWrite(map, a, &v, 2); }
 void GuestWrite8(MemoryMap& map, uint32_t a, uint8_t v) {
+  NoteHostAccess(map, a, 1, true);
   uint8_t* p = TranslateAddress(map, a);
   *p = v;
   NoteHostWrite(map, p, 1);

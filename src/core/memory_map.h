@@ -81,6 +81,21 @@ struct TextMarks {
   bool pending() const { return !pages.empty(); }
 };
 
+// Data accesses that host code makes on the guest's behalf while a debugger watches data: native
+// routines (through the Guest* accessors below, or NoteHostAccess where they reach guest memory
+// through a host pointer) and the frame words that a call writes. The debugger sets the bounds
+// and the callback; the stepping loop arms the watch only while an instruction runs, so the
+// debugger's own reads and a front-end's reads between instructions are never reported.
+struct HostAccessWatch {
+  bool active = false;            // a debugger watches data
+  bool armed = false;             // an instruction runs
+  uint32_t lo = 1, hi = 0;        // bounds of every watched range (inclusive)
+  const char* routine = nullptr;  // the native routine running, or null
+  void* ctx = nullptr;
+  // Called before a write (so the old bytes can still be read) and for a read.
+  void (*seen)(void* ctx, uint32_t address, uint32_t size, bool write) = nullptr;
+};
+
 struct MemoryMap {
   IoHandlers routine_io;                // regions flagged for routine access (display memory)
   IoHandlers port_io;                   // port addresses (display registers)
@@ -97,6 +112,7 @@ struct MemoryMap {
   uint64_t unmapped_count = 0;
 
   TextMarks text_marks;
+  HostAccessWatch host_watch;
 };
 
 // True when guest address a lies in region r (also for regions that end at the top of the
@@ -148,6 +164,15 @@ inline void NoteHostWrite(MemoryMap& map, const void* p, uint64_t n) {
   const uintptr_t offset = reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(t.host);
   if (__builtin_expect(offset < t.size && t.host != nullptr && n != 0, 0))
     MarkTextWrite(map, offset, n);
+}
+
+// To be called by host code before it writes, or when it reads, n guest bytes from address a
+// without the Guest* accessors (which call it themselves). Costs one test while no debugger
+// watches data.
+inline void NoteHostAccess(MemoryMap& map, uint32_t a, uint64_t n, bool write) {
+  const HostAccessWatch& w = map.host_watch;
+  if (__builtin_expect(w.armed, 0) && n != 0 && a <= w.hi && a + (n - 1) >= w.lo)
+    w.seen(w.ctx, a, n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(n), write);
 }
 
 // The region holding guest address a, or 0.

@@ -174,6 +174,13 @@ void RunLoop(Processor& emu) {
   uint32_t count = static_cast<uint32_t>(cpu.icount);
   uint32_t check_point = NextCheckPoint(emu, count);
 
+  // Whichever way the loop ends (a fatal condition throws), it no longer runs.
+  struct Running {
+    HostControl& control;
+    explicit Running(HostControl& c) : control(c) { control.SetRunning(true); }
+    ~Running() { control.SetRunning(false); }
+  } running(run.control);
+
   // A budget used up before the first instruction (a state loaded at or past the limit, a
   // replay of a recording that ran nothing) ends the run at once: a check point at the current
   // count would start the loops' countdown at 0, which wraps.

@@ -44,12 +44,17 @@ bool StepLoop(Processor& emu, uint32_t& count, uint32_t& check_point, bool neste
     }
     cpu.instr_word = w;
     cpu.length = 4;
+    HostAccessWatch& watch = emu.mem.host_watch;
+    watch.armed = watch.active;
     try {
       ExecuteWord(emu, table, w);
     } catch (...) {
+      watch.armed = false;
+      watch.routine = nullptr;
       run.stepping = false;  // a fatal end leaves through here
       throw;
     }
+    watch.armed = false;
 
     ++count;
     cpu.icount = static_cast<int32_t>(count);

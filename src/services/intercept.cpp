@@ -54,7 +54,12 @@ uint32_t CheckInterceptCall(Machine& emu, uint32_t target) {
   ++emu.run.intercepted_calls;
   if (emu.opt.di) LogIntercept(emu, *e, target);
 
-  if (e->handler) e->handler(emu);
+  if (e->handler) {
+    // A watching debugger names the routine as the accessor of what it reads and writes.
+    emu.mem.host_watch.routine = e->name;
+    e->handler(emu);
+    emu.mem.host_watch.routine = nullptr;
+  }
 
   if (!emu.intercept.spy_redirect.empty()) {
     std::string spy;

@@ -351,10 +351,12 @@ void NativeReadKeys(Machine& emu) {
   const uint32_t now = ReadSystemTimer(emu);
 
   if (k.flag_area) {
+    NoteHostAccess(emu.mem, emu.image.n_min, k.flag_area_size, true);
     std::memset(k.flag_area, 0, k.flag_area_size);
     NoteHostWrite(emu.mem, k.flag_area, k.flag_area_size);
   }
   if (k.twin_area) {
+    NoteHostAccess(emu.mem, emu.image.n_min + k.twin_distance, k.twin_area_size, true);
     std::memset(k.twin_area, 0, k.twin_area_size);
     NoteHostWrite(emu.mem, k.twin_area, k.twin_area_size);
   }

@@ -1,14 +1,19 @@
 // The debug engine driven from another thread, as the window drives it: pause, step, continue,
-// a breakpoint set while running, and a host stop that ends a stop's wait.
+// a breakpoint set while running, a host stop that ends a stop's wait, and watchpoints on what
+// native routines and calls write.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
+#include "core/loop_control.h"
+#include "core/run_loop.h"
 #include "driver/emulation_thread.h"
 #include "driver/emulator.h"
 #include "support/firmware_project.h"
@@ -70,7 +75,7 @@ TEST(DebuggerThread, PauseStepContinueAndAHostStopEndingTheWait) {
     EXPECT_EQ(emu.cpu.g[0], g0 + 1) << "two instructions: one addo and one b";
     d.Resume({ResumeKind::kContinue});
   }
-  // A breakpoint set while the plain loop runs takes effect at its next check point.
+  // A breakpoint set while the plain loop runs.
   std::string error;
   ASSERT_EQ(d.AddBreakpoint(BreakKind::kCode, "loop", "", 0, false, error), 1) << error;
   ASSERT_TRUE(queue.Pop(stop));
@@ -154,6 +159,172 @@ TEST(DebuggerThread, ARunPausedSteppedAndBrokenIntoEndsAsAnUntouchedRun) {
       << "counter " << untouched.counter << " vs " << interrupted.counter << ", g0 "
       << untouched.g[0] << " vs " << interrupted.g[0] << ", ip " << untouched.ip << " vs "
       << interrupted.ip << ", icount " << untouched.icount << " vs " << interrupted.icount;
+}
+
+// Native routines reading and writing the firmware's buffers, and a call writing its frame
+// words: a watchpoint stops after each, naming the routine or the call as the accessor.
+TEST(DebuggerThread, WatchpointsSeeNativeRoutinesAndTheFramesOfCalls) {
+  test::FirmwareProject project;
+  std::filesystem::create_directories(project.Path("c"));
+  std::ofstream(project.Path("c/DATA.TXT")) << "hello world";
+  project.AddSnippet(R"(
+	mov	0,r4
+	st	r4,file_errnum
+	lda	request,r3
+	ldconst	0x43,r4
+	st	r4,4(r3)
+	mov	r3,g7
+	callx	x$start_parse_dir_filemem
+	lda	name_data,r4
+	st	r4,8(r3)
+	mov	r3,g7
+	callx	x$open_filemem
+	lda	buffer,r4
+	st	r4,8(r3)
+	mov	11,r4
+	st	r4,12(r3)
+	mov	r3,g7
+	callx	x$read_filemem
+	ld	44(r3),r5
+	mov	r3,g7
+	callx	x$close_filemem
+	lda	name_out,r4
+	st	r4,8(r3)
+	mov	r3,g7
+	callx	x$create_filemem
+	lda	buffer,r4
+	st	r4,8(r3)
+	mov	11,r4
+	st	r4,12(r3)
+	mov	r3,g7
+	callx	x$write_filemem
+	mov	r3,g7
+	callx	x$close_filemem
+before_call:
+	call	proc
+after_call:
+	b	snippet_end
+proc:
+	ret
+	.data
+request:	.space	48
+buffer:		.space	16
+name_data:	.ascii	"DATA    TXT"
+name_out:	.ascii	"OUT     TXT"
+	.bss
+	.globl	file_errnum
+	.align	2
+file_errnum:	.space	4
+	.text
+)" + test::StubRoutines({"start_parse_dir_filemem", "open_filemem", "read_filemem", "close_filemem",
+                         "create_filemem", "write_filemem"}));
+  ASSERT_TRUE(project.Assemble());
+
+  // Locations in hex: symbols are known only once the run has read the executable.
+  auto hex = [](uint32_t address, uint32_t size) {
+    char text[24];
+    std::snprintf(text, sizeof text, size ? "%x/%u" : "%x", address, size);
+    return std::string(text);
+  };
+  const uint32_t buffer = project.Sym("buffer");
+  struct Row {
+    BreakKind kind;
+    std::string where;  // "" for the frame word the call writes, known once stopped before it
+    const char* accessor;
+    bool write;
+    std::string bytes;  // the watched bytes after the access
+  };
+  const Row rows[] = {
+      {BreakKind::kWrite, hex(buffer + 4, 4), "x$read_filemem", true, "o wo"},
+      {BreakKind::kAccess, hex(buffer + 8, 2), "x$read_filemem", true, "rl"},
+      {BreakKind::kRead, hex(buffer, 4), "x$write_filemem", false, "hell"},
+      {BreakKind::kWrite, "", "", true, ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.where.empty() ? "frame" : row.where);
+    Emulator emu;
+    emu.base_folder = project.dir();
+    emu.files.host.drive_folder['C' - 'A'] = project.Path("c");
+    emu.SetArgs({"korvane", "x"});
+    emu.debugger = std::make_unique<Debugger>(emu);
+    Debugger& d = *emu.debugger;
+    StopQueue queue;
+    d.SetStopHandler([&](const DebugStop& s) { queue.Push(s); });
+    std::string error;
+    const std::string where = row.where.empty() ? hex(project.Sym("before_call"), 0) : row.where;
+    ASSERT_GT(d.AddBreakpoint(row.where.empty() ? BreakKind::kCode : row.kind, where, "", 0, false,
+                              error),
+              0)
+        << error;
+    EmulationThread thread(emu);
+    ASSERT_TRUE(thread.Start());
+    DebugStop stop;
+    ASSERT_TRUE(queue.Pop(stop));
+    std::string bytes = row.bytes;
+    uint32_t frame_word = 0;
+    if (row.where.empty()) {
+      // Stopped before the call: watch the caller's return-address word in its own frame.
+      frame_word = emu.cpu.g[15] + 8;
+      ASSERT_GT(d.AddBreakpoint(row.kind, hex(frame_word, 4), "", 0, false, error), 0) << error;
+      d.Resume({ResumeKind::kContinue});
+      ASSERT_TRUE(queue.Pop(stop));
+      const uint32_t back = project.Sym("after_call");
+      bytes.assign(reinterpret_cast<const char*>(&back), 4);
+    }
+    EXPECT_EQ(stop.reason, StopReason::kWatchpoint) << stop.summary;
+    EXPECT_EQ(stop.access.accessor, row.accessor) << stop.summary;
+    EXPECT_EQ(stop.access.write, row.write) << stop.summary;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(stop.access.new_bytes), stop.access.size),
+              bytes)
+        << stop.summary;
+    if (*row.accessor) {
+      EXPECT_NE(stop.summary.find(std::string(row.accessor) + " [native] called at"),
+                std::string::npos)
+          << stop.summary;
+    } else {
+      EXPECT_EQ(stop.access.ip, project.Sym("before_call"));
+      EXPECT_EQ(stop.access.address, frame_word);
+      EXPECT_EQ(stop.ip, project.Sym("proc")) << "reported before the callee's first instruction";
+    }
+    thread.Stop();
+    EXPECT_TRUE(thread.WaitFor(10s));
+  }
+}
+
+// A breakpoint added while the plain loop runs holds from the moment the call returns: the run
+// stops at the first arrival after the loop has taken it up, never a check point later.
+TEST(DebuggerThread, ABreakpointAddedWhileRunningHoldsWhenTheCallReturns) {
+  test::FirmwareProject project;
+  project.AddSnippet("\tmov 0, g0\nloop:\n\taddo g0, 1, g0\n\tcmpo g0, g1\n\tb loop\n");
+  ASSERT_TRUE(project.Assemble());
+  Emulator emu;
+  emu.base_folder = project.dir();
+  emu.SetArgs({"korvane", "x"});
+  emu.debugger = std::make_unique<Debugger>(emu);
+  Debugger& d = *emu.debugger;
+  StopQueue queue;
+  d.SetStopHandler([&](const DebugStop& s) { queue.Push(s); });
+  EmulationThread thread(emu);
+  ASSERT_TRUE(thread.Start());
+  for (int round = 0; round < 3; ++round) {
+    // Wait until the firmware is well under way in the plain loop.
+    const uint64_t from = PublishedInstructionTotal(emu);
+    while (PublishedInstructionTotal(emu) < from + 4 * kTimerInterval) std::this_thread::yield();
+    std::string error;
+    const int id = d.AddBreakpoint(BreakKind::kCode, "loop", "", 0, false, error);
+    ASSERT_GT(id, 0) << error;
+    // Published at the check point where the loop took the breakpoint up, or later.
+    const uint64_t returned = PublishedInstructionTotal(emu);
+    DebugStop stop;
+    ASSERT_TRUE(queue.Pop(stop));
+    EXPECT_EQ(stop.reason, StopReason::kBreakpoint);
+    const uint64_t stopped = CurrentInstructionTotal(emu);
+    EXPECT_LT(stopped - returned, 8u) << "the loop ran past the breakpoint after it was added";
+    d.DeleteBreakpoint(id);
+    d.Resume({ResumeKind::kContinue});
+  }
+  thread.Stop();
+  EXPECT_TRUE(thread.WaitFor(10s));
 }
 
 }  // namespace

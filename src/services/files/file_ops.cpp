@@ -122,7 +122,16 @@ void NativeFileRead(Machine& emu) {
   OpenFileSlot* slot = RequestSlot(emu);
   uint32_t n = 0;
   uint8_t* p = TransferBuffer(emu, &n);
-  const uint32_t got = slot ? ReadFully(slot->fd, p, n) : 0;
+  uint32_t got = 0;
+  if (slot && emu.mem.host_watch.armed) {
+    // A watching debugger is told of exactly the bytes that arrive, before they are stored.
+    std::vector<uint8_t> bytes(n);
+    got = ReadFully(slot->fd, bytes.data(), n);
+    NoteHostAccess(emu.mem, ReadField(emu, FileRequest::kAddress), got, true);
+    if (got) std::memcpy(p, bytes.data(), got);
+  } else if (slot) {
+    got = ReadFully(slot->fd, p, n);
+  }
   NoteHostWrite(emu.mem, p, got);
   Advance(emu, got, 0);
 }
@@ -157,6 +166,7 @@ void NativeFileReadline(Machine& emu) {
       }
     }
   }
+  NoteHostAccess(emu.mem, ReadField(emu, FileRequest::kAddress), stored, true);
   stored = ReadFully(slot->fd, p, stored);
   NoteHostWrite(emu.mem, p, stored);
   // A CR ends the line, and an LF right after it belongs to it; an LF alone stays unread.
@@ -174,6 +184,8 @@ void NativeFileWrite(Machine& emu) {
   OpenFileSlot* slot = RequestSlot(emu);
   uint32_t n = 0;
   const uint8_t* p = TransferBuffer(emu, &n);
+  if (slot && slot->mode == 1)
+    NoteHostAccess(emu.mem, ReadField(emu, FileRequest::kAddress), n, false);
   Advance(emu, (slot && slot->mode == 1) ? WriteFully(slot->fd, p, n) : 0, 0);
 }
 

@@ -33,6 +33,8 @@ uint32_t GetErrnum(Machine& emu) {
 
 void SetErrnum(Machine& emu, uint32_t code) {
   uint8_t* const at = ErrnumLocation(emu);
+  if (emu.mem.host_watch.armed && emu.vars.file_errnum && emu.vars.file_errnum != emu.mem.scratch)
+    NoteHostAccess(emu.mem, LookupIdent(emu, "file_errnum"), 4, true);
   std::memcpy(at, &code, 4);
   NoteHostWrite(emu.mem, at, 4);
 }
