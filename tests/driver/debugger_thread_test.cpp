@@ -42,17 +42,22 @@ struct StopQueue {
   }
 };
 
+// Readies `emu` to run the project with a debugger whose stops go to `queue`.
+Debugger& AttachDebugger(Emulator& emu, const test::FirmwareProject& project, StopQueue& queue) {
+  emu.base_folder = project.dir();
+  emu.SetArgs({"korvane", "x"});
+  emu.debugger = std::make_unique<Debugger>(emu);
+  emu.debugger->SetStopHandler([&queue](const DebugStop& s) { queue.Push(s); });
+  return *emu.debugger;
+}
+
 TEST(DebuggerThread, PauseStepContinueAndAHostStopEndingTheWait) {
   test::FirmwareProject project;
   project.AddSnippet("\tmov 0, g0\nloop:\n\taddo g0, 1, g0\n\tb loop\n");
   ASSERT_TRUE(project.Assemble());
   Emulator emu;
-  emu.base_folder = project.dir();
-  emu.SetArgs({"korvane", "x"});
-  emu.debugger = std::make_unique<Debugger>(emu);
-  Debugger& d = *emu.debugger;
   StopQueue queue;
-  d.SetStopHandler([&](const DebugStop& s) { queue.Push(s); });
+  Debugger& d = AttachDebugger(emu, project, queue);
 
   EmulationThread thread(emu);
   ASSERT_TRUE(thread.Start());
@@ -243,13 +248,9 @@ file_errnum:	.space	4
   for (const Row& row : rows) {
     SCOPED_TRACE(row.where.empty() ? "frame" : row.where);
     Emulator emu;
-    emu.base_folder = project.dir();
     emu.files.host.drive_folder['C' - 'A'] = project.Path("c");
-    emu.SetArgs({"korvane", "x"});
-    emu.debugger = std::make_unique<Debugger>(emu);
-    Debugger& d = *emu.debugger;
     StopQueue queue;
-    d.SetStopHandler([&](const DebugStop& s) { queue.Push(s); });
+    Debugger& d = AttachDebugger(emu, project, queue);
     std::string error;
     const std::string where = row.where.empty() ? hex(project.Sym("before_call"), 0) : row.where;
     ASSERT_GT(d.AddBreakpoint(row.where.empty() ? BreakKind::kCode : row.kind, where, "", 0, false,
@@ -298,12 +299,8 @@ TEST(DebuggerThread, ABreakpointAddedWhileRunningHoldsWhenTheCallReturns) {
   project.AddSnippet("\tmov 0, g0\nloop:\n\taddo g0, 1, g0\n\tcmpo g0, g1\n\tb loop\n");
   ASSERT_TRUE(project.Assemble());
   Emulator emu;
-  emu.base_folder = project.dir();
-  emu.SetArgs({"korvane", "x"});
-  emu.debugger = std::make_unique<Debugger>(emu);
-  Debugger& d = *emu.debugger;
   StopQueue queue;
-  d.SetStopHandler([&](const DebugStop& s) { queue.Push(s); });
+  Debugger& d = AttachDebugger(emu, project, queue);
   EmulationThread thread(emu);
   ASSERT_TRUE(thread.Start());
   for (int round = 0; round < 3; ++round) {
