@@ -60,8 +60,10 @@ QTableWidget* Table(int rows, int columns, QWidget* parent) {
   return t;
 }
 
-void Mark(QTableWidgetItem* item, bool changed) {
-  QFont f = item->font();
+// A changed value in red and bold, in the table's own (fixed) font: an item's font() is the
+// application's until one is set.
+void Mark(QTableWidgetItem* item, bool changed, const QFont& table_font) {
+  QFont f = table_font;
   f.setBold(changed);
   item->setFont(f);
   item->setForeground(changed ? QBrush(Qt::red) : QBrush());
@@ -169,7 +171,7 @@ DebuggerWindow::DebuggerWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   registers_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
   connect(registers_, &QTableWidget::cellChanged, this, &DebuggerWindow::RegisterEdited);
   {
-    // Every value whole: the columns are as wide as eight hex digits (and the widest name),
+    // Every value whole: the columns are as wide as eight bold hex digits (and the widest name),
     // and the splitter cannot squeeze the table below them.
     const QFontMetrics fm(registers_->font());
     const QFontMetrics head(registers_->horizontalHeader()->font());
@@ -178,7 +180,10 @@ DebuggerWindow::DebuggerWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     for (int n = 0; n < 32; ++n)
       name = std::max(name, fm.horizontalAdvance(QString::fromLatin1(RegisterName(n))));
     name = std::max(name, head.horizontalAdvance(tr("Reg"))) + pad;
-    const int value = std::max(fm.horizontalAdvance(QStringLiteral("00000000")),
+    // A changed value is bold, and must stay whole too.
+    QFont bold = registers_->font();
+    bold.setBold(true);
+    const int value = std::max(QFontMetrics(bold).horizontalAdvance(QStringLiteral("00000000")),
                                head.horizontalAdvance(tr("Value"))) +
                       pad;
     registers_->horizontalHeader()->setStretchLastSection(false);
@@ -186,6 +191,10 @@ DebuggerWindow::DebuggerWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     for (int c = 0; c < 4; ++c) registers_->setColumnWidth(c, c % 2 ? value : name);
     registers_->setMinimumWidth(2 * (name + value) + 2 * registers_->frameWidth() +
                                 registers_->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    // and every row in view, so no value hides below the table's edge.
+    registers_->setMinimumHeight(
+        kRegisterRows * registers_->verticalHeader()->defaultSectionSize() +
+        registers_->horizontalHeader()->sizeHint().height() + 2 * registers_->frameWidth());
   }
   left_layout->addWidget(registers_, 3);
   edit_status_ = new QLabel(left);
@@ -253,6 +262,11 @@ DebuggerWindow::DebuggerWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   right_layout->addWidget(memory_, 2);
   memory_->resizeColumnsToContents();
   memory_status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  // The lists give way first on a low screen, so the registers stay whole.
+  for (QWidget* w : {static_cast<QWidget*>(stack_), static_cast<QWidget*>(history_),
+                     static_cast<QWidget*>(watches_), static_cast<QWidget*>(memory_),
+                     static_cast<QWidget*>(disassembly_)})
+    w->setMinimumHeight(3 * fontMetrics().height());
   resize(900, 640);
   FitScreen();
   Refresh();
@@ -341,7 +355,7 @@ void DebuggerWindow::RefreshRegisters() {
     registers_->setItem(row, column, Cell(name));
     QTableWidgetItem* value = Cell(Hex32(v), !ended_);
     value->setData(Qt::UserRole, n);
-    Mark(value, have_last_regs_ && last_regs_[n] != v);
+    Mark(value, have_last_regs_ && last_regs_[n] != v, registers_->font());
     registers_->setItem(row, column + 1, value);
     last_regs_[n] = v;
   };
@@ -575,7 +589,7 @@ void DebuggerWindow::RefreshWatches() {
     const uint32_t v = GuestRead32(emu_->mem, address);
     QTableWidgetItem* value = Cell(Hex32(v));
     auto last = last_watch_.find(key);
-    Mark(value, last != last_watch_.end() && last->second != v);
+    Mark(value, last != last_watch_.end() && last->second != v, watches_->font());
     watches_->setItem(row, 2, value);
     last_watch_[key] = v;
   }
