@@ -118,27 +118,5 @@ TEST_F(RunControllerTest, AChangedFirmwareFileIsSeenUntilTheRunIsReplaced) {
   EXPECT_FALSE(runs.FirmwareChanged()) << "a file being replaced is not there yet";
 }
 
-TEST_F(RunControllerTest, RecordingAndStatesOfAHeldRun) {
-  RunController runs;
-  std::string error;
-  ASSERT_TRUE(runs.Prepare(setup_, nullptr, error));
-  ASSERT_TRUE(StartAndHold(runs));
-  runs.Release(true);
-  const std::string rec = project_.Path("in.krec"), state = project_.Path("s.kst");
-  ASSERT_TRUE(runs.StartRecording(rec, error)) << error;
-  EXPECT_FALSE(runs.StartRecording(rec, error)) << "one recording at a time";
-  EXPECT_TRUE(std::filesystem::exists(rec + ".state")) << "the state it starts from";
-  ASSERT_TRUE(runs.SaveStateTo(state, error)) << error;
-  ASSERT_TRUE(runs.FinishRecording(error)) << error;
-  EXPECT_FALSE(runs.recording());
-  EXPECT_TRUE(std::filesystem::exists(rec));
-  EXPECT_FALSE(runs.LoadStateFrom(project_.Path("x.mem"), error)) << "no state file";
-  EXPECT_FALSE(runs.emu().run.control.pause_requested()) << "the run goes on";
-  EXPECT_TRUE(runs.session().thread.started());
-  ASSERT_TRUE(runs.LoadStateFrom(state, error)) << error;
-  EXPECT_NE(runs.emu().start_state, nullptr);
-  EXPECT_EQ(runs.session().thread.state(), EmuThreadState::kIdle) << "prepared, not started";
-}
-
 }  // namespace
 }  // namespace korvane

@@ -181,10 +181,10 @@ TEST_F(DebuggerWindowTest, PauseFromTheMenuOpensTheDebuggerAndContinueRunsOn) {
   window.close();
 }
 
-// At its default size the register table shows every value whole; registers are edited while
-// the firmware stands, the firmware runs to the disassembly's current line, Go to shows an
-// address or symbol, and a long message wraps instead of widening the window past the screen.
-TEST_F(DebuggerWindowTest, WholeRegistersEditsRunToCursorGoToAndTheScreen) {
+// Registers are edited while the firmware stands, the firmware runs to the disassembly's current
+// line, Go to shows an address or symbol, and a long message wraps instead of widening the window
+// past the screen.
+TEST_F(DebuggerWindowTest, RegisterEditsRunToCursorGoToAndTheScreen) {
   const uint32_t inner = Sym("inner");
   char bc[32];
   std::snprintf(bc, sizeof bc, "-bc%X:%X", inner, inner);
@@ -193,17 +193,6 @@ TEST_F(DebuggerWindowTest, WholeRegistersEditsRunToCursorGoToAndTheScreen) {
   ASSERT_TRUE(WaitForStop(window, QStringLiteral("Breakpoint 1")));
   DebuggerWindow* w = window.debugger_window();
   QTableWidget* regs = w->registers();
-  const QFontMetrics fm(regs->font());
-  for (int row = 0; row < regs->rowCount(); ++row) {
-    for (int column : {1, 3}) {
-      const QString text = regs->item(row, column)->text();
-      EXPECT_EQ(text.size(), 8) << row;
-      EXPECT_GT(regs->columnWidth(column), fm.horizontalAdvance(text)) << row << " " << column;
-      EXPECT_LE(regs->columnViewportPosition(column) + regs->columnWidth(column),
-                regs->viewport()->width())
-          << "column " << column << " lies inside the table at the window's default size";
-    }
-  }
 
   struct Edit {
     int n;

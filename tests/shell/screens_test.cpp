@@ -66,6 +66,22 @@ Ink InkOfText(const QString& text, const QFont& font) {
   return InkOf(image, image.rect());
 }
 
+// Checks that every register value of `w` is in view and drawn whole in `picture` (a grab of
+// `w`): its ink is that of its eight digits drawn alone in the table's font.
+void ExpectRegistersWhole(DebuggerWindow* w, const QImage& picture) {
+  QTableWidget* regs = w->registers();
+  for (int row = 0; row < regs->rowCount(); ++row) {
+    for (int column : {1, 3}) {
+      QTableWidgetItem* item = regs->item(row, column);
+      const QRect rect = regs->visualItemRect(item);
+      EXPECT_TRUE(regs->viewport()->rect().contains(rect)) << "row " << row << " is in view";
+      const QRect cell(regs->viewport()->mapTo(w, rect.topLeft()), rect.size());
+      EXPECT_EQ(InkOf(picture, cell.adjusted(1, 1, -1, -1)), InkOfText(item->text(), regs->font()))
+          << "row " << row << " column " << column << ": " << item->text().toStdString();
+    }
+  }
+}
+
 class ScreensTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -124,27 +140,15 @@ TEST_F(ScreensTest, FaultStopAndTheDebuggerAtItsDefaultSize) {
   DebuggerWindow* w = window.debugger_window();
   ASSERT_TRUE(test::WaitUntil([&] { return w->isVisible() && w->ended(); }));
   ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
-  QTableWidget* regs = w->registers();
-  regs->clearSelection();
-  regs->setCurrentItem(nullptr);
+  w->registers()->clearSelection();
+  w->registers()->setCurrentItem(nullptr);
   const QImage picture = Save(w, "fault_stop");
   EXPECT_TRUE(w->end_details()->text().contains(QStringLiteral("-xi")));
   const QRect details(w->end_details()->mapTo(w, QPoint(0, 0)), w->end_details()->size());
   EXPECT_GT(InkOf(picture, details).runs, 10) << "the fault's text and hint are drawn";
   EXPECT_LE(w->width(), w->screen()->availableGeometry().width());
 
-  // Every register value is drawn whole: its ink is that of its eight digits drawn alone.
-  for (int row = 0; row < regs->rowCount(); ++row) {
-    for (int column : {1, 3}) {
-      QTableWidgetItem* item = regs->item(row, column);
-      const QRect cell(regs->viewport()->mapTo(w, regs->visualItemRect(item).topLeft()),
-                       regs->visualItemRect(item).size());
-      EXPECT_TRUE(regs->viewport()->rect().contains(regs->visualItemRect(item)))
-          << "row " << row << " is in view";
-      EXPECT_EQ(InkOf(picture, cell.adjusted(1, 1, -1, -1)), InkOfText(item->text(), regs->font()))
-          << "row " << row << " column " << column << ": " << item->text().toStdString();
-    }
-  }
+  ExpectRegistersWhole(w, picture);
   window.close();
 }
 
@@ -161,20 +165,7 @@ TEST_F(ScreensTest, DebuggerAtItsDefaultSize) {
   w->registers()->clearSelection();
   w->registers()->setCurrentItem(nullptr);
   const QImage picture = Save(w, "debugger");
-  QTableWidget* regs = w->registers();
-  int checked = 0;
-  for (int row = 0; row < regs->rowCount(); ++row) {
-    for (int column : {1, 3}) {
-      QTableWidgetItem* item = regs->item(row, column);
-      const QRect cell(regs->viewport()->mapTo(w, regs->visualItemRect(item).topLeft()),
-                       regs->visualItemRect(item).size());
-      if (!regs->viewport()->rect().contains(regs->visualItemRect(item))) continue;
-      ++checked;
-      EXPECT_EQ(InkOf(picture, cell.adjusted(1, 1, -1, -1)), InkOfText(item->text(), regs->font()))
-          << "row " << row << " column " << column << ": " << item->text().toStdString();
-    }
-  }
-  EXPECT_EQ(checked, 34) << "every register is in view at the default size";
+  ExpectRegistersWhole(w, picture);
   window.close();
 }
 
