@@ -474,9 +474,8 @@ void MainWindow::Start() {
     show_message(QMessageBox::Critical, error);
     if (store_.CanOpen()) {
       ForgetProject();
-      // The open dialog follows at once: in the failed project's folder, or on a first start
-      // (nothing remembered yet) in the installed demo's folder. It runs from the event loop,
-      // which a new instance's start closes this window into.
+      // The open dialog follows at once, from the event loop: in the failed project's folder,
+      // or, when that folder is gone, in the installed demo's folder.
       QFileInfo failed(params_.param_path);
       const QString folder = !params_.param_path.isEmpty() && failed.absoluteDir().exists()
                                  ? failed.absolutePath()
