@@ -559,10 +559,16 @@ void MainWindow::AttachDebugger() {
   if (keep_history_) emu.debugger->SetHistory(kDefaultHistory, true);
   debug_standing_ = false;
   // Runs on the emulation thread, which then waits in the stop until a command resumes it.
-  emu.debugger->SetStopHandler([this](const DebugStop& stop) {
+  // A stop still on its way when the run is replaced belongs to the old run: it is dropped.
+  const int run = ++run_number_;
+  emu.debugger->SetStopHandler([this, run](const DebugStop& stop) {
     const QString summary = QString::fromStdString(stop.summary);
     QMetaObject::invokeMethod(
-        this, [this, summary] { DebugStopped(summary); }, Qt::QueuedConnection);
+        this,
+        [this, run, summary] {
+          if (run == run_number_) DebugStopped(summary);
+        },
+        Qt::QueuedConnection);
   });
   if (debugger_window_) debugger_window_->Attach(&emu);
   if (breakpoints_) {
