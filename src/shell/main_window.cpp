@@ -759,7 +759,11 @@ void MainWindow::FaultStopped(const QString& message) {
 
 void MainWindow::RestartRun() {
   if (params_.words.empty()) return;  // no project has run
-  keep_history_ = true;
+  // After a fault the new run keeps the last instructions, to show how it gets there again; a
+  // run that did not fault restarts at full speed (keeping them means stepping).
+  const Emulator& emu = runs_.emu();
+  keep_history_ = emu.exit.finished.load(std::memory_order_acquire) && emu.exit.run_started &&
+                  emu.exit.message[0] != '\0';
   std::string error;
   runs_.Restart(error);
   StartPrepared(error);

@@ -108,8 +108,9 @@ class MainWindow : public QMainWindow {
   // normal end, show a start error and the project chooser, or stop in the debugger window at
   // a fault.
   void Tick();
-  // Starts the project's run again in a fresh machine in this process, keeping the instruction
-  // history (File > Restart, the debugger window's Restart, Reload after the firmware changed).
+  // Starts the project's run again in a fresh machine in this process (File > Restart, the
+  // debugger window's Restart, Reload after the firmware changed); after a fault the new run
+  // keeps the instruction history.
   void RestartRun();
   // Runs the project file `path` in this window in place of the current run (File > Open
   // Project File, Recent Projects, a dropped file); a file that does not read is reported and
