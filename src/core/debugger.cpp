@@ -1045,4 +1045,24 @@ void Debugger::FinishTrace() {
   if (trace_) std::fflush(trace_);
 }
 
+bool Debugger::SetRegister(int n, uint32_t value, std::string& error) {
+  CpuState& cpu = emu_.cpu;
+  if (n < 0 || n > 33 || (n < 16 && !cpu.frame)) {
+    error = "no such register";
+  } else if (n == 31) {
+    error = "fp moves with calls and returns; it cannot be set here";
+  } else if (n == 32 && !IsCodeTarget(emu_.mem, value)) {
+    error = "ip must be a multiple of 4 inside the text region";
+  } else {
+    if (n == 32)
+      cpu.ip = value;
+    else if (n == 33)
+      cpu.cc = value & 7;
+    else
+      WriteReg(cpu, static_cast<unsigned>(n), value);
+    return true;
+  }
+  return false;
+}
+
 }  // namespace korvane

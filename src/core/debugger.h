@@ -202,6 +202,11 @@ class Debugger {
   std::optional<DebugStop> last_stop() const;
   bool paused_in_stop() const { return in_stop_.load(std::memory_order_acquire); }
 
+  // Sets register n (0-15 r0-r15, 16-31 g0-g15, 32 ip, 33 cc) of a run that stands in a stop;
+  // false with `error` for fp (it moves with calls and returns), local registers without a
+  // frame, or an ip that is no instruction address in the text.
+  bool SetRegister(int n, uint32_t value, std::string& error);
+
   // Parses an address: hex digits (with or without 0x) or SYMBOL[+OFF]; false with `error`.
   bool ParseAddress(std::string_view text, uint32_t& address, std::string& error) const;
   // "module:symbol+0xOFF" (or "symbol+0xOFF" outside every module), "" when no symbol is known.

@@ -57,12 +57,27 @@ bool HostControl::WaitWhilePaused() {
   std::unique_lock<std::mutex> lock(m_);
   if (pause_.load(std::memory_order_relaxed) && !stop_.load(std::memory_order_relaxed)) {
     paused_.store(true, std::memory_order_release);
+    cv_.notify_all();  // a host waiting for the stand
     cv_.wait(lock, [this] {
       return !pause_.load(std::memory_order_relaxed) || stop_.load(std::memory_order_relaxed);
     });
     paused_.store(false, std::memory_order_release);
   }
   return stop_.load(std::memory_order_relaxed);
+}
+
+void HostControl::MarkEnded() {
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    ended_ = true;
+  }
+  cv_.notify_all();
+}
+
+bool HostControl::WaitUntilStanding(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(m_);
+  return cv_.wait_for(lock, timeout,
+                      [this] { return ended_ || paused_.load(std::memory_order_relaxed); });
 }
 
 }  // namespace korvane

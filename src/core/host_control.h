@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -48,6 +49,11 @@ class HostControl {
   // Emulation thread: waits while a pause is requested and no stop is; returns true when the
   // host wants the run to stop.
   bool WaitWhilePaused();
+  // Emulation thread, as it ends: nothing will stand in WaitWhilePaused any more.
+  void MarkEnded();
+  // Host: waits until the loop stands in WaitWhilePaused or the run has ended; false when
+  // neither happens within `timeout`.
+  bool WaitUntilStanding(std::chrono::milliseconds timeout);
 
  private:
   std::mutex m_;
@@ -56,6 +62,7 @@ class HostControl {
   std::atomic<bool> pause_{false};
   std::atomic<bool> paused_{false};
   std::atomic<bool> running_{false};
+  bool ended_ = false;  // under m_
   std::atomic<uint32_t> attention_{0};
   int wake_fd_ = -1;
 };

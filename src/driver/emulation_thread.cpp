@@ -7,12 +7,18 @@ namespace korvane {
 
 const char* EmuThreadStateName(EmuThreadState state) {
   switch (state) {
-    case EmuThreadState::kIdle: return "idle";
-    case EmuThreadState::kStarting: return "starting";
-    case EmuThreadState::kRunning: return "running";
-    case EmuThreadState::kPaused: return "paused";
-    case EmuThreadState::kStopping: return "stopping";
-    case EmuThreadState::kEnded: return "ended";
+    case EmuThreadState::kIdle:
+      return "idle";
+    case EmuThreadState::kStarting:
+      return "starting";
+    case EmuThreadState::kRunning:
+      return "running";
+    case EmuThreadState::kPaused:
+      return "paused";
+    case EmuThreadState::kStopping:
+      return "stopping";
+    case EmuThreadState::kEnded:
+      return "ended";
   }
   return "?";
 }
@@ -38,6 +44,7 @@ void EmulationThread::Main() {
     entered_ = true;
   }
   EmuThreadMain(emu_);  // sets EmuFinished with the message complete
+  emu_.run.control.MarkEnded();
   {
     std::lock_guard<std::mutex> lock(m_);
     ended_ = true;

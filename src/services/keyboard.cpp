@@ -345,6 +345,7 @@ void PressKey(Machine& emu, const char* name, int value, uint32_t duration_ms) {
 
 void NativeReadKeys(Machine& emu) {
   KeyboardState& k = emu.keys;
+  k.reads.fetch_add(1, std::memory_order_relaxed);
   // The key this call hands over moves up from the queue now, before the hook.
   TakeQueuedKey(k);
   if (k.before_read) k.before_read(emu, k.before_read_context);

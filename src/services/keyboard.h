@@ -59,6 +59,9 @@ struct KeyboardState {
   std::atomic<int32_t> pending_host_key{0};    // PendingHostKey
   std::atomic<int32_t> current_mods{0};        // CurrentMods, written by the host side
   std::atomic<int32_t> host_key_mods{0};       // HostKeyMods of the pending host key
+  // x$readkeys calls so far: the host sees whether the firmware reads keys at all (a firmware
+  // that never does would never act on a typed exit chord).
+  std::atomic<uint64_t> reads{0};
 
   // Emulation-thread state, set up by InitEmuKey.
   KeySlot slots[kKeySlots];

@@ -14,7 +14,9 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplitter>
+#include <QStyle>
 #include <QTableWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -35,6 +37,8 @@ constexpr uint32_t kLabelReach = 256;  // a procedure start this close above ip 
 constexpr int kMemoryRows = 16;
 constexpr int kMemoryColumns = 16;
 constexpr int kIpIndex = 32, kCcIndex = 33;
+// The run-to-cursor action among the command actions (after DebugCommand's values).
+constexpr int kRunToCursorAction = 100;
 
 QString Hex32(uint32_t v) { return QStringLiteral("%1").arg(v, 8, 16, QLatin1Char('0')); }
 
@@ -56,8 +60,10 @@ QTableWidget* Table(int rows, int columns, QWidget* parent) {
   return t;
 }
 
-void Mark(QTableWidgetItem* item, bool changed) {
-  QFont f = item->font();
+// A changed value in red and bold, in the table's own (fixed) font: an item's font() is the
+// application's until one is set.
+void Mark(QTableWidgetItem* item, bool changed, const QFont& table_font) {
+  QFont f = table_font;
   f.setBold(changed);
   item->setFont(f);
   item->setForeground(changed ? QBrush(Qt::red) : QBrush());
@@ -102,6 +108,17 @@ DebuggerWindow::DebuggerWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     b->setDefaultAction(a);
     buttons->addWidget(b);
   }
+  auto* run_to_cursor = new QAction(tr("Run to Cursor"), this);
+  run_to_cursor->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F10));
+  run_to_cursor->setShortcutContext(Qt::WindowShortcut);
+  connect(run_to_cursor, &QAction::triggered, this, &DebuggerWindow::RunToCursor);
+  addAction(run_to_cursor);
+  actions_[kRunToCursorAction] = run_to_cursor;
+  {
+    auto* b = new QToolButton(this);
+    b->setDefaultAction(run_to_cursor);
+    buttons->addWidget(b);
+  }
   auto* toggle = new QAction(tr("Toggle Breakpoint"), this);
   toggle->setShortcut(QKeySequence(Qt::Key_F9));
   toggle->setShortcutContext(Qt::WindowShortcut);
@@ -111,16 +128,21 @@ DebuggerWindow::DebuggerWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
       ToggleBreakpoint(item->data(Qt::UserRole).toUInt());
   });
   addAction(toggle);
-  buttons->addStretch();
-  state_ = new QLabel(this);
-  buttons->addWidget(state_);
   top->addLayout(buttons);
+  // The state and the end's details wrap instead of widening the window past the screen.
+  state_ = new QLabel(this);
+  state_->setWordWrap(true);
+  state_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  state_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  top->addWidget(state_);
 
   // Where and why the run ended, and what to do next; shown only then.
   end_panel_ = new QWidget(this);
   auto* end_layout = new QHBoxLayout(end_panel_);
   end_layout->setContentsMargins(0, 0, 0, 0);
   end_details_ = new QLabel(end_panel_);
+  end_details_->setWordWrap(true);
+  end_details_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   end_details_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   end_details_->setStyleSheet(QStringLiteral("color: #b00000"));
   end_layout->addWidget(end_details_, 1);
@@ -146,7 +168,39 @@ DebuggerWindow::DebuggerWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   left_layout->setContentsMargins(0, 0, 0, 0);
   registers_ = Table(kRegisterRows, 4, left);
   registers_->setHorizontalHeaderLabels({tr("Reg"), tr("Value"), tr("Reg"), tr("Value")});
+  registers_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+  connect(registers_, &QTableWidget::cellChanged, this, &DebuggerWindow::RegisterEdited);
+  {
+    // Every value whole: the columns are as wide as eight bold hex digits (and the widest name),
+    // and the splitter cannot squeeze the table below them.
+    const QFontMetrics fm(registers_->font());
+    const QFontMetrics head(registers_->horizontalHeader()->font());
+    const int pad = 2 * fm.horizontalAdvance(QLatin1Char('0'));
+    int name = 0;
+    for (int n = 0; n < 32; ++n)
+      name = std::max(name, fm.horizontalAdvance(QString::fromLatin1(RegisterName(n))));
+    name = std::max(name, head.horizontalAdvance(tr("Reg"))) + pad;
+    // A changed value is bold, and must stay whole too.
+    QFont bold = registers_->font();
+    bold.setBold(true);
+    const int value = std::max(QFontMetrics(bold).horizontalAdvance(QStringLiteral("00000000")),
+                               head.horizontalAdvance(tr("Value"))) +
+                      pad;
+    registers_->horizontalHeader()->setStretchLastSection(false);
+    registers_->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    for (int c = 0; c < 4; ++c) registers_->setColumnWidth(c, c % 2 ? value : name);
+    registers_->setMinimumWidth(2 * (name + value) + 2 * registers_->frameWidth() +
+                                registers_->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    // and every row in view, so no value hides below the table's edge.
+    registers_->setMinimumHeight(
+        kRegisterRows * registers_->verticalHeader()->defaultSectionSize() +
+        registers_->horizontalHeader()->sizeHint().height() + 2 * registers_->frameWidth());
+  }
   left_layout->addWidget(registers_, 3);
+  edit_status_ = new QLabel(left);
+  edit_status_->setWordWrap(true);
+  edit_status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  left_layout->addWidget(edit_status_);
   left_layout->addWidget(new QLabel(tr("Call stack"), left));
   stack_ = new QListWidget(left);
   stack_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -172,6 +226,13 @@ DebuggerWindow::DebuggerWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   auto* right = new QWidget(split);
   auto* right_layout = new QVBoxLayout(right);
   right_layout->setContentsMargins(0, 0, 0, 0);
+  auto* goto_row = new QHBoxLayout;
+  goto_row->addWidget(new QLabel(tr("Go to"), right));
+  goto_where_ = new QLineEdit(right);
+  goto_where_->setPlaceholderText(tr("address or symbol"));
+  connect(goto_where_, &QLineEdit::returnPressed, this, [this] { GoTo(goto_where_->text()); });
+  goto_row->addWidget(goto_where_);
+  right_layout->addLayout(goto_row);
   disassembly_ = Table(0, 3, right);
   disassembly_->setHorizontalHeaderLabels({QString(), tr("Address"), tr("Instruction")});
   disassembly_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -199,9 +260,24 @@ DebuggerWindow::DebuggerWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   memory_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
   connect(memory_, &QTableWidget::cellChanged, this, &DebuggerWindow::MemoryEdited);
   right_layout->addWidget(memory_, 2);
-  for (QTableWidget* t : {registers_, memory_}) t->resizeColumnsToContents();
+  memory_->resizeColumnsToContents();
+  memory_status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  // The lists give way first on a low screen, so the registers stay whole.
+  for (QWidget* w : {static_cast<QWidget*>(stack_), static_cast<QWidget*>(history_),
+                     static_cast<QWidget*>(watches_), static_cast<QWidget*>(memory_),
+                     static_cast<QWidget*>(disassembly_)})
+    w->setMinimumHeight(3 * fontMetrics().height());
   resize(900, 640);
+  FitScreen();
   Refresh();
+}
+
+void DebuggerWindow::FitScreen() {
+  QScreen* screen = this->screen();
+  if (!screen) return;
+  const QSize area = screen->availableGeometry().size();
+  setMaximumSize(area);
+  resize(size().boundedTo(area));
 }
 
 void DebuggerWindow::Attach(Emulator* emu) {
@@ -239,12 +315,14 @@ void DebuggerWindow::Refresh(const QString& stop_summary) {
   for (const auto& [id, a] : actions_)
     a->setEnabled(emu_ && emu_->debugger && !ended_ &&
                   (standing || id == static_cast<int>(DebugCommand::kPauseContinue)));
+  if (!stop_summary.isEmpty()) goto_shown_ = false;  // a new stop shows ip again
   for (QWidget* w : {static_cast<QWidget*>(registers_), static_cast<QWidget*>(disassembly_),
                      static_cast<QWidget*>(memory_), static_cast<QWidget*>(stack_),
                      static_cast<QWidget*>(watches_), static_cast<QWidget*>(history_)})
     w->setEnabled(standing);
   if (!standing) return;
   filling_ = true;
+  edit_status_->clear();
   RefreshRegisters();
   RefreshDisassembly();
   RefreshMemory();
@@ -275,8 +353,9 @@ void DebuggerWindow::RefreshRegisters() {
   auto put = [&](int row, int column, const QString& name, int n) {
     const uint32_t v = RegisterValue(cpu, n);
     registers_->setItem(row, column, Cell(name));
-    QTableWidgetItem* value = Cell(Hex32(v));
-    Mark(value, have_last_regs_ && last_regs_[n] != v);
+    QTableWidgetItem* value = Cell(Hex32(v), !ended_);
+    value->setData(Qt::UserRole, n);
+    Mark(value, have_last_regs_ && last_regs_[n] != v, registers_->font());
     registers_->setItem(row, column + 1, value);
     last_regs_[n] = v;
   };
@@ -293,17 +372,19 @@ void DebuggerWindow::RefreshDisassembly() {
   Debugger& d = *emu_->debugger;
   MemoryMap& mem = emu_->mem;
   const uint32_t ip = emu_->cpu.ip;
+  // The view is built around ip, or around the address gone to.
+  const uint32_t focus = goto_shown_ ? goto_address_ : ip;
   const MemRegion& text = mem.regions[kRegionText];
   // Instructions have no fixed start going backwards: begin at the procedure holding ip when
   // it starts close above, else a fixed distance above ip (inside the text).
-  uint32_t start = ip >= kLinesBefore * 4 ? ip - kLinesBefore * 4 : 0;
+  uint32_t start = focus >= kLinesBefore * 4 ? focus - kLinesBefore * 4 : 0;
   std::string name;
   uint32_t offset = 0;
   const ProcessorHooks& hooks = emu_->hooks;
-  if (hooks.name_address && hooks.name_address(hooks.ctx, ip, &name, &offset) &&
+  if (hooks.name_address && hooks.name_address(hooks.ctx, focus, &name, &offset) &&
       offset <= kLabelReach)
-    start = ip - offset;
-  if (RegionHolds(text, ip) && !RegionHolds(text, start)) start = text.base;
+    start = focus - offset;
+  if (RegionHolds(text, focus) && !RegionHolds(text, start)) start = text.base;
   std::vector<uint32_t> code_breaks;
   for (const Breakpoint& b : d.Breakpoints())
     if (b.kind == BreakKind::kCode && b.enabled) code_breaks.push_back(b.start);
@@ -315,22 +396,24 @@ void DebuggerWindow::RefreshDisassembly() {
   };
   std::vector<Line> lines;
   int ip_line = -1;
+  int focus_line = -1;
   uint32_t a = start;
   for (int after = 0; after < kLinesAfter && lines.size() < 400;) {
     if (hooks.name_address && hooks.name_address(hooks.ctx, a, &name, &offset) && offset == 0)
       lines.push_back(
           {a, true, QString::fromStdString(name.substr(name.find(':') + 1)) + QLatin1Char(':')});
     if (a == ip) ip_line = static_cast<int>(lines.size());
+    if (a == focus) focus_line = static_cast<int>(lines.size());
     lines.push_back({a, false, QString::fromStdString(d.DisassembleAt(a))});
     DisassembledInstruction di =
         DisassembleInstruction(a, GuestRead32(mem, a), GuestRead32(mem, a + 4));
-    if (ip_line >= 0) ++after;
-    // An ip inside an 8-byte instruction still gets its own line.
-    a = (a < ip && a + static_cast<uint32_t>(di.length) > ip) ? ip : a + di.length;
+    if (focus_line >= 0) ++after;
+    // An ip (or the address gone to) inside an 8-byte instruction still gets its own line.
+    a = (a < focus && a + static_cast<uint32_t>(di.length) > focus) ? focus : a + di.length;
     if (a < start) break;  // wrapped at the top of the address space
   }
   // Keep at most kLinesBefore lines above ip.
-  const int first = ip_line > kLinesBefore ? ip_line - kLinesBefore : 0;
+  const int first = focus_line > kLinesBefore ? focus_line - kLinesBefore : 0;
   disassembly_->setRowCount(static_cast<int>(lines.size()) - first);
   for (size_t i = first; i < lines.size(); ++i) {
     const int row = static_cast<int>(i) - first;
@@ -347,13 +430,66 @@ void DebuggerWindow::RefreshDisassembly() {
     disassembly_->setItem(row, 0, marker);
     disassembly_->setItem(row, 1, Cell(l.label ? QString() : Hex32(l.address)));
     disassembly_->setItem(row, 2, Cell(l.text));
-    if (static_cast<int>(i) == ip_line) {
+    if (static_cast<int>(i) == ip_line)
       for (int c = 0; c < 3; ++c) disassembly_->item(row, c)->setBackground(QBrush(Qt::yellow));
-      disassembly_->setCurrentCell(row, 2);
-    }
+    if (static_cast<int>(i) == focus_line) disassembly_->setCurrentCell(row, 2);
   }
   disassembly_->resizeColumnToContents(0);
   disassembly_->resizeColumnToContents(1);
+}
+
+bool DebuggerWindow::GoTo(const QString& where) {
+  if (!emu_ || !emu_->debugger) return false;
+  uint32_t address = 0;
+  std::string error;
+  if (!emu_->debugger->ParseAddress(where.trimmed().toStdString(), address, error)) {
+    edit_status_->setText(QString::fromStdString(error));
+    return false;
+  }
+  edit_status_->clear();
+  goto_address_ = address & ~uint32_t{3};
+  goto_shown_ = true;
+  if (Standing()) {
+    filling_ = true;
+    RefreshDisassembly();
+    filling_ = false;
+  }
+  return true;
+}
+
+bool DebuggerWindow::EditRegister(int n, const QString& text) {
+  if (!Standing() || ended_) return false;
+  QString digits = text.trimmed();
+  if (digits.startsWith(QStringLiteral("0x"), Qt::CaseInsensitive)) digits = digits.mid(2);
+  bool ok = false;
+  const uint32_t v = digits.toUInt(&ok, 16);
+  std::string error;
+  if (!ok || digits.size() > 8)
+    error = tr("A register holds up to eight hex digits.").toStdString();
+  else
+    ok = emu_->debugger->SetRegister(n, v, error);
+  filling_ = true;
+  RefreshRegisters();
+  if (ok) {
+    RefreshDisassembly();  // ip may have moved
+    RefreshStack();
+  }
+  filling_ = false;
+  edit_status_->setText(ok ? QString() : QString::fromStdString(error));
+  return ok;
+}
+
+void DebuggerWindow::RegisterEdited(int row, int column) {
+  if (filling_ || column % 2 == 0) return;
+  QTableWidgetItem* item = registers_->item(row, column);
+  if (item && item->data(Qt::UserRole).isValid())
+    EditRegister(item->data(Qt::UserRole).toInt(), item->text());
+}
+
+void DebuggerWindow::RunToCursor() {
+  QTableWidgetItem* item = disassembly_->item(disassembly_->currentRow(), 0);
+  if (!Standing() || ended_ || !item || !item->data(Qt::UserRole).isValid()) return;
+  if (run_to) run_to(item->data(Qt::UserRole).toUInt());
 }
 
 bool DebuggerWindow::ShowMemory(const QString& where) {
@@ -453,7 +589,7 @@ void DebuggerWindow::RefreshWatches() {
     const uint32_t v = GuestRead32(emu_->mem, address);
     QTableWidgetItem* value = Cell(Hex32(v));
     auto last = last_watch_.find(key);
-    Mark(value, last != last_watch_.end() && last->second != v);
+    Mark(value, last != last_watch_.end() && last->second != v, watches_->font());
     watches_->setItem(row, 2, value);
     last_watch_[key] = v;
   }

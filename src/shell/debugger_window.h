@@ -51,6 +51,14 @@ class DebuggerWindow : public QWidget {
   bool ShowMemory(const QString& where);
   // Adds a symbol or address to the watch list.
   bool AddWatch(const QString& where);
+  // Shows the disassembly from a guest address or symbol (the next stop shows ip again); false
+  // (and a message in the window) when it does not read.
+  bool GoTo(const QString& where);
+  // Sets register n (0-15 r0-r15, 16-31 g0-g15, 32 ip, 33 cc) from hex text while the firmware
+  // stands; false with the reason in the window. Editing a value cell does the same.
+  bool EditRegister(int n, const QString& text);
+  // Runs the firmware until the disassembly's current line (or another stop).
+  void RunToCursor();
   // Clicks the breakpoint marker of the disassembly's line for `address`: sets a breakpoint
   // there, or deletes the one there.
   void ToggleBreakpoint(uint32_t address);
@@ -58,6 +66,7 @@ class DebuggerWindow : public QWidget {
   // Set by the main window.
   std::function<void(DebugCommand)> command;
   std::function<void()> restart, open_log, close_program;
+  std::function<void(uint32_t address)> run_to;
 
   QTableWidget* registers() const { return registers_; }
   QTableWidget* disassembly() const { return disassembly_; }
@@ -66,6 +75,7 @@ class DebuggerWindow : public QWidget {
   QTableWidget* watches() const { return watches_; }
   QLabel* state_label() const { return state_; }
   QLabel* end_details() const { return end_details_; }
+  QLabel* edit_status() const { return edit_status_; }
   QListWidget* history() const { return history_; }
   QWidget* end_panel() const { return end_panel_; }
   QAction* action(DebugCommand c) const { return actions_.at(static_cast<int>(c)); }
@@ -79,11 +89,16 @@ class DebuggerWindow : public QWidget {
   void RefreshWatches();
   void RefreshHistory();
   void MemoryEdited(int row, int column);
+  void RegisterEdited(int row, int column);
+  // Keeps the window inside its screen's available area.
+  void FitScreen();
 
   Emulator* emu_ = nullptr;
   QLabel* state_ = nullptr;
   QTableWidget* registers_ = nullptr;
   QTableWidget* disassembly_ = nullptr;
+  QLineEdit* goto_where_ = nullptr;
+  QLabel* edit_status_ = nullptr;
   QLineEdit* memory_where_ = nullptr;
   QLabel* memory_status_ = nullptr;
   QTableWidget* memory_ = nullptr;
@@ -97,6 +112,8 @@ class DebuggerWindow : public QWidget {
 
   uint32_t memory_base_ = 0;
   bool memory_shown_ = false;
+  bool goto_shown_ = false;  // the disassembly shows goto_address_ instead of ip
+  uint32_t goto_address_ = 0;
   bool standing_ = false;
   bool ended_ = false;    // the emulation thread has ended: nothing changes the machine any more
   bool filling_ = false;  // views being filled: edits are not the user's

@@ -2,6 +2,8 @@
 // tests.
 #pragma once
 
+#include <functional>
+
 namespace korvane {
 struct Emulator;
 }
@@ -17,16 +19,17 @@ class KeyTarget {
   virtual bool DeviceKey(int device_code) = 0;
 };
 
-// Passes keys to HostKeyDown, HostKeyUp and PushDeviceKey of one emulator.
+// Passes keys to HostKeyDown, HostKeyUp and PushDeviceKey of the emulator `emu` gives: the
+// current run's, which a restart replaces.
 class EmulatorKeyTarget : public KeyTarget {
  public:
-  explicit EmulatorKeyTarget(Emulator& emu) : emu_(emu) {}
+  explicit EmulatorKeyTarget(std::function<Emulator&()> emu) : emu_(std::move(emu)) {}
   bool KeyDown(int virtual_key) override;
   void KeyUp(int virtual_key) override;
   bool DeviceKey(int device_code) override;
 
  private:
-  Emulator& emu_;
+  std::function<Emulator&()> emu_;
 };
 
 }  // namespace korvane::shell

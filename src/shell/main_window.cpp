@@ -44,6 +44,7 @@
 #include "shell/palette.h"
 #include "shell/recent_projects.h"
 #include "shell/soft_keys.h"
+#include "shell/welcome.h"
 
 namespace korvane::shell {
 
@@ -58,6 +59,9 @@ constexpr int kClientBase = 480 + kFrameExtra;
 constexpr int kLetterI = 73, kLetterO = 79, kLetterX = 88, kLetterQ = 81;
 // How long the status line keeps saying that typed keys were refused.
 constexpr int64_t kRefusedKeyNoticeMs = 5000;
+// How often the firmware file is looked at; it goes on after the run has ended, when a fixed
+// firmware is most wanted.
+constexpr int kFirmwareWatchMs = 1000;
 
 // The menu bar's look without its Alt navigation: Alt pressed alone must not move the keyboard
 // into the menus, since every key belongs to the device.
@@ -73,16 +77,15 @@ class NoAltMenuStyle : public QProxyStyle {
 }  // namespace
 
 MainWindow::MainWindow(WindowConfig config)
-    : config_(std::move(config)),
-      store_(config_.store_path),
-      session_(std::make_unique<Session>()),
-      soft_key_width_(kSoftKeyWidth) {
+    : config_(std::move(config)), store_(config_.store_path), soft_key_width_(kSoftKeyWidth) {
   if (config_.keys) {
     keys_ = config_.keys;
   } else {
-    own_keys_ = std::make_unique<EmulatorKeyTarget>(session_->emu);
+    own_keys_ = std::make_unique<EmulatorKeyTarget>([this]() -> Emulator& { return runs_.emu(); });
     keys_ = own_keys_.get();
   }
+  // Every fresh machine draws into its own pages.
+  runs_.prepare = [](Session& s) { DisplayInit(s.emu, s.page_a.data(), s.page_b.data()); };
   params_.param_path = config_.command_line_path;
   show_message = [this](QMessageBox::Icon icon, const QString& text) {
     QMessageBox box(icon, QString::fromLatin1(kMessageCaption), text, QMessageBox::Ok, this);
@@ -137,6 +140,13 @@ MainWindow::MainWindow(WindowConfig config)
   new ResizeWatcher(client, [this] { LayoutClient(); });
   status_line_ = new StatusLine(this);
   statusBar()->addWidget(status_line_, 1);
+  // A link in a label, no taller than the status line, so the window keeps its size.
+  reload_offer_ = new QLabel(this);
+  reload_offer_->setText(tr("The firmware file has changed. <a href=\"reload\">Reload</a>"));
+  reload_offer_->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+  connect(reload_offer_, &QLabel::linkActivated, this, [this] { RestartRun(); });
+  statusBar()->addPermanentWidget(reload_offer_);
+  reload_offer_->hide();
   statusBar()->setSizeGripEnabled(false);
   UpdateStatus();
   new ProjectDropTarget(this, [this](const QString& path) { OpenRecentProject(path); });
@@ -182,7 +192,9 @@ MainWindow::MainWindow(WindowConfig config)
   connect(&timer_, &QTimer::timeout, this, &MainWindow::Tick);
   timer_.start(kTimerPeriodMs);
 
-  DisplayInit(session_->emu, session_->page_a.data(), session_->page_b.data());
+  DisplayInit(runs_.emu(), runs_.session().page_a.data(), runs_.session().page_b.data());
+  connect(&firmware_timer_, &QTimer::timeout, this, &MainWindow::CheckFirmware);
+  firmware_timer_.start(kFirmwareWatchMs);
 
   connect(
       qApp, &QGuiApplication::applicationStateChanged, this,
@@ -209,6 +221,7 @@ void MainWindow::BuildMenus() {
   QMenu* file = menuBar()->addMenu(tr("&File"));
   add(file, kMenuOpenProject, tr("&Open Project File ..."));
   recent_menu_ = file->addMenu(tr("&Recent Projects"));
+  add(file, kMenuRestart, tr("R&estart"));
   // Alt chords never reach the device (the window consumes them), so Alt+S takes nothing away.
   add(file, kMenuScreenshot, tr("Save Screensho&t...\tAlt+S"));
   file->addSeparator();
@@ -282,6 +295,7 @@ void MainWindow::LayoutClient() {
     area = QSize(std::max(kDisplayWidth, client->width()),
                  std::max(kDisplayHeight, client->height() - panel));
   display_->setGeometry(0, 0, area.width(), area.height());
+  if (welcome_) welcome_->setGeometry(display_->geometry());
   // The keypad keeps its size and sits centred under the display.
   if (panel_)
     panel_->setGeometry((area.width() - kPanelWidth) / 2, area.height(), kPanelWidth, kPanelHeight);
@@ -343,16 +357,17 @@ void MainWindow::UpdateStatus() {
   if (!status_line_) return;
   RunStatus status = RunStatus::kNoProject;
   QString message;
-  if (session_ && session_->emu.exit.finished.load(std::memory_order_acquire)) {
+  Emulator& emu = runs_.emu();
+  if (emu.exit.finished.load(std::memory_order_acquire)) {
     status = RunStatus::kEnded;
-    message = QString::fromLocal8Bit(session_->emu.exit.message);
-  } else if (session_ && session_->thread.started()) {
-    status = session_->emu.run.control.pause_requested() ? RunStatus::kPaused : RunStatus::kRunning;
+    message = QString::fromLocal8Bit(emu.exit.message);
+  } else if (runs_.session().thread.started()) {
+    status = emu.run.control.pause_requested() ? RunStatus::kPaused : RunStatus::kRunning;
   }
   uint32_t timer_ms = 0;
-  if (session_ && status != RunStatus::kNoProject) {
-    rate_.Add(clock_.elapsed(), PublishedInstructionTotal(session_->emu));
-    timer_ms = PublishedSystemTimer(session_->emu);
+  if (status != RunStatus::kNoProject) {
+    rate_.Add(clock_.elapsed(), PublishedInstructionTotal(emu));
+    timer_ms = PublishedSystemTimer(emu);
   }
   // The project name is the project line's last word.
   QString project = params_.words.empty() ? QFileInfo(params_.param_path).completeBaseName()
@@ -414,29 +429,53 @@ void MainWindow::OpenRecentProject(const QString& path) {
 }
 
 void MainWindow::OpenProject(const ProjectChooser& project_chooser) {
-  int result = OpenProjectFile(store_, params_.param_path, project_chooser);
-  if (result == -1) {
-    show_message(QMessageBox::Warning, QStringLiteral("New Project not opened"));
-  } else if (result == 0) {
-    show_message(QMessageBox::Warning, QStringLiteral("Problem creating new emulation"));
-  } else {
-    timer_.stop();
-    close();  // the new instance takes over
+  const QString chosen = project_chooser.choose_file(params_.param_path);
+  if (chosen.isEmpty()) {
+    show_message(QMessageBox::Warning, tr("New Project not opened"));
+    return;
   }
+  OpenProjectPath(chosen);
+}
+
+void MainWindow::OpenProjectPath(const QString& path) {
+  const std::optional<QString> remembered = store_.ReadParameters();
+  StoredParameters next;
+  next.param_path = path;
+  const QString error = ReadStoredParameters(store_, next);
+  if (!error.isEmpty()) {
+    // The current run goes on and stays the remembered project.
+    if (remembered)
+      store_.WriteParameters(*remembered);
+    else
+      store_.RemoveParameters();
+    show_message(QMessageBox::Critical, error);
+    return;
+  }
+  previous_project_ = remembered;
+  keep_history_ = false;
+  StartEmulation(next);
+  RememberProject();
+  UpdateStatus();
 }
 
 void MainWindow::Start() {
   PruneRecentProjects();
   previous_project_ = store_.ReadParameters();
+  // Nothing chosen yet (a first start, or the remembered project failed): the welcome offers
+  // the demo, the open dialog and the recent projects.
+  if (params_.param_path.isEmpty() && !previous_project_ && store_.CanOpen()) {
+    ShowWelcome();
+    UpdateStatus();
+    return;
+  }
   QString error = ReadStoredParameters(store_, params_);
   if (!error.isEmpty()) {
     // The window stays open with an empty display; File > Open Project File still works.
     show_message(QMessageBox::Critical, error);
     if (store_.CanOpen()) {
       ForgetProject();
-      // The open dialog follows at once: in the failed project's folder, or on a first start
-      // (nothing remembered yet) in the installed demo's folder. It runs from the event loop,
-      // which a new instance's start closes this window into.
+      // The open dialog follows at once, from the event loop: in the failed project's folder,
+      // or, when that folder is gone, in the installed demo's folder.
       QFileInfo failed(params_.param_path);
       const QString folder = !params_.param_path.isEmpty() && failed.absoluteDir().exists()
                                  ? failed.absolutePath()
@@ -456,35 +495,80 @@ void MainWindow::Start() {
 }
 
 void MainWindow::StartEmulation(const StoredParameters& params) {
-  Emulator& emu = session_->emu;
+  params_ = params;
   // Relative names of the project line and the drive folders resolve next to the project, and
-  // the log is written there.
-  emu.base_folder = QFileInfo(params.param_path).absolutePath().toStdString();
-  emu.log.OpenFile(ResolveInBase(emu, "aaa.txt"));  // without a writable folder: no log
-  emu.SetArgs(params.words);
+  // the log is written there (without a writable folder: no log).
+  RunSetup setup;
+  setup.base_folder = QFileInfo(params.param_path).absolutePath().toStdString();
+  setup.words = params.words;
+  std::string error;
+  runs_.Prepare(setup, nullptr, error);
+  StartPrepared(error);
+}
 
+void MainWindow::StartPrepared(const std::string& prepare_error) {
+  // The run before this one may have left a recording or a memory file that could not be
+  // written.
+  if (!prepare_error.empty())
+    show_message(QMessageBox::Warning, QString::fromStdString(prepare_error));
+  if (QAction* action = Action(kMenuRecordInput)) action->setChecked(false);
+  reload_offer_->hide();
+  if (welcome_) welcome_->hide();
   // The window needs a few options (soft keys, video mode, -sp) before the emulation thread
   // has read them; the pure option reader gives them without touching the emulator. A line that
   // does not read is reported by the emulation thread itself.
-  if (!params.words.empty()) {
-    OptionsRead read = ReadOptionWords(params.words, emu.base_folder);
+  const RunSetup& setup = runs_.setup();
+  if (!setup.words.empty()) {
+    OptionsRead read = ReadOptionWords(setup.words, setup.base_folder);
     if (read.ok) SetWindowOptions(read.options.soft_keys, read.options.video, read.options.suspend);
   }
   AttachDebugger();
-  if (!config_.start_thread) return;
-  session_->thread.Start();
+  if (!timer_.isActive()) timer_.start(kTimerPeriodMs);
+  if (config_.start_thread) runs_.Start();
+  UpdateStatus();
+}
+
+void MainWindow::ShowWelcome() {
+  if (!welcome_) {
+    welcome_ = new WelcomePanel(centralWidget());
+    welcome_->open_path = [this](const QString& path) { OpenProjectPath(path); };
+    welcome_->choose = [this] {
+      // The open dialog starts in the installed demo's folder.
+      ProjectChooser in_demo = chooser;
+      const QString folder = config_.demo_folder;
+      in_demo.choose_file = [this, folder](const QString&) { return chooser.choose_file(folder); };
+      OpenProject(in_demo);
+    };
+  }
+  const QString demo = config_.demo_folder.isEmpty()
+                           ? QString()
+                           : QDir(config_.demo_folder).filePath(QStringLiteral("demo.tvx"));
+  welcome_->Fill(QFileInfo(demo).isFile() ? demo : QString(), ReadRecentProjects(store_.path()));
+  LayoutClient();
+  welcome_->show();
+  welcome_->raise();
+}
+
+void MainWindow::CheckFirmware() {
+  if (!closed_ && runs_.FirmwareChanged()) reload_offer_->show();
 }
 
 void MainWindow::AttachDebugger() {
-  Emulator& emu = session_->emu;
+  Emulator& emu = runs_.emu();
   emu.debugger = std::make_unique<Debugger>(emu);
   if (keep_history_) emu.debugger->SetHistory(kDefaultHistory, true);
   debug_standing_ = false;
   // Runs on the emulation thread, which then waits in the stop until a command resumes it.
-  emu.debugger->SetStopHandler([this](const DebugStop& stop) {
+  // A stop still on its way when the run is replaced belongs to the old run: it is dropped.
+  const int run = ++run_number_;
+  emu.debugger->SetStopHandler([this, run](const DebugStop& stop) {
     const QString summary = QString::fromStdString(stop.summary);
     QMetaObject::invokeMethod(
-        this, [this, summary] { DebugStopped(summary); }, Qt::QueuedConnection);
+        this,
+        [this, run, summary] {
+          if (run == run_number_) DebugStopped(summary);
+        },
+        Qt::QueuedConnection);
   });
   if (debugger_window_) debugger_window_->Attach(&emu);
   if (breakpoints_) {
@@ -503,10 +587,19 @@ DebuggerWindow* MainWindow::debugger_window() {
                                  kMenuDebugStepOut};
       DebugCommandGiven(kIds[static_cast<int>(c)]);
     };
+    debugger_window_->run_to = [this](uint32_t address) {
+      Debugger* d = runs_.emu().debugger.get();
+      if (!d || !debug_standing_ || !d->paused_in_stop()) return;
+      debug_standing_ = false;
+      debugger_window_->SetStanding(false);
+      d->Resume({ResumeKind::kRunTo, 1, address});
+      debugger_window_->Refresh(last_stop_);
+      UpdateDebugActions();
+    };
     debugger_window_->restart = [this] { RestartRun(); };
     debugger_window_->open_log = [this] { open_file(LogPath()); };
     debugger_window_->close_program = [this] { close(); };
-    debugger_window_->Attach(session_ ? &session_->emu : nullptr);
+    debugger_window_->Attach(&runs_.emu());
     // Beside the display.
     debugger_window_->move(frameGeometry().topRight() + QPoint(8, 0));
   }
@@ -526,8 +619,8 @@ void MainWindow::DebugStopped(const QString& summary) {
 }
 
 void MainWindow::DebugCommandGiven(int id) {
-  if (!session_ || !session_->emu.debugger) return;
-  Debugger& d = *session_->emu.debugger;
+  if (!runs_.emu().debugger) return;
+  Debugger& d = *runs_.emu().debugger;
   const bool standing = debug_standing_ && d.paused_in_stop();
   auto resume = [&](ResumeKind kind) {
     debug_standing_ = false;
@@ -567,8 +660,8 @@ void MainWindow::DebugCommandGiven(int id) {
 }
 
 void MainWindow::UpdateDebugActions() {
-  const bool standing = debug_standing_ && session_ && session_->emu.debugger &&
-                        session_->emu.debugger->paused_in_stop();
+  const bool standing =
+      debug_standing_ && runs_.emu().debugger && runs_.emu().debugger->paused_in_stop();
   if (QAction* a = Action(kMenuDebugPause)) a->setText(standing ? tr("&Continue") : tr("&Pause"));
   for (int id : {kMenuDebugStep, kMenuDebugStepOver, kMenuDebugStepOut})
     if (QAction* a = Action(id)) a->setEnabled(standing);
@@ -581,9 +674,11 @@ void MainWindow::SetWindowOptions(int soft_keys, int video, bool suspend) {
 }
 
 bool MainWindow::FirmwareTakesKeys() const {
-  if (!session_ || !session_->thread.started()) return false;
-  const Emulator& emu = session_->emu;
-  if (emu.exit.finished.load(std::memory_order_acquire) || emu.run.control.pause_requested())
+  const Session& s = runs_.session();
+  if (!s.thread.started()) return false;
+  const Emulator& emu = s.emu;
+  if (emu.exit.finished.load(std::memory_order_acquire) || emu.run.control.pause_requested() ||
+      emu.keys.reads.load(std::memory_order_relaxed) == 0)
     return false;
   return !(emu.debugger && emu.debugger->paused_in_stop());
 }
@@ -591,42 +686,36 @@ bool MainWindow::FirmwareTakesKeys() const {
 void MainWindow::EndProgram(bool save) {
   KeyChord(save ? kLetterX : kLetterQ);
   if (FirmwareTakesKeys() || closed_) return;  // the firmware ends itself; the tick closes
-  Emulator& emu = session_->emu;
-  const bool running = session_->thread.started() && !emu.exit.finished.load();
-  StopEmulation();
-  // A host stop writes no memory file; the exit chord would have, so it is written here, from
-  // the machine standing between two instructions. A run that failed keeps its file as it was.
-  if (save && running && emu.exit.run_started && emu.exit.message[0] == '\0') {
-    try {
-      SaveMemoryFile(emu);
-    } catch (const EmuExitSignal&) {
-      show_message(QMessageBox::Warning, QString::fromLocal8Bit(emu.exit.message));
-    }
-  }
+  // A host stop writes no memory file; the exit chord would have, so the controller writes it
+  // from the machine standing between two instructions. A run that failed keeps its file.
+  std::string error;
+  if (!runs_.End(save, error) && !error.empty())
+    show_message(QMessageBox::Warning, QString::fromStdString(error));
   close();
 }
 
 void MainWindow::StopEmulation() {
-  if (!session_ || !session_->thread.started()) return;
   // Closing the window ends the run without saving the memory file, as ending the process
   // would; the end report is written as for any stop.
-  session_->thread.Stop();
-  session_->thread.Wait();
-  FinishRecording();
+  std::string error;
+  if (!runs_.End(false, error) && !error.empty() && !closed_)
+    show_message(QMessageBox::Warning, QString::fromStdString(error));
+  if (QAction* action = Action(kMenuRecordInput)) action->setChecked(false);
 }
 
 void MainWindow::Tick() {
   if (display_) display_->repaint();
   UpdateStatus();
   UpdateDebugActions();
-  if (!session_ || !session_->emu.exit.finished.load(std::memory_order_acquire)) return;
+  Emulator& emu = runs_.emu();
+  if (!emu.exit.finished.load(std::memory_order_acquire)) return;
   timer_.stop();
-  session_->thread.Wait();  // the run has ended: this only joins
+  runs_.session().thread.Wait();  // the run has ended: this only joins
   FinishRecording();
-  const QString message = QString::fromLocal8Bit(session_->emu.exit.message);
+  const QString message = QString::fromLocal8Bit(emu.exit.message);
   if (message.isEmpty()) {
     close();  // a normal end
-  } else if (!session_->emu.exit.run_started) {
+  } else if (!emu.exit.run_started) {
     StartFailed(message);
   } else {
     FaultStopped(message);
@@ -634,7 +723,7 @@ void MainWindow::Tick() {
 }
 
 QString MainWindow::LogPath() const {
-  return QString::fromStdString(ResolveInBase(session_->emu, "aaa.txt"));
+  return QString::fromStdString(ResolveInBase(runs_.session().emu, "aaa.txt"));
 }
 
 void MainWindow::StartFailed(const QString& message) {
@@ -648,7 +737,7 @@ void MainWindow::StartFailed(const QString& message) {
 }
 
 void MainWindow::FaultStopped(const QString& message) {
-  const Emulator& emu = session_->emu;
+  const Emulator& emu = runs_.emu();
   const uint32_t ip = emu.cpu.ip;
   const std::string where = emu.debugger ? emu.debugger->NameAddress(ip) : std::string();
   const QString summary = tr("%1 at 0x%2 %3")
@@ -669,21 +758,15 @@ void MainWindow::FaultStopped(const QString& message) {
 }
 
 void MainWindow::RestartRun() {
-  StopEmulation();
-  NewSession();
-  keep_history_ = true;
-  StartEmulation(params_);
-  if (!timer_.isActive()) timer_.start(kTimerPeriodMs);
-  UpdateStatus();
-}
-
-void MainWindow::NewSession() {
-  session_ = std::make_unique<Session>();
-  if (own_keys_) {
-    own_keys_ = std::make_unique<EmulatorKeyTarget>(session_->emu);
-    keys_ = own_keys_.get();
-  }
-  DisplayInit(session_->emu, session_->page_a.data(), session_->page_b.data());
+  if (params_.words.empty()) return;  // no project has run
+  // After a fault the new run keeps the last instructions, to show how it gets there again; a
+  // run that did not fault restarts at full speed (keeping them means stepping).
+  const Emulator& emu = runs_.emu();
+  keep_history_ = emu.exit.finished.load(std::memory_order_acquire) && emu.exit.run_started &&
+                  emu.exit.message[0] != '\0';
+  std::string error;
+  runs_.Restart(error);
+  StartPrepared(error);
 }
 
 void MainWindow::ForgetProject() {
@@ -702,11 +785,7 @@ QImage MainWindow::ShownPicture() {
   static const QList<QRgb> kColors = PaletteColorTable();
   QImage picture(kDisplayWidth, kDisplayHeight, QImage::Format_Indexed8);
   picture.setColorTable(kColors);
-  if (!session_) {
-    picture.fill(0);
-    return picture;
-  }
-  Emulator& emu = session_->emu;
+  Emulator& emu = runs_.emu();
   int page = DisplayRefresh(emu);
   if (page != shown_page_) {
     shown_page_ = page;
@@ -746,6 +825,9 @@ void MainWindow::Command(int id) {
     case kMenuOpenProject:
       OpenProject(chooser);
       break;
+    case kMenuRestart:
+      RestartRun();
+      break;
     case kMenuScreenshot: {
       bool at_zoom = false;
       QString path = choose_screenshot(&at_zoom);
@@ -760,9 +842,10 @@ void MainWindow::Command(int id) {
       break;
     }
     case kMenuRecordInput: {  // the check mark has already toggled with the click
-      QString path = recorder_ ? QString() : choose_state_file(StateDialog::kRecord);
-      if (recorder_ || !path.isEmpty()) RecordInput(path);
-      Action(kMenuRecordInput)->setChecked(recorder_ != nullptr);
+      const bool recording = runs_.recording();
+      QString path = recording ? QString() : choose_state_file(StateDialog::kRecord);
+      if (recording || !path.isEmpty()) RecordInput(path);
+      Action(kMenuRecordInput)->setChecked(runs_.recording());
       break;
     }
     case kMenuStatus:  // the check mark has already toggled with the click
@@ -828,13 +911,13 @@ class AboutBox : public QDialog {
 
 void MainWindow::ShowAbout() {
   AboutBox about(this);
-  about.setWindowTitle(QStringLiteral("About Korvane"));
+  about.setWindowTitle(tr("About Korvane"));
   auto* layout = new QVBoxLayout(&about);
   auto* row = new QHBoxLayout;
   auto* icon = new QLabel(&about);
   icon->setPixmap(ProgramIcon().pixmap(32, 32));
   row->addWidget(icon);
-  row->addWidget(new QLabel(QStringLiteral("Korvane Emulator application."), &about));
+  row->addWidget(new QLabel(tr("Korvane Emulator application."), &about));
   layout->addLayout(row);
   if (!QCoreApplication::applicationVersion().isEmpty())
     layout->addWidget(
@@ -850,7 +933,7 @@ void MainWindow::ShowUserGuide() {
   if (config_.user_guide.isEmpty() || !file.open(QIODevice::ReadOnly)) {
     // Without the guide (not installed, not beside the program) the menu says what it always
     // said.
-    show_message(QMessageBox::Information, QStringLiteral("Help is not yet implemented!"));
+    show_message(QMessageBox::Information, tr("Help is not yet implemented!"));
     return;
   }
   if (!guide_) {
@@ -876,13 +959,12 @@ void MainWindow::DisplayClick(int x, int y) {
 void MainWindow::RightClick() { Press(kVkEscape); }
 
 void MainWindow::ApplicationActive(bool active) {
-  if (!session_) return;
   if (active) {
     // A firmware held by the debugger stays held until a debugger command resumes it.
-    const Debugger* d = session_->emu.debugger.get();
-    if (!d || !d->paused_in_stop()) session_->thread.Resume();
+    const Debugger* d = runs_.emu().debugger.get();
+    if (!d || !d->paused_in_stop()) runs_.session().thread.Resume();
   } else if (suspend_) {
-    session_->thread.Pause();
+    runs_.session().thread.Pause();
   }
 }
 
@@ -962,67 +1044,21 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 namespace korvane::shell {
 
-bool MainWindow::HoldEmulation(bool* resume) {
-  *resume = false;
-  EmulationThread& thread = session_->thread;
-  Emulator& emu = session_->emu;
-  if (!thread.started() || emu.exit.finished.load(std::memory_order_acquire)) return true;
-  if (!emu.run.control.pause_requested()) {
-    thread.Pause();
-    *resume = true;
-  }
-  // The pause takes effect at the run loop's next check point.
-  for (int i = 0; i < 5000; ++i) {
-    if (emu.run.control.paused() || emu.exit.finished.load(std::memory_order_acquire)) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ReleaseEmulation(*resume);
-  *resume = false;
-  show_message(QMessageBox::Warning, tr("The emulation did not pause; nothing was done."));
-  return false;
-}
-
-void MainWindow::ReleaseEmulation(bool resume) {
-  if (resume) session_->thread.Resume();
-}
-
 bool MainWindow::SaveStateFile(const QString& path) {
-  bool resume = false;
-  if (!HoldEmulation(&resume)) return false;
-  Emulator& emu = session_->emu;
   std::string error;
-  bool ok = false;
-  if (emu.exit.message[0] != '\0') {
-    error = "no state written: the run ended with an exit message";
-  } else {
-    ok = SaveState(emu, path.toStdString(), error);
-  }
-  ReleaseEmulation(resume);
+  const bool ok = runs_.SaveStateTo(path.toStdString(), error);
   if (!ok) show_message(QMessageBox::Warning, QString::fromStdString(error));
   return ok;
 }
 
 bool MainWindow::LoadStateFile(const QString& path) {
-  auto state = std::make_shared<StateFile>();
+  // A fresh machine with the same project line starts from the state.
   std::string error;
-  bool ok = ReadStateFile(path.toStdString(), *state, error);
-  if (ok) {
-    bool resume = false;
-    if (!HoldEmulation(&resume)) return false;
-    ok = CheckState(session_->emu, *state, error);
-    ReleaseEmulation(resume);
-  }
-  if (!ok) {
+  if (!runs_.LoadStateFrom(path.toStdString(), error)) {
     show_message(QMessageBox::Warning, QString::fromStdString(error));
     return false;
   }
-  // A fresh machine with the same project line starts from the state.
-  StopEmulation();
-  NewSession();
-  session_->emu.start_state = state;
-  StartEmulation(params_);
-  if (!timer_.isActive()) timer_.start(kTimerPeriodMs);
-  UpdateStatus();
+  StartPrepared(std::string());
   return true;
 }
 
@@ -1031,38 +1067,16 @@ bool MainWindow::RecordInput(const QString& path) {
     FinishRecording();
     return true;
   }
-  if (recorder_) return false;
-  bool resume = false;
-  if (!HoldEmulation(&resume)) return false;
-  Emulator& emu = session_->emu;
   std::string error;
-  // The recording starts from this state; the replay loads it first.
-  bool ok = emu.exit.message[0] == '\0' && SaveState(emu, (path + ".state").toStdString(), error);
-  if (ok) {
-    recorder_ = std::make_unique<InputRecorder>();
-    recorder_->Install(emu);
-    record_path_ = path;
-  }
-  ReleaseEmulation(resume);
-  if (!ok) {
-    show_message(QMessageBox::Warning,
-                 QString::fromStdString(error.empty() ? "the run has ended" : error));
-  }
+  const bool ok = runs_.StartRecording(path.toStdString(), error);
+  if (!ok) show_message(QMessageBox::Warning, QString::fromStdString(error));
   return ok;
 }
 
 void MainWindow::FinishRecording() {
-  if (!recorder_) return;
-  bool resume = false;
-  if (!HoldEmulation(&resume)) return;
-  Emulator& emu = session_->emu;
-  recorder_->Uninstall(emu);
-  recorder_->Finish(emu);
   std::string error;
-  const bool ok = WriteRecording(recorder_->recording(), record_path_.toStdString(), error);
-  recorder_.reset();
-  ReleaseEmulation(resume);
-  if (QAction* action = Action(kMenuRecordInput)) action->setChecked(false);
+  const bool ok = runs_.FinishRecording(error);
+  if (QAction* action = Action(kMenuRecordInput)) action->setChecked(runs_.recording());
   if (!ok) show_message(QMessageBox::Warning, QString::fromStdString(error));
 }
 

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QTimer>
@@ -14,9 +15,8 @@
 #include <optional>
 #include <vector>
 
-#include "driver/emulation_thread.h"
 #include "driver/emulator.h"
-#include "driver/input_record.h"
+#include "driver/run_session.h"
 #include "shell/key_panel.h"
 #include "shell/key_target.h"
 #include "shell/status_line.h"
@@ -44,6 +44,7 @@ enum MenuId {
   kMenuSaveState = 11,
   kMenuLoadState = 12,
   kMenuRecordInput = 13,
+  kMenuRestart = 14,
   // Debug menu.
   kMenuDebugPause = 30,  // Pause, or Continue while the debugger holds the firmware
   kMenuDebugStep = 31,
@@ -55,16 +56,6 @@ enum MenuId {
   kMenuZoomFit = 20,
   kMenuZoom1 = 21,
   kMenuZoom4 = 24,
-};
-
-// The emulator and the picture pages it draws into; they live as long as the emulation thread
-// may use them.
-// The thread object is declared last, so it is stopped and joined before the rest goes.
-struct Session {
-  Emulator emu;
-  std::vector<uint8_t> page_a = std::vector<uint8_t>(kPageBytes);
-  std::vector<uint8_t> page_b = std::vector<uint8_t>(kPageBytes);
-  EmulationThread thread{emu};
 };
 
 struct WindowConfig {
@@ -82,6 +73,7 @@ struct WindowConfig {
 
 class DisplayView;
 class DebuggerWindow;
+class WelcomePanel;
 class BreakpointsDialog;
 
 class MainWindow : public QMainWindow {
@@ -96,33 +88,45 @@ class MainWindow : public QMainWindow {
 
   // Shows a message box with caption "Korvane"; tests replace it to see the messages.
   std::function<void(QMessageBox::Icon, const QString&)> show_message;
-  // Chooses the next project and starts a new instance; tests replace it.
+  // Chooses the next project, which then runs in this window; tests replace it.
   ProjectChooser chooser;
   // Opens a file (the log) in the desktop's viewer; tests replace it.
   std::function<void(const QString& path)> open_file;
 
-  Emulator& emulator() { return session_->emu; }
-  Session& session() { return *session_; }
+  Emulator& emulator() { return runs_.emu(); }
+  Session& session() { return runs_.session(); }
+  RunController& runs() { return runs_; }
   QAction* Action(int id) const;
   KeyPanel* panel() const { return panel_; }
   bool keyboard_shown() const { return keyboard_shown_; }
   QWidget* display() const;
   int max_height() const { return max_height_; }
-  bool thread_started() const { return session_ && session_->thread.started(); }
+  bool thread_started() { return runs_.session().thread.started(); }
   bool timer_active() const { return timer_.isActive(); }
 
   // One tick of the 250 ms timer: repaint, and when the emulation has ended: close after a
   // normal end, show a start error and the project chooser, or stop in the debugger window at
   // a fault.
   void Tick();
-  // Starts the project's run again in a fresh machine, keeping the instruction history.
+  // Starts the project's run again in a fresh machine in this process (File > Restart, the
+  // debugger window's Restart, Reload after the firmware changed); after a fault the new run
+  // keeps the instruction history.
   void RestartRun();
+  // Runs the project file `path` in this window in place of the current run (File > Open
+  // Project File, Recent Projects, a dropped file); a file that does not read is reported and
+  // the current run goes on.
+  void OpenProjectPath(const QString& path);
+  // Looks whether the firmware file changed on disk and offers Reload in the status bar.
+  void CheckFirmware();
+  // The offer to reload (a label with a link in the status bar); hidden until the file changes.
+  QLabel* reload_offer() const { return reload_offer_; }
   // Ends the program in any state: a firmware that reads keys gets the exit chord (Ctrl+X with
   // `save`, else Ctrl+Q) and ends itself; otherwise (paused, stopped in the debugger, ended,
   // no project) the run is stopped here, the memory file written when `save` asks for it and
   // the run had started and not failed, and the window closes.
   void EndProgram(bool save);
-  // Whether a running firmware takes the keys now (not paused, not held by the debugger).
+  // Whether a running firmware takes the keys now (not paused, not held by the debugger) and
+  // reads them at all.
   bool FirmwareTakesKeys() const;
 
  Q_SIGNALS:
@@ -172,11 +176,13 @@ class MainWindow : public QMainWindow {
   // Starts recording into `path` (the state it starts from goes to `path` + ".state"), or,
   // with an empty path, ends the recording and writes it.
   bool RecordInput(const QString& path);
-  bool recording() const { return recorder_ != nullptr; }
+  bool recording() const { return runs_.recording(); }
   QMenu* recent_menu() const { return recent_menu_; }
   // The debugger window (made on first use) and the breakpoints dialog (null until opened).
   DebuggerWindow* debugger_window();
   BreakpointsDialog* breakpoints_dialog() const { return breakpoints_; }
+  // The first start's welcome over the display (null until shown; hidden once a project runs).
+  WelcomePanel* welcome() const { return welcome_; }
   // Help > Help's window (null until opened).
   QWidget* user_guide_window() const { return guide_; }
 
@@ -197,14 +203,17 @@ class MainWindow : public QMainWindow {
   void ConnectPanel();
   void ShowAbout();
   void ShowUserGuide();
+  void ShowWelcome();
   void PlacePanel();
   void ResizeToHeight();
   QSize ScreenArea() const;
   // Greys the zooms that would make the window larger than the screen.
   void UpdateZoomActions();
+  // Prepares a fresh machine for `params` in place of the current run and starts it.
   void StartEmulation(const StoredParameters& params);
-  // Replaces the session by a fresh machine (the old run must have ended or been stopped).
-  void NewSession();
+  // What every freshly prepared machine gets before it starts: the window's options, the debug
+  // engine, the timer; then its thread starts.
+  void StartPrepared(const std::string& prepare_error);
   // The run ended with a message before or after its start-up phases finished.
   void StartFailed(const QString& message);
   void FaultStopped(const QString& message);
@@ -212,6 +221,7 @@ class MainWindow : public QMainWindow {
   // before it comes back, or none.
   void ForgetProject();
   QString LogPath() const;
+  // Ends the run without writing the memory file (closing the window, the end of the program).
   void StopEmulation();
   void OpenProject(const ProjectChooser& project_chooser);
   void LayoutClient();
@@ -219,10 +229,6 @@ class MainWindow : public QMainWindow {
   void RememberProject();
   void PruneRecentProjects();
   void RebuildRecentMenu();
-  // Pauses a running emulation and waits until it stands; false when it does not stand within
-  // a few seconds. `resume` tells whether it was running (see ReleaseEmulation).
-  bool HoldEmulation(bool* resume);
-  void ReleaseEmulation(bool resume);
   void FinishRecording();
   // Gives the session's emulator a debug engine whose stops open the debugger window.
   void AttachDebugger();
@@ -233,7 +239,7 @@ class MainWindow : public QMainWindow {
 
   WindowConfig config_;
   SettingsStore store_;
-  std::unique_ptr<Session> session_;
+  RunController runs_;
   std::unique_ptr<KeyTarget> own_keys_;
   KeyTarget* keys_;
   std::map<int, QAction*> actions_;
@@ -259,13 +265,15 @@ class MainWindow : public QMainWindow {
   QElapsedTimer clock_;
   int refused_keys_ = 0;       // keys refused since the status line last said none were
   int64_t refused_at_ms_ = 0;  // clock_ time of the last refusal
-  std::unique_ptr<InputRecorder> recorder_;
-  QString record_path_;
+  QLabel* reload_offer_ = nullptr;
+  WelcomePanel* welcome_ = nullptr;
+  QTimer firmware_timer_;
   DebuggerWindow* debugger_window_ = nullptr;
   BreakpointsDialog* breakpoints_ = nullptr;
   QWidget* guide_ = nullptr;
   QString last_stop_;
   bool debug_standing_ = false;  // the firmware stands in a debugger stop the window was told of
+  int run_number_ = 0;           // counts the runs the debugger was attached to
   bool keep_history_ = false;    // runs restarted after a fault keep the last instructions
   std::optional<QString> previous_project_;  // the remembered project before this start
 };

@@ -106,11 +106,13 @@ QString ReadStoredParameters(const SettingsStore& store, StoredParameters& param
   QFile file(params.param_path);
   if (params.param_path.isEmpty() || QFileInfo(params.param_path).isDir() ||
       !file.open(QIODevice::ReadOnly)) {
-    return QStringLiteral("Param file not found: ") + params.param_path;
+    return QCoreApplication::translate("korvane::shell::StoredParams", "Param file not found: %1")
+        .arg(params.param_path);
   }
   std::optional<std::vector<std::string>> words = SplitParameterLine(ReadFileStart(file));
   if (!words) {
-    return QStringLiteral("Param file has more than %1 words on its first line: %2")
+    return QCoreApplication::translate("korvane::shell::StoredParams",
+                                       "Param file has more than %1 words on its first line: %2")
         .arg(kMaxWords)
         .arg(params.param_path);
   }
@@ -137,7 +139,8 @@ ProjectChooser DesktopProjectChooser(QWidget* parent) {
   chooser.choose_file = [parent](const QString& initial) {
     QFileDialog dialog(parent);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(QStringLiteral("Emulator Project Files(*tvx) (*.tvx)"));
+    dialog.setNameFilter(
+        QCoreApplication::translate("korvane::shell::StoredParams", "Korvane projects (*.tvx)"));
     dialog.setDefaultSuffix(QStringLiteral("tvx"));
     dialog.setOption(QFileDialog::HideNameFilterDetails, true);
     if (QFileInfo(initial).isDir()) {

@@ -66,7 +66,8 @@ QString ReadStoredParameters(const SettingsStore& store, StoredParameters& param
 // the error box shows what was typed.
 QString ParamPathFromArgument(const QString& argument);
 
-// What choosing another project needs from the desktop; tests replace both.
+// What choosing another project needs from the desktop; tests replace both. The window uses
+// choose_file only: the chosen project runs in the same window and process.
 struct ProjectChooser {
   // Shows the open dialog with `initial` selected; returns "" when cancelled.
   std::function<QString(const QString& initial)> choose_file;

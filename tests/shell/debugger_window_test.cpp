@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QScreen>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -177,6 +178,64 @@ TEST_F(DebuggerWindowTest, PauseFromTheMenuOpensTheDebuggerAndContinueRunsOn) {
   window.Command(kMenuDebugPause);
   ASSERT_TRUE(WaitForStop(window, QStringLiteral("Paused")));
   EXPECT_GT(GuestRead32(window.emulator().mem, Sym("counter")), before);
+  window.close();
+}
+
+// Registers are edited while the firmware stands, the firmware runs to the disassembly's current
+// line, Go to shows an address or symbol, and a long message wraps instead of widening the window
+// past the screen.
+TEST_F(DebuggerWindowTest, RegisterEditsRunToCursorGoToAndTheScreen) {
+  const uint32_t inner = Sym("inner");
+  char bc[32];
+  std::snprintf(bc, sizeof bc, "-bc%X:%X", inner, inner);
+  auto owner = Start(bc);
+  MainWindow& window = *owner;
+  ASSERT_TRUE(WaitForStop(window, QStringLiteral("Breakpoint 1")));
+  DebuggerWindow* w = window.debugger_window();
+  QTableWidget* regs = w->registers();
+
+  struct Edit {
+    int n;
+    const char* text;
+    bool ok;
+    const char* why;
+  } edits[] = {
+      {20, "cafe", true, "g4"},
+      {20, "0x12345678", true, "g4 with 0x"},
+      {20, "123456789", false, "nine digits"},
+      {20, "xyz", false, "not hex"},
+      {31, "0", false, "fp moves with calls"},
+      {32, "3", false, "ip outside the text"},
+  };
+  for (const Edit& e : edits) {
+    EXPECT_EQ(w->EditRegister(e.n, QString::fromLatin1(e.text)), e.ok) << e.why;
+    EXPECT_EQ(w->edit_status()->text().isEmpty(), e.ok) << e.why;
+  }
+  EXPECT_EQ(window.emulator().cpu.g[4], 0x12345678u);
+  regs->item(5, 3)->setText(QStringLiteral("beef"));  // g5, typed into its cell
+  EXPECT_EQ(window.emulator().cpu.g[5], 0xbeefu);
+
+  // Go to: the disassembly shows outer; a name that is nowhere is refused.
+  EXPECT_FALSE(w->GoTo(QStringLiteral("nowhere")));
+  ASSERT_TRUE(w->GoTo(QStringLiteral("outer")));
+  EXPECT_EQ(w->disassembly()->currentRow(), Row(w->disassembly(), Sym("outer")));
+
+  // Run to cursor: the store after the addition, in inner.
+  ASSERT_TRUE(w->GoTo(Hex(inner)));
+  const int store = Row(w->disassembly(), inner + 12);
+  ASSERT_GE(store, 0);
+  w->disassembly()->setCurrentCell(store, 2);
+  w->RunToCursor();
+  ASSERT_TRUE(WaitForStop(window, QStringLiteral("Reached")));
+  EXPECT_EQ(window.emulator().cpu.ip, inner + 12);
+  EXPECT_EQ(w->registers()->item(16, 1)->text(), Hex(inner + 12));
+
+  // A message as long as a fault's can be stays inside the screen.
+  const QSize area = w->screen()->availableGeometry().size();
+  w->Refresh(QString(4000, QLatin1Char('x')));
+  QTest::qWait(20);
+  EXPECT_LE(w->width(), area.width());
+  EXPECT_LE(w->minimumSizeHint().width(), area.width());
   window.close();
 }
 

@@ -5,8 +5,10 @@
 #include <QDialog>
 #include <QFile>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
@@ -17,6 +19,7 @@
 #include "shell/display_view.h"
 #include "shell/main_window.h"
 #include "shell/recent_projects.h"
+#include "shell/welcome.h"
 #include "shell_support.h"
 
 namespace korvane::shell {
@@ -238,16 +241,11 @@ TEST_F(DesktopTest, RecentProjectsKeptPrunedAndOpened) {
             (QStringList{paths[9], paths[7], paths[6], paths[5], paths[4], paths[3], paths[2]}));
   EXPECT_EQ(window->recent_menu()->actions().size(), 7);
 
-  QString started;
-  window->chooser = {[](const QString&) { return QString(); },
-                     [&] {
-                       started = "yes";
-                       return true;
-                     }};
+  window->show();
   window->recent_menu()->actions()[2]->trigger();
-  EXPECT_EQ(started, "yes");
   EXPECT_EQ(SettingsStore(dir_.filePath("store.ini")).ReadParameters(), paths[6]);
-  EXPECT_FALSE(window->isVisible()) << "the new instance takes over";
+  EXPECT_TRUE(window->isVisible()) << "the project runs in this window";
+  EXPECT_EQ(window->emulator().args.back(), "p6");
 }
 
 TEST_F(DesktopTest, RecentProjectsOfOneNameShowTheirFolders) {
@@ -286,7 +284,10 @@ TEST_F(DesktopTest, DroppedProjectFileOpens) {
             dir_.filePath("dropped.tvx"));
 }
 
-TEST_F(DesktopTest, FirstStartShowsTheMessageThenTheOpenDialogInTheDemoFolder) {
+// A first start (nothing remembered) says nothing about the settings store: it welcomes with
+// the demo, Open Project (in the demo's folder) and the recent projects.
+TEST_F(DesktopTest, FirstStartWelcomesWithTheDemoOpenProjectAndTheRecentList) {
+  const QString demo = Project("demo.tvx");
   auto window = MakeWindow();
   QString asked_in = "not asked";
   window->chooser = {[&](const QString& initial) {
@@ -294,13 +295,29 @@ TEST_F(DesktopTest, FirstStartShowsTheMessageThenTheOpenDialogInTheDemoFolder) {
                        return QString();
                      },
                      [] { return false; }};
+  window->show();
   window->Start();
-  QTest::qWait(1);
-  ASSERT_EQ(messages_.size(), 2u);
-  EXPECT_EQ(messages_[0],
-            "Unable to open key: SOFTWARE\\Tavex electronic\\Korvane Emulator\\1.00+Parameters");
+  EXPECT_TRUE(messages_.empty()) << "no message about the store";
+  ASSERT_NE(window->welcome(), nullptr);
+  EXPECT_TRUE(window->welcome()->isVisible());
+  EXPECT_TRUE(window->welcome()->demo_button()->isVisible());
+  EXPECT_EQ(window->welcome()->recent_list()->item(0)->data(Qt::UserRole), QVariant());
+
+  window->welcome()->open_button()->click();
   EXPECT_EQ(asked_in, dir_.path());
-  EXPECT_EQ(messages_[1], "New Project not opened") << "cancelled";
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_EQ(messages_[0], "New Project not opened") << "cancelled";
+
+  window->welcome()->demo_button()->click();
+  EXPECT_FALSE(window->welcome()->isVisible()) << "the demo runs";
+  EXPECT_EQ(SettingsStore(dir_.filePath("store.ini")).ReadParameters(), demo);
+
+  // The next start without a remembered project lists the demo among the recent ones.
+  SettingsStore(dir_.filePath("store.ini")).RemoveParameters();
+  auto again = MakeWindow();
+  again->Start();
+  ASSERT_NE(again->welcome(), nullptr);
+  EXPECT_EQ(again->welcome()->recent_list()->item(0)->data(Qt::UserRole).toString(), demo);
 }
 
 }  // namespace

@@ -139,6 +139,7 @@ TEST_F(MainWindowTest, MenuTextsAndIds) {
       {"&File",
        {{1, "&Open Project File ..."},
         {-1, "&Recent Projects"},
+        {14, "R&estart"},
         {10, "Save Screensho&t...\tAlt+S"},
         {0, ""},
         {11, "Save St&ate..."},
@@ -250,23 +251,28 @@ TEST_F(MainWindowTest, OpenProjectFileResults) {
   auto window = MakeWindow();
   window->show();
   QString chosen;
-  bool started = false;
-  window->chooser = {[&](const QString&) { return chosen; }, [&] { return started; }};
+  window->chooser = {[&](const QString&) { return chosen; }, [] { return false; }};
 
   window->Command(kMenuOpenProject);  // cancelled
-  chosen = WriteProject("prog demo\n");
-  window->Command(kMenuOpenProject);  // the new instance does not start
-  ASSERT_EQ(messages_.size(), 2u);
+  ASSERT_EQ(messages_.size(), 1u);
   EXPECT_EQ(messages_[0].text, QStringLiteral("New Project not opened"));
-  EXPECT_EQ(messages_[1].text, QStringLiteral("Problem creating new emulation"));
-  EXPECT_EQ(messages_[1].icon, QMessageBox::Warning);
-  EXPECT_TRUE(window->isVisible()) << "this instance goes on";
+  EXPECT_EQ(messages_[0].icon, QMessageBox::Warning);
 
-  started = true;
+  // The chosen project runs in this window, in this process, and is remembered.
+  chosen = WriteProject("prog demo\n");
   window->Command(kMenuOpenProject);
-  EXPECT_FALSE(window->isVisible()) << "the new instance takes over";
-  EXPECT_FALSE(window->timer_active());
+  EXPECT_EQ(messages_.size(), 1u);
+  EXPECT_TRUE(window->isVisible()) << "no new instance: this window runs it";
+  EXPECT_TRUE(window->timer_active());
   EXPECT_EQ(Store().ReadParameters(), chosen);
+  EXPECT_EQ(window->emulator().args, (std::vector<std::string>{"prog", "demo\n"}));
+
+  // A project file that does not read is reported; the remembered project stays.
+  chosen = dir_.filePath("missing.tvx");
+  window->Command(kMenuOpenProject);
+  ASSERT_EQ(messages_.size(), 2u);
+  EXPECT_TRUE(messages_[1].text.startsWith(QStringLiteral("Param file not found: ")));
+  EXPECT_EQ(Store().ReadParameters(), dir_.filePath("demo.tvx"));
 }
 
 TEST_F(MainWindowTest, SoftKeyClicksAndRightClick) {

@@ -467,22 +467,11 @@ void DebugConsole::CmdSet(const std::string& args) {
   std::string target = Trim(a.substr(0, eq));
   if (!target.empty() && target[0] == '$') {
     const int reg = RegisterOf(target.substr(1));
-    CpuState& cpu = emu_.cpu;
-    if (reg < 0 || (reg < 16 && !cpu.frame)) {
+    std::string error;
+    if (reg < 0)
       Error("no register '" + target + "'");
-    } else if (reg == 32) {
-      if (!IsCodeTarget(emu_.mem, value)) {
-        Error("ip must be a multiple of 4 inside the text region");
-        return;
-      }
-      cpu.ip = value;
-    } else if (reg == 33) {
-      cpu.cc = value & 7;
-    } else if (reg == 31) {
-      Error("fp moves with calls and returns; it cannot be set here");
-    } else {
-      WriteReg(cpu, static_cast<unsigned>(reg), value);
-    }
+    else if (!dbg_.SetRegister(reg, value, error))
+      Error(error == "no such register" ? "no register '" + target + "'" : error);
     return;
   }
   if (target.size() >= 2 && (target[0] == '[' || target[0] == '*')) {

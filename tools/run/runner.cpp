@@ -21,6 +21,7 @@
 #include "driver/emulator.h"
 #include "driver/input_record.h"
 #include "driver/project_line.h"
+#include "driver/run_session.h"
 #include "driver/save_state.h"
 
 namespace korvane::run {
@@ -426,33 +427,34 @@ int RunEmulation(RunnerConfig& config, std::FILE* out, std::FILE* err) {
     workdir = folder.string();
   }
 
-  auto emu = std::make_unique<Emulator>();
+  std::shared_ptr<StateFile> state;
   if (!config.load_state.empty()) {
     // The file's framing is checked before anything runs; whether it fits the firmware is
     // checked once start-up has built the machine.
-    auto state = std::make_shared<StateFile>();
+    state = std::make_shared<StateFile>();
     std::string why;
     if (!ReadStateFile(Absolute(config.load_state), *state, why)) {
       std::fprintf(err, "korvane-run: %s\n", why.c_str());
       return kExitUsage;
     }
-    emu->start_state = state;
   }
-  // The project's names, its drives and the log resolve in the project file's folder.
-  emu->base_folder = workdir;
-  if (config.log_path == "-") {
-    emu->log.SetFile(stdout, false);
-  } else {
-    // A log name given on the command line is relative to where korvane-run was started.
-    std::string path =
-        config.log_path.empty() ? ResolveInBase(*emu, "aaa.txt") : Absolute(config.log_path);
-    if (!emu->log.OpenFile(path)) {
-      std::fprintf(err, "korvane-run: cannot write the log file %s\n", path.c_str());
-      return kExitUsage;
-    }
+  // The project's names, its drives and the log resolve in the project file's folder; a log
+  // name given on the command line is relative to where korvane-run was started.
+  RunSetup setup;
+  setup.base_folder = workdir;
+  setup.words = words;
+  setup.log_path = config.log_path.empty() || config.log_path == "-" ? config.log_path
+                                                                     : Absolute(config.log_path);
+  RunController runs;
+  {
+    std::string why;
+    runs.Prepare(setup, state, why);  // nothing ran before: nothing to end
   }
-
-  emu->SetArgs(words);
+  if (!runs.log_error().empty()) {
+    std::fprintf(err, "korvane-run: %s\n", runs.log_error().c_str());
+    return kExitUsage;
+  }
+  Emulator* emu = &runs.emu();
   emu->run.max_instructions = config.max_instructions;
   for (auto& hook : config.before_run) hook(*emu);
   std::unique_ptr<InputReplayer> replayer;
@@ -475,10 +477,9 @@ int RunEmulation(RunnerConfig& config, std::FILE* out, std::FILE* err) {
     replayer = std::make_unique<InputReplayer>(std::move(rec));
     replayer->Install(*emu);
   }
-  std::unique_ptr<InputRecorder> recorder;
   if (!config.record.empty()) {
-    recorder = std::make_unique<InputRecorder>();
-    recorder->Install(*emu);
+    std::string why;
+    runs.StartRecording(Absolute(config.record), why);  // starts with the run
   }
 
   // The debugger, when an option of ours needs it; the run phase adds the emulator's own
@@ -522,8 +523,8 @@ int RunEmulation(RunnerConfig& config, std::FILE* out, std::FILE* err) {
     // signal descriptor by a watcher thread.
     std::unique_ptr<InterruptWatcher> interrupts;
     if (console) interrupts = std::make_unique<InterruptWatcher>(*emu->debugger);
-    EmulationThread thread(*emu);
-    thread.Start();
+    EmulationThread& thread = runs.session().thread;
+    runs.Start();
     if (config.timeout_ms >= 0 && !thread.WaitFor(std::chrono::milliseconds(config.timeout_ms)))
       thread.Stop();
     thread.Wait();
@@ -546,10 +547,9 @@ int RunEmulation(RunnerConfig& config, std::FILE* out, std::FILE* err) {
   } else if (emu->run.stopped_by_host) {
     status = kExitStopped;
   }
-  if (recorder) {
-    recorder->Finish(*emu);
+  if (runs.recording()) {
     std::string why;
-    if (!WriteRecording(recorder->recording(), Absolute(config.record), why)) {
+    if (!runs.FinishRecording(why)) {
       std::fprintf(err, "korvane-run: %s\n", why.c_str());
       if (status != kExitMessage) status = kExitUsage;
     }
@@ -561,11 +561,9 @@ int RunEmulation(RunnerConfig& config, std::FILE* out, std::FILE* err) {
   }
   if (!config.save_state.empty()) {
     std::string why;
-    if (emu->exit.message[0] != '\0') {
-      std::fprintf(err, "korvane-run: no state written: the run ended with an exit message\n");
-    } else if (!SaveState(*emu, Absolute(config.save_state), why)) {
+    if (!runs.SaveStateTo(Absolute(config.save_state), why)) {
       std::fprintf(err, "korvane-run: %s\n", why.c_str());
-      if (status != kExitMessage) status = kExitUsage;
+      if (status != kExitMessage && emu->exit.message[0] == '\0') status = kExitUsage;
     }
   }
   for (const auto& dump : config.dumps) {

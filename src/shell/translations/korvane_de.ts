@@ -174,6 +174,30 @@ Das Protokoll ist %3.</translation>
         <source>Version %1</source>
         <translation>Version %1</translation>
     </message>
+    <message>
+        <source>New Project not opened</source>
+        <translation>Kein neues Projekt geöffnet</translation>
+    </message>
+    <message>
+        <source>R&amp;estart</source>
+        <translation>N&amp;eu starten</translation>
+    </message>
+    <message>
+        <source>The firmware file has changed. &lt;a href=&quot;reload&quot;&gt;Reload&lt;/a&gt;</source>
+        <translation>Die Firmware-Datei hat sich geändert. &lt;a href=&quot;reload&quot;&gt;Neu laden&lt;/a&gt;</translation>
+    </message>
+    <message>
+        <source>About Korvane</source>
+        <translation>Über Korvane</translation>
+    </message>
+    <message>
+        <source>Korvane Emulator application.</source>
+        <translation>Korvane-Emulator-Anwendung.</translation>
+    </message>
+    <message>
+        <source>Help is not yet implemented!</source>
+        <translation>Die Hilfe ist noch nicht vorhanden!</translation>
+    </message>
 </context>
 <context>
     <name>korvane::shell::StatusLine</name>
@@ -304,6 +328,22 @@ Das Protokoll ist %3.</translation>
         <source>Not kept while the firmware ran at full speed; a Restart after a fault keeps the last %1.</source>
         <translation>Nicht aufgezeichnet, solange die Firmware mit voller Geschwindigkeit lief; ein Neustart nach einem Fehler zeichnet die letzten %1 auf.</translation>
     </message>
+    <message>
+        <source>A register holds up to eight hex digits.</source>
+        <translation>Ein Register fasst höchstens acht Hex-Ziffern.</translation>
+    </message>
+    <message>
+        <source>ASCII</source>
+        <translation>ASCII</translation>
+    </message>
+    <message>
+        <source>Go to</source>
+        <translation>Gehe zu</translation>
+    </message>
+    <message>
+        <source>Run to Cursor</source>
+        <translation>Bis zum Cursor ausführen</translation>
+    </message>
 </context>
 <context>
     <name>korvane::shell::BreakpointsDialog</name>
@@ -362,6 +402,52 @@ Das Protokoll ist %3.</translation>
     <message>
         <source>condition, e.g. g4 == 5</source>
         <translation>Bedingung, z. B. g4 == 5</translation>
+    </message>
+    <message>
+        <source>#</source>
+        <translation>#</translation>
+    </message>
+</context>
+<context>
+    <name>korvane::shell::WelcomePanel</name>
+    <message>
+        <source>&amp;Open Project...</source>
+        <translation>Projekt ö&amp;ffnen...</translation>
+    </message>
+    <message>
+        <source>(none yet)</source>
+        <translation>(noch keine)</translation>
+    </message>
+    <message>
+        <source>&lt;h2&gt;Welcome to Korvane&lt;/h2&gt;</source>
+        <translation>&lt;h2&gt;Willkommen bei Korvane&lt;/h2&gt;</translation>
+    </message>
+    <message>
+        <source>Korvane runs the firmware of an i960 device: its display, its keypad and a debugger. Choose a project to run.</source>
+        <translation>Korvane führt die Firmware eines i960-Geräts aus: ihr Display, ihre Tastatur und einen Debugger. Wählen Sie ein Projekt aus.</translation>
+    </message>
+    <message>
+        <source>Recent projects:</source>
+        <translation>Zuletzt geöffnete Projekte:</translation>
+    </message>
+    <message>
+        <source>Run the &amp;Demo</source>
+        <translation>&amp;Demo starten</translation>
+    </message>
+</context>
+<context>
+    <name>korvane::shell::StoredParams</name>
+    <message>
+        <source>Param file not found: %1</source>
+        <translation>Projektdatei nicht gefunden: %1</translation>
+    </message>
+    <message>
+        <source>Param file has more than %1 words on its first line: %2</source>
+        <translation>Die erste Zeile der Projektdatei hat mehr als %1 Wörter: %2</translation>
+    </message>
+    <message>
+        <source>Korvane projects (*.tvx)</source>
+        <translation>Korvane-Projekte (*.tvx)</translation>
     </message>
 </context>
 </TS>
