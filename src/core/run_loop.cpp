@@ -9,6 +9,7 @@
 #include "core/fast_core.h"
 #include "core/loop_control.h"
 #include "core/processor.h"
+#include "core/run_counts.h"
 
 namespace korvane {
 
@@ -173,6 +174,7 @@ void RunLoop(Processor& emu) {
 
   uint32_t count = static_cast<uint32_t>(cpu.icount);
   uint32_t check_point = NextCheckPoint(emu, count);
+  if (run.counts) run.counts->Begin(emu);
 
   // A budget used up before the first instruction (a state loaded at or past the limit, a
   // replay of a recording that ran nothing) ends the run at once: a check point at the current
@@ -188,6 +190,7 @@ void RunLoop(Processor& emu) {
   run.executed += count - run.executed_mark;
   run.executed_mark = count;
   run.published_executed.store(run.executed, std::memory_order_relaxed);
+  if (run.counts) run.counts->Settle(run.executed);
   mem.unmapped_log = nullptr;
 
   PrintStateReport(emu);

@@ -263,5 +263,31 @@ TEST_F(SuiteRun, DemoSuiteShardsRunEveryScenarioOnceInValidJUnit) {
   for (const auto& [name, n] : seen) EXPECT_EQ(n, 1) << name;
 }
 
+TEST_F(SuiteRun, CoverageOfShardsMergesIntoThatOfTheWholeSuite) {
+  const std::string head = "project = \"demo.tvx\"\nfresh_memory = true\nvirtual_time = 10000\n";
+  const char* keys[] = {"CTRL+Q", "1 CTRL+Q", "ENTER ENTER CTRL+Q", "RIGHT 4 2 CTRL+Q"};
+  for (int k = 0; k < 4; ++k)
+    dir_.Write("suite/s" + std::to_string(k) + ".toml",
+               head + "[[step]]\nkeys = \"" + keys[k] + "\"\n");
+  const std::string suite = (dir_ / "suite").string();
+  const fs::path out = dir_ / "out.txt";
+  ASSERT_EQ(RunKorvaneTest(Args({"--coverage", (dir_ / "whole").string(), suite}), out), 0)
+      << test::ReadHostFile(out.string());
+  std::vector<std::string> merge = {"--merge-coverage", (dir_ / "merged.info").string()};
+  for (int i = 1; i <= 3; ++i) {
+    const std::string shard = (dir_ / ("shard" + std::to_string(i))).string();
+    ASSERT_EQ(RunKorvaneTest(
+                  Args({"--shard", std::to_string(i) + "/3", "--coverage", shard, suite}), out),
+              0)
+        << test::ReadHostFile(out.string());
+    merge.push_back(shard + "/suite.info");
+  }
+  ASSERT_EQ(RunKorvaneTest(merge, out), 0) << test::ReadHostFile(out.string());
+  const std::string whole = test::ReadHostFile((dir_ / "whole/suite.info").string());
+  EXPECT_THAT(whole, HasSubstr("SF:demo.s\n"));
+  EXPECT_THAT(whole, HasSubstr("FNDA:4,draw_counter\n")) << whole;
+  EXPECT_EQ(test::ReadHostFile((dir_ / "merged.info").string()), whole);
+}
+
 }  // namespace
 }  // namespace korvane

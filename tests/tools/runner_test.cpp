@@ -11,6 +11,7 @@
 
 // The runner's own pieces, compiled into this test so the in-process cases run exactly the
 // code of the tool.
+#include "../../tools/run/profile_output.cpp"
 #include "../../tools/run/runner.cpp"
 
 namespace korvane::test {
