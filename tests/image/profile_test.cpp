@@ -2,10 +2,13 @@
 // (with and without pair records) and the stepping loop, ended by their budget anywhere.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <numeric>
+#include <sstream>
 
 #include "core/run_counts.h"
 #include "image/profile_report.h"
+#include "support/firmware_project.h"
 #include "support/snippet.h"
 
 namespace korvane {
@@ -118,6 +121,49 @@ TEST(Profile, FlatProfileAndCallGraph) {
     edges += e.caller + "->" + e.callee + ":" + std::to_string(e.calls) + " ";
   EXPECT_EQ(edges, "_start->outer:1 _start->rec:1 outer->leaf:20000 rec->rec:4 ");
   EXPECT_NE(FormatProfile(p).find("120002"), std::string::npos);
+}
+
+// A run split in two by a state file: the profile and coverage of the two parts add up to
+// those of the whole run, wherever the split falls.
+TEST(Profile, TwoRunsSplitByAStateAddUpToTheWholeRun) {
+  test::FirmwareProject p;
+  p.AddSnippet(kCallTree);
+  ASSERT_TRUE(p.Assemble());
+  p.WriteProject("korvane -v1 x");
+  auto run = [&](const std::string& name, std::vector<std::string> args) {
+    args.insert(args.end(), {"--profile-format", "folded", "--profile", p.Path(name + ".folded"),
+                             "--coverage", p.Path(name + ".info"), p.Path("x.tvx")});
+    const test::ToolRun r = p.Run(args);
+    EXPECT_EQ(r.status, 3) << r.All();
+  };
+  auto stacks = [&](const std::string& name, std::map<std::string, uint64_t>& into) {
+    std::istringstream in(p.ReadFile(name + ".folded"));
+    for (std::string line; std::getline(in, line);)
+      into[line.substr(0, line.rfind(' '))] += std::stoull(line.substr(line.rfind(' ') + 1));
+  };
+  auto coverage = [&](const std::string& name, Coverage& into) {
+    std::string error;
+    EXPECT_TRUE(ParseCoverage(p.ReadFile(name + ".info"), name, into, error)) << error;
+  };
+  run("whole", {"--max-instructions", "120036"});
+  std::map<std::string, uint64_t> whole;
+  stacks("whole", whole);
+  Coverage whole_coverage;
+  coverage("whole", whole_coverage);
+  // In leaf between the halves of its pair; in leaf's ret; in outer's loop; in rec, 3 deep.
+  for (const char* split : {"13", "60006", "60010", "120017"}) {
+    SCOPED_TRACE(split);
+    run("first", {"--max-instructions", split, "--save-state", p.Path("split.kst")});
+    run("second", {"--max-instructions", "120036", "--load-state", p.Path("split.kst")});
+    std::map<std::string, uint64_t> sum;
+    stacks("first", sum);
+    stacks("second", sum);
+    EXPECT_EQ(sum, whole);
+    Coverage parts;
+    coverage("first", parts);
+    coverage("second", parts);
+    EXPECT_EQ(parts.Text(), whole_coverage.Text());
+  }
 }
 
 // cmpobe is always taken, so the addo after it never runs.
