@@ -284,9 +284,10 @@ KORVANE_PAIR_SECONDS(KORVANE_PAIR_ORDER, x)
 // The loop, once as it is and once counting for profiles and coverage (kCount): every
 // instruction it runs adds one to its word's count, and every call, return and run of other
 // code tells run.counts where the frame went. The counting is compiled into the second copy
-// alone, so the first has nothing to test.
+// alone, so the first has nothing to test. Returns true when counting was asked for while the
+// loop without it ran: the counting loop goes on from the check point where it returned.
 template <bool kCount>
-void FastLoopWith(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
+bool FastLoopWith(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   CpuState& cpu = emu.cpu;
   RunState& run = emu.run;
   MemoryMap& mem = emu.mem;
@@ -810,7 +811,13 @@ event_cpu:
   cpu.icount = static_cast<int32_t>(count);
   if (LoopEvent(emu, count, check_point)) {
     count_ref = count;
-    return;
+    return false;
+  }
+  if constexpr (!kCount) {
+    if (run.counts) {
+      count_ref = count;
+      return true;
+    }
   }
   load_registers();
   APPLY_TEXT_MARKS();
@@ -929,11 +936,8 @@ st_group:
 }  // namespace
 
 void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
-  if (emu.run.counts) {
+  if (emu.run.counts || FastLoopWith<false>(emu, count_ref, check_point))
     FastLoopWith<true>(emu, count_ref, check_point);
-  } else {
-    FastLoopWith<false>(emu, count_ref, check_point);
-  }
 }
 
 }  // namespace korvane

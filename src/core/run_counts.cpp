@@ -132,6 +132,25 @@ void RunCounts::Native(uint32_t target, const char* name, uint64_t ns) {
   n.host_ns += ns;
 }
 
+void RunCounts::Publish(uint64_t total) {
+  if (reset_wanted_.exchange(false, std::memory_order_relaxed)) {
+    // The contexts stay (the stack points into them); their counts start again from here.
+    for (CallNode& n : nodes) n.self = n.calls = n.host_ns = 0;
+    std::fill(words.begin(), words.end(), 0);
+    mark_ = total;
+    publish_wanted_.store(true, std::memory_order_relaxed);
+  }
+  if (!publish_wanted_.exchange(false, std::memory_order_relaxed)) return;
+  Settle(total);
+  std::lock_guard<std::mutex> lock(published_mutex_);
+  published_ = nodes;
+}
+
+std::vector<CallNode> RunCounts::Published() const {
+  std::lock_guard<std::mutex> lock(published_mutex_);
+  return published_;
+}
+
 void RunCounts::FrameChanged(const CpuState& cpu, uint64_t total) {
   // A call sets the new frame's pfp to the frame it left.
   const uint32_t pfp = cpu.frame ? Word(cpu.frame) : ~0u;

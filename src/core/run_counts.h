@@ -14,7 +14,9 @@
 // show, so the counts of two runs split at any instruction add up to those of the whole run.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -70,6 +72,14 @@ class RunCounts {
 
   bool started() const { return !stack_.empty(); }
 
+  // A view on another thread (the window's profile): it asks, and at the next system_timer
+  // check point the emulation thread copies the contexts out (Publish), or starts the counts
+  // afresh. Published() returns the last copy (any thread).
+  void RequestPublish() { publish_wanted_.store(true, std::memory_order_relaxed); }
+  void RequestReset() { reset_wanted_.store(true, std::memory_order_relaxed); }
+  void Publish(uint64_t total);
+  std::vector<CallNode> Published() const;
+
  private:
   struct Frame {
     uint32_t node;
@@ -80,6 +90,10 @@ class RunCounts {
 
   std::vector<Frame> stack_;
   uint64_t mark_ = 0;  // instruction total at the last frame change
+
+  std::atomic<bool> publish_wanted_{false}, reset_wanted_{false};
+  mutable std::mutex published_mutex_;
+  std::vector<CallNode> published_;
 };
 
 }  // namespace korvane

@@ -118,6 +118,12 @@ bool LoopEvent(Processor& emu, uint32_t& count, uint32_t& check_point) {
       WriteSystemTimer(emu, timer);
       run.published_timer_ms.store(timer, std::memory_order_relaxed);
       run.published_executed.store(run.executed, std::memory_order_relaxed);
+      if (RunCounts* wanted = run.counts_wanted.load(std::memory_order_acquire);
+          wanted && !run.counts) {
+        run.counts = wanted;
+        wanted->Begin(emu);
+      }
+      if (run.counts) run.counts->Publish(run.executed);
       if (hooks.check_point) hooks.check_point(hooks.ctx);  // before a pause
       stop = HostWantsStop(emu);
     }
@@ -174,6 +180,7 @@ void RunLoop(Processor& emu) {
 
   uint32_t count = static_cast<uint32_t>(cpu.icount);
   uint32_t check_point = NextCheckPoint(emu, count);
+  if (!run.counts) run.counts = run.counts_wanted.load(std::memory_order_acquire);
   if (run.counts) run.counts->Begin(emu);
 
   // A budget used up before the first instruction (a state loaded at or past the limit, a

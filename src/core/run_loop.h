@@ -66,6 +66,9 @@ struct RunState {
   bool step_release = false;               // the hook asks to go back to the plain loop
   // Counting for profiles and coverage (not owned; null: the loops count nothing).
   RunCounts* counts = nullptr;
+  // Counting asked for by another thread while the firmware runs: it starts at the next
+  // system_timer check point (a counting loop takes over there).
+  std::atomic<RunCounts*> counts_wanted{nullptr};
 
   // Instructions executed by this run in 64 bits (the guest-visible count wraps at 2^31).
   // Brought up to date at the loop's check points; CurrentInstructionTotal is exact anytime.

@@ -123,6 +123,38 @@ TEST(Profile, FlatProfileAndCallGraph) {
   EXPECT_NE(FormatProfile(p).find("120002"), std::string::npos);
 }
 
+// Counting asked for while the firmware runs (as the window's profile does) starts at the next
+// system_timer check point, with the call chain the frames show there, and publishes copies
+// of its contexts on request.
+thread_local RunCounts* tl_wanted = nullptr;
+
+TEST(Profile, CountingAskedForWhileRunningStartsAtTheNextCheckPoint) {
+  RunCounts counts;
+  tl_wanted = &counts;
+  SnippetOptions options;
+  options.before_run = [](Emulator& emu) {
+    // Asked at the first check point, after the loop has looked: it starts at the second.
+    emu.hooks.check_point = [](void* ctx) {
+      Processor& emu = *static_cast<Machine*>(ctx);
+      if (emu.run.executed == 32768) emu.run.counts_wanted.store(tl_wanted);
+      if (emu.run.executed == 65536) tl_wanted->RequestPublish();
+    };
+  };
+  auto emu = RunSnippet(kCallTree, 120036, options);
+  // At 65536 instructions outer has called leaf 10922 times and is back from the last call.
+  EXPECT_EQ(FoldedStacks(*emu, counts),
+            "_start 12\n_start;outer 27236\n_start;outer;leaf 27234\n_start;rec 4\n"
+            "_start;rec;rec 4\n_start;rec;rec;rec 4\n_start;rec;rec;rec;rec 4\n"
+            "_start;rec;rec;rec;rec;rec 2\n");
+  const auto& w = counts.words;
+  EXPECT_EQ(std::accumulate(w.begin(), w.end(), uint64_t{0}), 120036u - 65536);
+  // The copy asked for at 65536 is made at the next check point, before rec runs.
+  uint64_t published = 0;
+  for (const CallNode& n : counts.Published()) published += n.self;
+  EXPECT_EQ(published, 32768u);
+  EXPECT_EQ(counts.Published().size(), 3u);
+}
+
 // A run split in two by a state file: the profile and coverage of the two parts add up to
 // those of the whole run, wherever the split falls.
 TEST(Profile, TwoRunsSplitByAStateAddUpToTheWholeRun) {
