@@ -295,12 +295,14 @@ void DebuggerWindow::RefreshDisassembly() {
   const uint32_t ip = emu_->cpu.ip;
   const MemRegion& text = mem.regions[kRegionText];
   // Instructions have no fixed start going backwards: begin at the procedure holding ip when
-  // it starts close above, else a fixed distance above ip (inside the text).
+  // it starts close above, else a fixed distance above ip (inside the text). A procedure
+  // chosen in the profile is shown from its start.
   uint32_t start = ip >= kLinesBefore * 4 ? ip - kLinesBefore * 4 : 0;
+  if (code_focus_) start = *code_focus_;
   std::string name;
   uint32_t offset = 0;
   const ProcessorHooks& hooks = emu_->hooks;
-  if (hooks.name_address && hooks.name_address(hooks.ctx, ip, &name, &offset) &&
+  if (!code_focus_ && hooks.name_address && hooks.name_address(hooks.ctx, ip, &name, &offset) &&
       offset <= kLabelReach)
     start = ip - offset;
   if (RegionHolds(text, ip) && !RegionHolds(text, start)) start = text.base;
@@ -354,6 +356,11 @@ void DebuggerWindow::RefreshDisassembly() {
   }
   disassembly_->resizeColumnToContents(0);
   disassembly_->resizeColumnToContents(1);
+}
+
+void DebuggerWindow::ShowCode(uint32_t address) {
+  code_focus_ = address;
+  if (emu_ && emu_->debugger && Standing()) RefreshDisassembly();
 }
 
 bool DebuggerWindow::ShowMemory(const QString& where) {

@@ -42,6 +42,7 @@
 #include "shell/display_view.h"
 #include "shell/key_pictures.h"
 #include "shell/palette.h"
+#include "shell/profile_window.h"
 #include "shell/recent_projects.h"
 #include "shell/soft_keys.h"
 
@@ -242,6 +243,7 @@ void MainWindow::BuildMenus() {
   debug->addSeparator();
   add(debug, kMenuDebugBreakpoints, tr("&Breakpoints..."));
   add(debug, kMenuDebugWindow, tr("Debu&gger"));
+  add(debug, kMenuDebugProfile, tr("P&rofile"));
   QMenu* help = menuBar()->addMenu(tr("&Help"));
   add(help, kMenuHelp, tr("&Help\tCtrl+H"));
   add(help, kMenuAbout, tr("&About korvane ..."));
@@ -513,6 +515,20 @@ DebuggerWindow* MainWindow::debugger_window() {
   return debugger_window_;
 }
 
+ProfileWindow* MainWindow::profile_window() {
+  if (!profile_window_) {
+    profile_window_ = new ProfileWindow(this);
+    profile_window_->show_procedure = [this](uint32_t address) {
+      DebuggerWindow* w = debugger_window();
+      w->show();
+      w->raise();
+      w->ShowCode(address);
+    };
+    profile_window_->Attach(session_ ? &session_->emu : nullptr);
+  }
+  return profile_window_;
+}
+
 void MainWindow::DebugStopped(const QString& summary) {
   if (closed_) return;  // a stop that was on its way when the window closed
   last_stop_ = summary;
@@ -684,6 +700,7 @@ void MainWindow::NewSession() {
     keys_ = own_keys_.get();
   }
   DisplayInit(session_->emu, session_->page_a.data(), session_->page_b.data());
+  if (profile_window_) profile_window_->Attach(&session_->emu);
 }
 
 void MainWindow::ForgetProject() {
@@ -779,6 +796,10 @@ void MainWindow::Command(int id) {
       break;
     case kMenuKeyboard:
       ToggleKeyboard();
+      break;
+    case kMenuDebugProfile:
+      profile_window()->show();
+      profile_window()->raise();
       break;
     case kMenuHelp:
       ShowUserGuide();

@@ -51,6 +51,7 @@ enum MenuId {
   kMenuDebugStepOut = 33,
   kMenuDebugBreakpoints = 34,
   kMenuDebugWindow = 35,
+  kMenuDebugProfile = 36,
   // View > Zoom: kMenuZoomFit + the zoom (0 Fit, 1-4 the scale).
   kMenuZoomFit = 20,
   kMenuZoom1 = 21,
@@ -82,6 +83,7 @@ struct WindowConfig {
 
 class DisplayView;
 class DebuggerWindow;
+class ProfileWindow;
 class BreakpointsDialog;
 
 class MainWindow : public QMainWindow {
@@ -177,6 +179,8 @@ class MainWindow : public QMainWindow {
   // The debugger window (made on first use) and the breakpoints dialog (null until opened).
   DebuggerWindow* debugger_window();
   BreakpointsDialog* breakpoints_dialog() const { return breakpoints_; }
+  // Debug > Profile (made on first use).
+  ProfileWindow* profile_window();
   // Help > Help's window (null until opened).
   QWidget* user_guide_window() const { return guide_; }
 
@@ -263,6 +267,7 @@ class MainWindow : public QMainWindow {
   QString record_path_;
   DebuggerWindow* debugger_window_ = nullptr;
   BreakpointsDialog* breakpoints_ = nullptr;
+  ProfileWindow* profile_window_ = nullptr;
   QWidget* guide_ = nullptr;
   QString last_stop_;
   bool debug_standing_ = false;  // the firmware stands in a debugger stop the window was told of
