@@ -177,6 +177,10 @@ TEST(Profile, TwoRunsSplitByAStateAddUpToTheWholeRun) {
     std::string error;
     EXPECT_TRUE(ParseCoverage(p.ReadFile(name + ".info"), name, into, error)) << error;
   };
+  const test::ToolRun refused =
+      p.Run({"--profile", p.Path("no-such-folder/p.txt"), p.Path("x.tvx")});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("cannot write the profile"), std::string::npos) << refused.err;
   run("whole", {"--max-instructions", "120036"});
   std::map<std::string, uint64_t> whole;
   stacks("whole", whole);

@@ -232,6 +232,9 @@ TEST_F(SuiteRun, BadUsageEndsWithStatusTwo) {
       {"--jobs", "0", KORVANE_SOURCE_DIR},     // no worker
       {"--colour", KORVANE_SOURCE_DIR},        // unknown option
       {(dir_ / "no-such-folder").string()},    // nothing there
+      {"--merge-coverage", (dir_ / "m.info").string(),
+       KORVANE_SOURCE_DIR "/README.md"},       // not a tracefile
+      {"--coverage", "", KORVANE_SOURCE_DIR},  // no folder
   };
   for (const auto& args : bad) {
     EXPECT_EQ(RunKorvaneTest(args, out), 2) << test::ReadHostFile(out.string());
