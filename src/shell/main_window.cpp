@@ -524,7 +524,6 @@ ProfileWindow* MainWindow::profile_window() {
       w->raise();
       w->ShowCode(address);
     };
-    profile_window_->Attach(session_ ? &session_->emu : nullptr);
   }
   return profile_window_;
 }
@@ -700,7 +699,9 @@ void MainWindow::NewSession() {
     keys_ = own_keys_.get();
   }
   DisplayInit(session_->emu, session_->page_a.data(), session_->page_b.data());
-  if (profile_window_) profile_window_->Attach(&session_->emu);
+  // A run counts for the profile while its window is open (from the start for a restart).
+  if (profile_window_)
+    profile_window_->Attach(profile_window_->isVisible() ? &session_->emu : nullptr);
 }
 
 void MainWindow::ForgetProject() {
@@ -798,6 +799,7 @@ void MainWindow::Command(int id) {
       ToggleKeyboard();
       break;
     case kMenuDebugProfile:
+      profile_window()->Attach(session_ ? &session_->emu : nullptr);
       profile_window()->show();
       profile_window()->raise();
       break;

@@ -71,6 +71,7 @@ ProfileWindow::ProfileWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
 ProfileWindow::~ProfileWindow() = default;
 
 void ProfileWindow::Attach(Emulator* emu) {
+  if (emu && emu == emu_ && counts_) return;  // counting already
   emu_ = emu;
   counts_ = nullptr;
   if (emu) {

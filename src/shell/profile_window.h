@@ -28,7 +28,7 @@ class ProfileWindow : public QWidget {
   ~ProfileWindow() override;
 
   // The machine to profile, or null. Counting starts at its next system_timer check point and
-  // lasts as long as its run.
+  // lasts as long as its run; attaching the same machine again changes nothing.
   void Attach(Emulator* emu);
   // Shows the last copy of the counts and asks for the next one.
   void Refresh();
