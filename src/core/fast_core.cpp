@@ -23,6 +23,11 @@
 #include "core/processor.h"
 #include "core/run_counts.h"
 
+// Builds without pair records (clang) leave the pair helpers unused in the loop's instances.
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wunneeded-internal-declaration"
+#endif
+
 namespace korvane {
 
 namespace {
