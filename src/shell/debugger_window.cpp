@@ -298,7 +298,10 @@ void DebuggerWindow::RefreshDisassembly() {
   // it starts close above, else a fixed distance above ip (inside the text). A procedure
   // chosen in the profile is shown from its start.
   uint32_t start = ip >= kLinesBefore * 4 ? ip - kLinesBefore * 4 : 0;
-  if (code_focus_) start = *code_focus_;
+  if (code_focus_) {
+    start = *code_focus_;
+    code_focus_shown_ = true;
+  }
   std::string name;
   uint32_t offset = 0;
   const ProcessorHooks& hooks = emu_->hooks;
@@ -360,6 +363,7 @@ void DebuggerWindow::RefreshDisassembly() {
 
 void DebuggerWindow::ShowCode(uint32_t address) {
   code_focus_ = address;
+  code_focus_shown_ = false;
   if (emu_ && emu_->debugger && Standing()) RefreshDisassembly();
 }
 

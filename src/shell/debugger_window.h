@@ -43,7 +43,7 @@ class DebuggerWindow : public QWidget {
   // clears this at once, before the emulation thread has woken.
   void SetStanding(bool standing) {
     standing_ = standing;
-    if (standing) code_focus_.reset();  // a new stop shows its own instruction
+    if (standing && code_focus_shown_) code_focus_.reset();  // later stops show their own ip
   }
   // The run has ended with a fault or an exit message: the machine stays where it ended and is
   // shown read-only, with `summary` as the state, `details` (the fault, its hint) and the
@@ -106,6 +106,7 @@ class DebuggerWindow : public QWidget {
   bool memory_shown_ = false;
   bool standing_ = false;
   std::optional<uint32_t> code_focus_;  // ShowCode's address
+  bool code_focus_shown_ = false;       // the disassembly has shown it
   bool ended_ = false;    // the emulation thread has ended: nothing changes the machine any more
   bool filling_ = false;  // views being filled: edits are not the user's
   uint32_t last_regs_[34] = {};  // r0-r15, g0-g15, ip, cc at the previous stop

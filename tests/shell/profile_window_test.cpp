@@ -76,17 +76,18 @@ TEST(ProfileWindow, TopProceduresWhileRunningResetAndJumpToTheDebugger) {
   p.reset_button()->click();
   ASSERT_TRUE(test::WaitUntil([&] { return Total(p) > 0 && Total(p) < before; }));
 
-  // A row shows its procedure in the debugger window once the firmware stands.
-  window.Command(kMenuDebugPause);
-  ASSERT_TRUE(test::WaitUntil([&] {
-    return window.emulator().debugger && window.emulator().debugger->paused_in_stop() &&
-           window.debugger_window()->isVisible();
-  }));
+  // A row chosen while the firmware runs shows its procedure in the debugger window at the
+  // next stop.
   int row = 0;
   while (row < p.table()->rowCount() && p.table()->item(row, 0)->text() != QStringLiteral("outer"))
     ++row;
   ASSERT_LT(row, p.table()->rowCount());
   Q_EMIT p.table()->cellActivated(row, 0);
+  window.Command(kMenuDebugPause);
+  ASSERT_TRUE(test::WaitUntil([&] {
+    return window.emulator().debugger && window.emulator().debugger->paused_in_stop() &&
+           window.debugger_window()->state_label()->text().contains(QStringLiteral("Paused"));
+  }));
   QTableWidget* code = window.debugger_window()->disassembly();
   ASSERT_GT(code->rowCount(), 1);
   EXPECT_EQ(code->item(0, 2)->text(), QStringLiteral("outer:"));
