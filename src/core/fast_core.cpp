@@ -21,6 +21,12 @@
 #include "core/handlers.h"
 #include "core/loop_control.h"
 #include "core/processor.h"
+#include "core/run_counts.h"
+
+// Builds without pair records (clang) leave the pair helpers unused in the loop's instances.
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wunneeded-internal-declaration"
+#endif
 
 namespace korvane {
 
@@ -280,9 +286,13 @@ constexpr int PairHalfIndex(uint8_t op) {
 KORVANE_PAIR_SECONDS(KORVANE_PAIR_ORDER, x)
 #undef KORVANE_PAIR_ORDER
 
-}  // namespace
-
-void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
+// The loop, once as it is and once counting for profiles and coverage (kCount): every
+// instruction it runs adds one to its word's count, and every call, return and run of other
+// code tells run.counts where the frame went. The counting is compiled into the second copy
+// alone, so the first has nothing to test. Returns true when counting was asked for while the
+// loop without it ran: the counting loop goes on from the check point where it returned.
+template <bool kCount>
+bool FastLoopWith(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   CpuState& cpu = emu.cpu;
   RunState& run = emu.run;
   MemoryMap& mem = emu.mem;
@@ -399,6 +409,8 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   if (!records) throw std::bad_alloc();
   Decoded* const recs = records.get();
   ClearTextMarks(mem);
+  RunCounts* const counts = run.counts;
+  uint64_t* const hits = kCount ? counts->WordsFor(text_base, record_count) : nullptr;
 
   // Brings the straight run of records from r on up to date: each is checked against its text
   // bytes and decoded again when they differ, until the run ends at a record after which the
@@ -527,9 +539,16 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   // it: fall (the record rec, with its length), second (the second word of the pair rec), jump
   // and jump_second (the same, after a taken branch to next).
   // Within a straight run (see check_run):
+  // Counting: the record about to run, and the run's instruction total after `done` more
+  // instructions than the countdown says.
+#define COUNT(r) \
+  if constexpr (kCount) ++hits[(r)-recs]
+#define TOTAL(done) \
+  (run.executed + static_cast<uint32_t>(countdown_end - left + (done)-run.executed_mark))
 #define GO(kind)     \
   do {               \
     rec = next;      \
+    COUNT(rec);      \
     goto * next->fn; \
   } while (0)
   // Where a run may begin:
@@ -537,6 +556,7 @@ void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   do {                                                             \
     if (__builtin_expect(!next->valid, 0)) goto revalidate_##kind; \
     rec = next;                                                    \
+    COUNT(rec);                                                    \
     goto * next->fn;                                               \
   } while (0)
 #define NEXT_BY_THEN(step, kind, go)                         \
@@ -607,6 +627,7 @@ dispatch_cpu:
   next = recs + index;
   if (next->valid) {
     rec = next;
+    COUNT(rec);
     goto * next->fn;
   }
   goto revalidate;
@@ -626,6 +647,7 @@ dispatch_cpu:
 revalidate:
   check_run(next);
   rec = next;
+  COUNT(rec);
   goto * next->fn;
 
   // An instruction without a record (the text's last word, or outside the text) runs on the
@@ -652,12 +674,14 @@ generic_cpu:
 generic_run:
   cpu.length = 4;
   ExecuteWord(emu, table, cpu.instr_word);
+  if constexpr (kCount) counts->AfterInstruction(cpu, TOTAL(1));
   APPLY_TEXT_MARKS();
   if (__builtin_expect((--left == 0) || control.attention(), 0)) goto event_cpu;
   next_pos = cpu.ip + cpu.length - text_base;
   index = (next_pos >> 2) | (next_pos << 30);
   if (int64_t{index} <= last_index && recs[index].valid && recs[index].op == kFastGeneric) {
     rec = recs + index;
+    COUNT(rec);
     cpu.ip = text_base + next_pos;
     cpu.instr_word = static_cast<uint32_t>(rec->raw);
     cpu.icount = static_cast<int32_t>(countdown_end - left);
@@ -704,6 +728,7 @@ generic_run:
   std::memcpy(file, frame, kFrameBytes);                                                      \
   PUT_AT(0, a);                                                                               \
   PUT_AT(4, static_cast<uint32_t>(new_fp) + kFrameBytes);                                     \
+  if constexpr (kCount) counts->Call(v, static_cast<uint32_t>(new_fp), TOTAL(1));             \
   goto transferred
   // A call whose target does not depend on registers and that the hook intercepted once is
   // marked (count 1), so it goes to the handlers without asking the hook first.
@@ -733,6 +758,7 @@ ret:
   cpu.frame = frame;
   PUT_AT(kGlobalsBase + 60, a);
   std::memcpy(file, frame, kFrameBytes);
+  if constexpr (kCount) counts->Return(a, TOTAL(1));
   goto transferred;
 ret_handler:
   cpu.ea = rec->imm;
@@ -745,6 +771,7 @@ transferred:
 #undef CONTROL_TRANSFER
 
 after_transfer:
+  if constexpr (kCount) counts->AfterInstruction(cpu, TOTAL(1));
   if (__builtin_expect((--left == 0) || control.attention(), 0)) goto event_cpu;
   goto dispatch_cpu;
 
@@ -789,7 +816,13 @@ event_cpu:
   cpu.icount = static_cast<int32_t>(count);
   if (LoopEvent(emu, count, check_point)) {
     count_ref = count;
-    return;
+    return false;
+  }
+  if constexpr (!kCount) {
+    if (run.counts) {
+      count_ref = count;
+      return true;
+    }
   }
   load_registers();
   APPLY_TEXT_MARKS();
@@ -839,6 +872,7 @@ branch_if:
       STORED(kPairBytes<kFast##one>, first);                                         \
     }                                                                                \
     if (__builtin_expect(--left == 0, 0)) goto event_fall;                           \
+    COUNT(rec + 1);                                                                  \
     PAIR_HALF(kFast##two, dst2, src1b, src2b, generic_second)                        \
     if constexpr (kPairStore<kFast##two>) STORED(kPairBytes<kFast##two>, second);    \
     NEXT_BY(2, second);                                                              \
@@ -900,6 +934,15 @@ st_group:
 #undef EFFECTIVE_ADDRESS
 #undef BASE_ADDRESS
 #undef POLL_BEFORE_START
+#undef COUNT
+#undef TOTAL
+}
+
+}  // namespace
+
+void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
+  if (emu.run.counts || FastLoopWith<false>(emu, count_ref, check_point))
+    FastLoopWith<true>(emu, count_ref, check_point);
 }
 
 }  // namespace korvane

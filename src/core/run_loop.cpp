@@ -9,6 +9,7 @@
 #include "core/fast_core.h"
 #include "core/loop_control.h"
 #include "core/processor.h"
+#include "core/run_counts.h"
 
 namespace korvane {
 
@@ -117,6 +118,12 @@ bool LoopEvent(Processor& emu, uint32_t& count, uint32_t& check_point) {
       WriteSystemTimer(emu, timer);
       run.published_timer_ms.store(timer, std::memory_order_relaxed);
       run.published_executed.store(run.executed, std::memory_order_relaxed);
+      if (RunCounts* wanted = run.counts_wanted.load(std::memory_order_acquire);
+          wanted && !run.counts) {
+        run.counts = wanted;
+        wanted->Begin(emu);
+      }
+      if (run.counts) run.counts->Publish(run.executed);
       if (hooks.check_point) hooks.check_point(hooks.ctx);  // before a pause
       stop = HostWantsStop(emu);
     }
@@ -173,6 +180,8 @@ void RunLoop(Processor& emu) {
 
   uint32_t count = static_cast<uint32_t>(cpu.icount);
   uint32_t check_point = NextCheckPoint(emu, count);
+  if (!run.counts) run.counts = run.counts_wanted.load(std::memory_order_acquire);
+  if (run.counts) run.counts->Begin(emu);
 
   // Whichever way the loop ends (a fatal condition throws), it no longer runs.
   struct Running {
@@ -195,6 +204,7 @@ void RunLoop(Processor& emu) {
   run.executed += count - run.executed_mark;
   run.executed_mark = count;
   run.published_executed.store(run.executed, std::memory_order_relaxed);
+  if (run.counts) run.counts->Settle(run.executed);
   mem.unmapped_log = nullptr;
 
   PrintStateReport(emu);

@@ -10,6 +10,7 @@
 namespace korvane {
 
 struct Processor;
+class RunCounts;
 
 // What the decoder needs of an opcode, looked up in one step: derived at loop start from the
 // opcode index and the table, so the hot path reads one small record per instruction.
@@ -63,6 +64,11 @@ struct RunState {
   StepHook step_hook;                      // set by a debugger or tracer
   bool stepping = false;                   // the stepping loop runs
   bool step_release = false;               // the hook asks to go back to the plain loop
+  // Counting for profiles and coverage (not owned; null: the loops count nothing).
+  RunCounts* counts = nullptr;
+  // Counting asked for by another thread while the firmware runs: it starts at the next
+  // system_timer check point (a counting loop takes over there).
+  std::atomic<RunCounts*> counts_wanted{nullptr};
 
   // Instructions executed by this run in 64 bits (the guest-visible count wraps at 2^31).
   // Brought up to date at the loop's check points; CurrentInstructionTotal is exact anytime.

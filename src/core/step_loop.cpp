@@ -5,6 +5,7 @@
 #include "core/decode.h"
 #include "core/loop_control.h"
 #include "core/processor.h"
+#include "core/run_counts.h"
 
 namespace korvane {
 
@@ -44,6 +45,7 @@ bool StepLoop(Processor& emu, uint32_t& count, uint32_t& check_point, bool neste
     }
     cpu.instr_word = w;
     cpu.length = 4;
+    if (run.counts) run.counts->CountWord(cpu.ip);
     HostAccessWatch& watch = emu.mem.host_watch;
     watch.armed = watch.active;
     try {
@@ -58,6 +60,7 @@ bool StepLoop(Processor& emu, uint32_t& count, uint32_t& check_point, bool neste
 
     ++count;
     cpu.icount = static_cast<int32_t>(count);
+    if (run.counts) run.counts->AfterInstruction(cpu, CurrentInstructionTotal(emu));
     if ((count == check_point) | run.control.attention()) {
       if (LoopEvent(emu, count, check_point)) {
         end = true;

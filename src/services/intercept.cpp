@@ -3,8 +3,10 @@
 #include "services/intercept.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
+#include "core/run_counts.h"
 #include "services/machine.h"
 #include "services/native_handlers.h"
 
@@ -57,7 +59,16 @@ uint32_t CheckInterceptCall(Machine& emu, uint32_t target) {
   if (e->handler) {
     // A watching debugger names the routine as the accessor of what it reads and writes.
     emu.mem.host_watch.routine = e->name;
-    e->handler(emu);
+    if (emu.run.counts) {
+      // A profile shows the handler as a leaf of its own, with the host time it took.
+      const auto start = std::chrono::steady_clock::now();
+      e->handler(emu);
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+          std::chrono::steady_clock::now() - start);
+      emu.run.counts->Native(target, e->name, static_cast<uint64_t>(ns.count()));
+    } else {
+      e->handler(emu);
+    }
     emu.mem.host_watch.routine = nullptr;
   }
 

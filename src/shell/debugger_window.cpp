@@ -372,6 +372,11 @@ void DebuggerWindow::RefreshDisassembly() {
   Debugger& d = *emu_->debugger;
   MemoryMap& mem = emu_->mem;
   const uint32_t ip = emu_->cpu.ip;
+  if (code_focus_) {  // a procedure chosen in the profile is shown from its start
+    goto_address_ = *code_focus_;
+    goto_shown_ = true;
+    code_focus_shown_ = true;
+  }
   // The view is built around ip, or around the address gone to.
   const uint32_t focus = goto_shown_ ? goto_address_ : ip;
   const MemRegion& text = mem.regions[kRegionText];
@@ -490,6 +495,12 @@ void DebuggerWindow::RunToCursor() {
   QTableWidgetItem* item = disassembly_->item(disassembly_->currentRow(), 0);
   if (!Standing() || ended_ || !item || !item->data(Qt::UserRole).isValid()) return;
   if (run_to) run_to(item->data(Qt::UserRole).toUInt());
+}
+
+void DebuggerWindow::ShowCode(uint32_t address) {
+  code_focus_ = address;
+  code_focus_shown_ = false;
+  if (emu_ && emu_->debugger && Standing()) RefreshDisassembly();
 }
 
 bool DebuggerWindow::ShowMemory(const QString& where) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 class QAction;
@@ -40,7 +41,10 @@ class DebuggerWindow : public QWidget {
   void Refresh(const QString& stop_summary = QString());
   // Whether the firmware stands in a stop the window was told of; a command that resumes it
   // clears this at once, before the emulation thread has woken.
-  void SetStanding(bool standing) { standing_ = standing; }
+  void SetStanding(bool standing) {
+    standing_ = standing;
+    if (standing && code_focus_shown_) code_focus_.reset();  // later stops show their own ip
+  }
   // The run has ended with a fault or an exit message: the machine stays where it ended and is
   // shown read-only, with `summary` as the state, `details` (the fault, its hint) and the
   // Restart, Open Log and Close buttons. Attach leaves this mode.
@@ -62,6 +66,9 @@ class DebuggerWindow : public QWidget {
   // Clicks the breakpoint marker of the disassembly's line for `address`: sets a breakpoint
   // there, or deletes the one there.
   void ToggleBreakpoint(uint32_t address);
+  // Shows the disassembly from `address` (a procedure chosen in the profile) until the next
+  // stop; while the firmware runs, from the next time it stands.
+  void ShowCode(uint32_t address);
 
   // Set by the main window.
   std::function<void(DebugCommand)> command;
@@ -115,6 +122,8 @@ class DebuggerWindow : public QWidget {
   bool goto_shown_ = false;  // the disassembly shows goto_address_ instead of ip
   uint32_t goto_address_ = 0;
   bool standing_ = false;
+  std::optional<uint32_t> code_focus_;  // ShowCode's address
+  bool code_focus_shown_ = false;       // the disassembly has shown it
   bool ended_ = false;    // the emulation thread has ended: nothing changes the machine any more
   bool filling_ = false;  // views being filled: edits are not the user's
   uint32_t last_regs_[34] = {};  // r0-r15, g0-g15, ip, cc at the previous stop

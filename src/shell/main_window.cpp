@@ -42,6 +42,7 @@
 #include "shell/display_view.h"
 #include "shell/key_pictures.h"
 #include "shell/palette.h"
+#include "shell/profile_window.h"
 #include "shell/recent_projects.h"
 #include "shell/soft_keys.h"
 #include "shell/welcome.h"
@@ -85,7 +86,15 @@ MainWindow::MainWindow(WindowConfig config)
     keys_ = own_keys_.get();
   }
   // Every fresh machine draws into its own pages.
-  runs_.prepare = [](Session& s) { DisplayInit(s.emu, s.page_a.data(), s.page_b.data()); };
+  runs_.prepare = [this](Session& s) {
+    DisplayInit(s.emu, s.page_a.data(), s.page_b.data());
+    // A run counts for the profile while its window is open (from the start for a restart).
+    // The fresh machine may sit where the last one did, so the window lets go of that first.
+    if (profile_window_) {
+      profile_window_->Attach(nullptr);
+      if (profile_window_->isVisible()) profile_window_->Attach(&s.emu);
+    }
+  };
   params_.param_path = config_.command_line_path;
   show_message = [this](QMessageBox::Icon icon, const QString& text) {
     QMessageBox box(icon, QString::fromLatin1(kMessageCaption), text, QMessageBox::Ok, this);
@@ -255,6 +264,7 @@ void MainWindow::BuildMenus() {
   debug->addSeparator();
   add(debug, kMenuDebugBreakpoints, tr("&Breakpoints..."));
   add(debug, kMenuDebugWindow, tr("Debu&gger"));
+  add(debug, kMenuDebugProfile, tr("P&rofile"));
   QMenu* help = menuBar()->addMenu(tr("&Help"));
   add(help, kMenuHelp, tr("&Help\tCtrl+H"));
   add(help, kMenuAbout, tr("&About korvane ..."));
@@ -606,6 +616,19 @@ DebuggerWindow* MainWindow::debugger_window() {
   return debugger_window_;
 }
 
+ProfileWindow* MainWindow::profile_window() {
+  if (!profile_window_) {
+    profile_window_ = new ProfileWindow(this);
+    profile_window_->show_procedure = [this](uint32_t address) {
+      DebuggerWindow* w = debugger_window();
+      w->show();
+      w->raise();
+      w->ShowCode(address);
+    };
+  }
+  return profile_window_;
+}
+
 void MainWindow::DebugStopped(const QString& summary) {
   if (closed_) return;  // a stop that was on its way when the window closed
   last_stop_ = summary;
@@ -862,6 +885,11 @@ void MainWindow::Command(int id) {
       break;
     case kMenuKeyboard:
       ToggleKeyboard();
+      break;
+    case kMenuDebugProfile:
+      profile_window()->Attach(params_.words.empty() ? nullptr : &runs_.emu());
+      profile_window()->show();
+      profile_window()->raise();
       break;
     case kMenuHelp:
       ShowUserGuide();

@@ -52,6 +52,7 @@ enum MenuId {
   kMenuDebugStepOut = 33,
   kMenuDebugBreakpoints = 34,
   kMenuDebugWindow = 35,
+  kMenuDebugProfile = 36,
   // View > Zoom: kMenuZoomFit + the zoom (0 Fit, 1-4 the scale).
   kMenuZoomFit = 20,
   kMenuZoom1 = 21,
@@ -74,6 +75,7 @@ struct WindowConfig {
 class DisplayView;
 class DebuggerWindow;
 class WelcomePanel;
+class ProfileWindow;
 class BreakpointsDialog;
 
 class MainWindow : public QMainWindow {
@@ -183,6 +185,8 @@ class MainWindow : public QMainWindow {
   BreakpointsDialog* breakpoints_dialog() const { return breakpoints_; }
   // The first start's welcome over the display (null until shown; hidden once a project runs).
   WelcomePanel* welcome() const { return welcome_; }
+  // Debug > Profile (made on first use).
+  ProfileWindow* profile_window();
   // Help > Help's window (null until opened).
   QWidget* user_guide_window() const { return guide_; }
 
@@ -270,6 +274,7 @@ class MainWindow : public QMainWindow {
   QTimer firmware_timer_;
   DebuggerWindow* debugger_window_ = nullptr;
   BreakpointsDialog* breakpoints_ = nullptr;
+  ProfileWindow* profile_window_ = nullptr;
   QWidget* guide_ = nullptr;
   QString last_stop_;
   bool debug_standing_ = false;  // the firmware stands in a debugger stop the window was told of

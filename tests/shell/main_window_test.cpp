@@ -157,7 +157,8 @@ TEST_F(MainWindowTest, MenuTextsAndIds) {
         {33, "Step O&ut"},
         {0, ""},
         {34, "&Breakpoints..."},
-        {35, "Debu&gger"}}},
+        {35, "Debu&gger"},
+        {36, "P&rofile"}}},
       {"&Help", {{3, "&Help\tCtrl+H"}, {4, "&About korvane ..."}}},
   };
   QList<QAction*> tops = window->menuBar()->actions();

@@ -232,6 +232,9 @@ TEST_F(SuiteRun, BadUsageEndsWithStatusTwo) {
       {"--jobs", "0", KORVANE_SOURCE_DIR},     // no worker
       {"--colour", KORVANE_SOURCE_DIR},        // unknown option
       {(dir_ / "no-such-folder").string()},    // nothing there
+      {"--merge-coverage", (dir_ / "m.info").string(),
+       KORVANE_SOURCE_DIR "/README.md"},       // not a tracefile
+      {"--coverage", "", KORVANE_SOURCE_DIR},  // no folder
   };
   for (const auto& args : bad) {
     EXPECT_EQ(RunKorvaneTest(args, out), 2) << test::ReadHostFile(out.string());
@@ -261,6 +264,34 @@ TEST_F(SuiteRun, DemoSuiteShardsRunEveryScenarioOnceInValidJUnit) {
     }
   }
   for (const auto& [name, n] : seen) EXPECT_EQ(n, 1) << name;
+}
+
+TEST_F(SuiteRun, CoverageOfShardsMergesIntoThatOfTheWholeSuite) {
+  const std::string head = "project = \"demo.tvx\"\nfresh_memory = true\nvirtual_time = 10000\n";
+  const char* keys[] = {"CTRL+Q", "1 CTRL+Q", "ENTER ENTER CTRL+Q", "RIGHT 4 2 CTRL+Q"};
+  for (int k = 0; k < 4; ++k)
+    dir_.Write("suite/s" + std::to_string(k) + ".toml",
+               head + "[[step]]\nkeys = \"" + keys[k] + "\"\n");
+  const std::string suite = (dir_ / "suite").string();
+  const fs::path out = dir_ / "out.txt";
+  ASSERT_EQ(RunKorvaneTest(Args({"--coverage", (dir_ / "whole").string(), suite}), out), 0)
+      << test::ReadHostFile(out.string());
+  std::vector<std::string> merge = {"--merge-coverage", (dir_ / "merged.info").string()};
+  for (int i = 1; i <= 3; ++i) {
+    const std::string shard = (dir_ / ("shard" + std::to_string(i))).string();
+    ASSERT_EQ(RunKorvaneTest(
+                  Args({"--shard", std::to_string(i) + "/3", "--coverage", shard, suite}), out),
+              0)
+        << test::ReadHostFile(out.string());
+    merge.push_back(shard + "/suite.info");
+  }
+  ASSERT_EQ(RunKorvaneTest(merge, out), 0) << test::ReadHostFile(out.string());
+  const std::string whole = test::ReadHostFile((dir_ / "whole/suite.info").string());
+  EXPECT_THAT(whole, HasSubstr("SF:demo.s\n"));
+  // ENTER and the digits redraw the counter; nothing presses F2, which writes the file.
+  EXPECT_TRUE(std::regex_search(whole, std::regex("\nFNDA:[1-9][0-9]*,draw_counter\n"))) << whole;
+  EXPECT_THAT(whole, HasSubstr("\nFNDA:0,write_file\n"));
+  EXPECT_EQ(test::ReadHostFile((dir_ / "merged.info").string()), whole);
 }
 
 }  // namespace

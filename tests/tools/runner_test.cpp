@@ -11,6 +11,7 @@
 
 // The runner's own pieces, compiled into this test so the in-process cases run exactly the
 // code of the tool.
+#include "../../tools/run/profile_output.cpp"
 #include "../../tools/run/runner.cpp"
 
 namespace korvane::test {
@@ -59,6 +60,7 @@ TEST(Runner, BadUsageIsStatus2) {
       {"missing.tvx"},                         // project file not found
       {"."},                                   // a folder opens but is no project file
       {"--help=yes"},                          // --help takes no value
+      {"--profile-format", "svg", "x.tvx"},    // neither table nor folded
   };
   for (const auto& args : rows) {
     ToolRun r = RunKorvaneRun(args, cwd.dir());
@@ -128,17 +130,17 @@ TEST(Runner, DumpsAndLogToStandardOutput) {
   Project p({kBranchToSelf});
   char data_address[16];
   std::snprintf(data_address, sizeof data_address, "0x%X", p.image.DataStart() + 4);
-  ToolRun r = RunKorvaneRun({"--log", "-", "--max-instructions", "100", "--dump", "table:6", "--dump",
-                      std::string(data_address) + ":2", p.dir.Path("x.tvx")},
-                     p.dir.dir());
+  ToolRun r = RunKorvaneRun({"--log", "-", "--max-instructions", "100", "--dump", "table:6",
+                             "--dump", std::string(data_address) + ":2", p.dir.Path("x.tvx")},
+                            p.dir.dir());
   EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_THAT(r.out, HasSubstr("Project Version= 0\n"));  // the log went to standard output
   EXPECT_THAT(r.out,
               HasSubstr("\ntable: 01 02 03 04 ab cd\n" + std::string(data_address) + ": ab cd\n"));
   EXPECT_FALSE(p.dir.Exists("aaa.txt"));
 
-  ToolRun bad = RunKorvaneRun({"--max-instructions", "100", "--dump", "nosuch:4", p.dir.Path("x.tvx")},
-                       p.dir.dir());
+  ToolRun bad = RunKorvaneRun(
+      {"--max-instructions", "100", "--dump", "nosuch:4", p.dir.Path("x.tvx")}, p.dir.dir());
   EXPECT_EQ(bad.status, 2);
   EXPECT_THAT(bad.err, HasSubstr("no symbol nosuch"));
 }
@@ -146,8 +148,8 @@ TEST(Runner, DumpsAndLogToStandardOutput) {
 TEST(Runner, LogFileNameIsRelativeToWhereTheToolStarted) {
   Project p({kBranchToSelf});
   ProjectDir caller;
-  ToolRun r =
-      RunKorvaneRun({"--log", "run.log", "--max-instructions", "10", p.dir.Path("x.tvx")}, caller.dir());
+  ToolRun r = RunKorvaneRun({"--log", "run.log", "--max-instructions", "10", p.dir.Path("x.tvx")},
+                            caller.dir());
   EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_THAT(ReadHostFile(caller.Path("run.log")), HasSubstr("Project Version="));
 }
@@ -161,8 +163,8 @@ TEST(Runner, ReferenceSampleRuns) {
   dir.Write("sample.xcl", std::string());
   dir.Write("sample.mem", std::string());
   dir.Write("sample.tvx", "korvane sample\n");
-  ToolRun r =
-      RunKorvaneRun({"--max-instructions", "20000", "--dump", "enter_count:4", "sample.tvx"}, dir.dir());
+  ToolRun r = RunKorvaneRun(
+      {"--max-instructions", "20000", "--dump", "enter_count:4", "sample.tvx"}, dir.dir());
   EXPECT_EQ(r.status, 3) << r.err;
   EXPECT_EQ(r.out, "enter_count: 00 00 00 00\n");  // no key pressed: ENTER never counted
   const std::string log = ReadHostFile(dir.Path("aaa.txt"));

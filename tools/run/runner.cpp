@@ -23,6 +23,7 @@
 #include "driver/project_line.h"
 #include "driver/run_session.h"
 #include "driver/save_state.h"
+#include "profile_output.h"
 
 namespace korvane::run {
 
@@ -126,6 +127,23 @@ bool ApplyDebugScript(RunnerConfig& c, const std::string& v, std::string& error)
 
 bool ApplyTrace(RunnerConfig& c, const std::string& v, std::string& error) {
   return ApplyStateFile(c.trace, "--trace", v, error);
+}
+
+bool ApplyProfile(RunnerConfig& c, const std::string& v, std::string& error) {
+  return ApplyStateFile(c.profile, "--profile", v, error);
+}
+
+bool ApplyProfileFormat(RunnerConfig& c, const std::string& v, std::string& error) {
+  if (v != "table" && v != "folded") {
+    error = "--profile-format needs table or folded, not '" + v + "'";
+    return false;
+  }
+  c.profile_folded = v == "folded";
+  return true;
+}
+
+bool ApplyCoverage(RunnerConfig& c, const std::string& v, std::string& error) {
+  return ApplyStateFile(c.coverage, "--coverage", v, error);
 }
 
 bool ApplyTraceFrom(RunnerConfig& c, const std::string& v, std::string& error) {
@@ -272,6 +290,16 @@ const std::vector<RunnerOption>& RunnerOptions() {
        "keep the last N executed instructions for the whole run and log them after a fatal "
        "fault and at every stop (the debugger keeps 64 while it steps)",
        ApplyHistory},
+      {"--profile", "FILE",
+       "write the run's profile to FILE: instructions per procedure (self and with what it "
+       "called), calls, native routines with their host time, and the call graph",
+       ApplyProfile},
+      {"--profile-format", "FORMAT",
+       "table (default), or folded: one line per call stack, 'outer;middle;leaf COUNT', for "
+       "flame graph tools",
+       ApplyProfileFormat},
+      {"--coverage", "FILE", "write which code ran, with counts, to FILE as an lcov tracefile",
+       ApplyCoverage},
       {"--help", nullptr, "show this text", ApplyHelp},
       {"--version", nullptr, "print the version and end", ApplyVersion},
   };
@@ -455,6 +483,18 @@ int RunEmulation(RunnerConfig& config, std::FILE* out, std::FILE* err) {
     return kExitUsage;
   }
   Emulator* emu = &runs.emu();
+
+  CountsOutput counts;
+  {
+    std::string why;
+    if (!counts.Open(config.profile.empty() ? "" : Absolute(config.profile), config.profile_folded,
+                     config.coverage.empty() ? "" : Absolute(config.coverage), why)) {
+      std::fprintf(err, "korvane-run: %s\n", why.c_str());
+      return kExitUsage;
+    }
+  }
+  counts.Attach(*emu);
+
   emu->run.max_instructions = config.max_instructions;
   for (auto& hook : config.before_run) hook(*emu);
   std::unique_ptr<InputReplayer> replayer;
@@ -533,6 +573,10 @@ int RunEmulation(RunnerConfig& config, std::FILE* out, std::FILE* err) {
   (void)emu->exit.finished.load(std::memory_order_acquire);
 
   for (auto& hook : config.after_run) hook(*emu);
+  if (std::string why; !counts.Write(*emu, why)) {
+    std::fprintf(err, "korvane-run: %s\n", why.c_str());
+    return kExitMessage;
+  }
 
   int status = kExitRequested;
   if (emu->exit.message[0] != '\0') {

@@ -44,7 +44,10 @@ struct RunnerConfig {
   std::string trace;         // instruction trace file
   std::string trace_from;    // symbol or address where the trace starts
   uint64_t trace_limit = 1000000;
-  uint64_t history = 0;  // 0: the engine's default, kept only while it steps
+  uint64_t history = 0;         // 0: the engine's default, kept only while it steps
+  std::string profile;          // the run's profile
+  bool profile_folded = false;  // as folded stacks instead of a table
+  std::string coverage;         // the run's coverage as an lcov tracefile
   bool help = false;
   bool version = false;
   // Hooks for options that act on the emulator: before the thread starts (after the

@@ -416,6 +416,8 @@ void RunOne(const Scenario& s, size_t k, const ExecOptions& options, const fs::p
   }
   for (const auto& [com, text] : run.serial_send)
     args.insert(args.end(), {"--serial-send", std::to_string(com) + ":" + SerialEscape(text)});
+  const fs::path coverage = files / "coverage.info";
+  if (options.coverage) args.insert(args.end(), {"--coverage", coverage.string()});
   args.push_back(tvx.string());
 
   const int64_t kill_after = (timeout >= 0 ? timeout : kInstructionLimitGuardMs) + kKillGraceMs;
@@ -449,6 +451,13 @@ void RunOne(const Scenario& s, size_t k, const ExecOptions& options, const fs::p
     r.status = Result::kError;
     r.problems.push_back(at + "korvane-run refused the run: " + err);
     return;
+  }
+  if (options.coverage) {
+    bool read = false;
+    const std::string text = Slurp(coverage, &read);
+    std::string why;
+    if (!read || !ParseCoverage(text, coverage.string(), r.coverage, why))
+      r.problems.push_back(at + (read ? why : "korvane-run wrote no coverage file"));
   }
   if (o.status != expected_exit) {
     std::string why =

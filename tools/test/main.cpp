@@ -3,11 +3,14 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -19,6 +22,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace korvane::test_tool;
+using korvane::Coverage;
+using korvane::ParseCoverage;
 
 constexpr int kExitPassed = 0;
 constexpr int kExitFailed = 1;
@@ -43,10 +48,16 @@ const char kUsage[] =
     "  --report-dir DIR      where failing screen checks leave their actual and difference\n"
     "                        pictures (default: the JUnit report's folder, else\n"
     "                        korvane-test-report)\n"
+    "  --coverage DIR        write each suite's coverage (of every run of its scenarios) to\n"
+    "                        DIR/SUITE.info as an lcov tracefile\n"
     "  --keep                keep the copies of the project folders (default: only those of\n"
     "                        failing scenarios)\n"
     "  --help                show this text\n"
     "  --version             print the version and end\n"
+    "\n"
+    "\n"
+    "korvane-test --merge-coverage OUT FILE... adds up lcov tracefiles (those of the shards of\n"
+    "a suite give the tracefile of the whole suite) and writes OUT.\n"
     "\n"
     "Exit status: 0 every scenario passed, 1 some failed, 2 bad usage.\n";
 
@@ -55,6 +66,7 @@ struct Args {
   int shard_index = 1, shard_count = 1;
   std::vector<std::string> filters;
   std::string junit;
+  std::string coverage_dir;
   bool keep = false;
   ExecOptions exec;
   std::vector<std::string> inputs;
@@ -103,6 +115,14 @@ bool ParseArgs(int argc, char** argv, Args& a, bool& help, std::string& error) {
       a.junit = value;
     } else if (name == "--update-golden") {
       a.exec.update_golden = true;
+    } else if (name == "--coverage") {
+      if (!take()) return false;
+      if (value.empty()) {
+        error = "--coverage needs a folder";
+        return false;
+      }
+      a.coverage_dir = value;
+      a.exec.coverage = true;
     } else if (name == "--keep") {
       a.keep = true;
     } else if (name == "--project-dir") {
@@ -139,6 +159,62 @@ std::string DefaultRunner() {
   return "korvane-run";
 }
 
+// korvane-test --merge-coverage OUT FILE...
+int MergeCoverage(int argc, char** argv) {
+  if (argc < 4) {
+    std::fprintf(stderr, "korvane-test: --merge-coverage needs an output file and tracefiles\n");
+    return kExitUsage;
+  }
+  Coverage all;
+  for (int i = 3; i < argc; ++i) {
+    std::ifstream in(argv[i], std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string error;
+    if (!in) {
+      std::fprintf(stderr, "korvane-test: cannot read the tracefile %s\n", argv[i]);
+      return kExitUsage;
+    }
+    if (!ParseCoverage(text, argv[i], all, error)) {
+      std::fprintf(stderr, "korvane-test: %s\n", error.c_str());
+      return kExitUsage;
+    }
+  }
+  std::ofstream out(argv[2], std::ios::binary);
+  out << all.Text();
+  if (!out.flush()) {
+    std::fprintf(stderr, "korvane-test: cannot write %s\n", argv[2]);
+    return kExitUsage;
+  }
+  return kExitPassed;
+}
+
+// One tracefile per suite argument, named by it (a folder's name, a file's stem), adding up the
+// coverage of its scenarios that ran.
+bool WriteSuiteCoverage(const Args& a, const std::vector<const Entry*>& chosen,
+                        const std::vector<Result>& results, std::string& error) {
+  std::error_code ec;
+  fs::create_directories(a.coverage_dir, ec);
+  for (const std::string& input : a.inputs) {
+    const fs::path suite = fs::weakly_canonical(input, ec);
+    Coverage cov;
+    for (size_t i = 0; i < chosen.size(); ++i) {
+      const fs::path file = fs::weakly_canonical(chosen[i]->scenario.file, ec);
+      const auto [end, ignored] =
+          std::mismatch(suite.begin(), suite.end(), file.begin(), file.end());
+      if (end == suite.end()) cov.Merge(results[i].coverage);
+    }
+    const fs::path out = fs::path(a.coverage_dir) / (suite.stem().string() + ".info");
+    std::ofstream f(out, std::ios::binary);
+    f << cov.Text();
+    if (!f.flush()) {
+      error = "cannot write the coverage file " + out.string();
+      return false;
+    }
+    std::printf("Coverage: %s\n", out.c_str());
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -149,6 +225,7 @@ int main(int argc, char** argv) {
     std::printf("korvane-test %s\n", KORVANE_VERSION);
     return kExitPassed;
   }
+  if (argc >= 2 && std::strcmp(argv[1], "--merge-coverage") == 0) return MergeCoverage(argc, argv);
   if (!ParseArgs(argc, argv, a, help, error)) {
     std::fprintf(stderr, "korvane-test: %s\n(korvane-test --help shows the usage)\n",
                  error.c_str());
@@ -242,6 +319,10 @@ int main(int argc, char** argv) {
                   chosen[i]->scenario.name.c_str());
   if (kept) std::printf("Project copies and run logs: %s\n", a.exec.work_root.c_str());
   int status = failed || errors ? kExitFailed : kExitPassed;
+  if (!a.coverage_dir.empty() && !WriteSuiteCoverage(a, chosen, results, error)) {
+    std::fprintf(stderr, "korvane-test: %s\n", error.c_str());
+    status = kExitUsage;
+  }
   if (!a.junit.empty()) {
     if (!WriteJUnit(a.junit, "korvane-test", chosen, results, seconds, error)) {
       std::fprintf(stderr, "korvane-test: %s\n", error.c_str());

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "image/profile_report.h"
 #include "scenario.h"
 
 namespace korvane::test_tool {
@@ -23,6 +24,7 @@ struct Result {
   double seconds = 0;
   bool hung = false;   // a run was stopped at its limit or killed
   std::string folder;  // the scenario's copy of the project and its run files
+  Coverage coverage;   // of all its runs, with ExecOptions::coverage
 };
 
 // Scenario files named by the arguments: a folder gives its *.toml files (and those of its
@@ -53,6 +55,7 @@ struct ExecOptions {
   std::string work_root;               // where the copies of the project folders go
   std::string report_dir;              // where failing screens leave their pictures
   bool update_golden = false;
+  bool coverage = false;  // each run writes its coverage, which the result adds up
 };
 
 // Runs one scenario: a fresh copy of its project folder, one korvane-run per run, the checks.

@@ -47,6 +47,10 @@
         <translation>Debu&amp;gger</translation>
     </message>
     <message>
+        <source>P&amp;rofile</source>
+        <translation>P&amp;rofil</translation>
+    </message>
+    <message>
         <source>PNG picture at 1x (*.png)</source>
         <translation>PNG-Bild in 1x (*.png)</translation>
     </message>
@@ -448,6 +452,45 @@ Das Protokoll ist %3.</translation>
     <message>
         <source>Korvane projects (*.tvx)</source>
         <translation>Korvane-Projekte (*.tvx)</translation>
+    </message>
+</context>
+<context>
+    <name>korvane::shell::ProfileWindow</name>
+    <message>
+        <source>Profile</source>
+        <translation>Profil</translation>
+    </message>
+    <message>
+        <source>&amp;Reset</source>
+        <translation>&amp;Zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Procedure</source>
+        <translation>Prozedur</translation>
+    </message>
+    <message>
+        <source>Self</source>
+        <translation>Selbst</translation>
+    </message>
+    <message>
+        <source>Self %</source>
+        <translation>Selbst %</translation>
+    </message>
+    <message>
+        <source>Inclusive</source>
+        <translation>Inklusive</translation>
+    </message>
+    <message>
+        <source>Calls</source>
+        <translation>Aufrufe</translation>
+    </message>
+    <message>
+        <source>No firmware</source>
+        <translation>Keine Firmware</translation>
+    </message>
+    <message>
+        <source>%1 instructions</source>
+        <translation>%1 Befehle</translation>
     </message>
 </context>
 </TS>
