@@ -106,6 +106,14 @@ void Machine::InstallMachineHooks() {
   hooks.name_address = [](void* ctx, uint32_t address, std::string* name, uint32_t* offset) {
     return NameAddress(*static_cast<Machine*>(ctx), address, *name, *offset);
   };
+  hooks.source_line = [](void* ctx, uint32_t address, std::string* place, uint32_t* start,
+                         uint32_t* end) {
+    const LineMap& lines = static_cast<Machine*>(ctx)->image.lines;
+    const SourcePlace* p = lines.Find(address);
+    if (!p || !lines.LineRange(address, *start, *end)) return false;
+    *place = p->file + ":" + std::to_string(p->line);
+    return true;
+  };
 }
 
 }  // namespace korvane
