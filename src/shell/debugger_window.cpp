@@ -23,6 +23,7 @@
 #include "core/debugger.h"
 #include "core/disassembler.h"
 #include "driver/emulator.h"
+#include "shell/source_view.h"
 
 namespace korvane::shell {
 
@@ -200,6 +201,7 @@ DebuggerWindow::DebuggerWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   connect(memory_, &QTableWidget::cellChanged, this, &DebuggerWindow::MemoryEdited);
   right_layout->addWidget(memory_, 2);
   for (QTableWidget* t : {registers_, memory_}) t->resizeColumnsToContents();
+  AddSourceViews(split);
   resize(900, 640);
   Refresh();
 }
@@ -211,6 +213,8 @@ void DebuggerWindow::Attach(Emulator* emu) {
   end_panel_->hide();
   have_last_regs_ = false;
   last_watch_.clear();
+  symbols_filled_ = false;
+  source_->Reset();
   Refresh();
 }
 
@@ -251,6 +255,7 @@ void DebuggerWindow::Refresh(const QString& stop_summary) {
   RefreshStack();
   RefreshWatches();
   RefreshHistory();
+  RefreshSourceViews();
   filling_ = false;
 }
 
