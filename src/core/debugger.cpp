@@ -178,6 +178,9 @@ bool Debugger::ParseAddress(std::string_view text, uint32_t& address, std::strin
     return emu_.hooks.find_symbol && emu_.hooks.find_symbol(emu_.hooks.ctx, std::string(name), &a);
   };
   if (symbol(text, address)) return true;
+  if (emu_.hooks.find_source_line &&
+      emu_.hooks.find_source_line(emu_.hooks.ctx, std::string(text), &address))
+    return true;
   size_t plus = text.find_last_of("+-");
   if (plus != std::string_view::npos && plus > 0) {
     uint32_t base = 0, offset = 0;
@@ -196,6 +199,12 @@ bool Debugger::ParseLocation(std::string_view text, bool data, uint32_t& start, 
                              std::string& error) const {
   text = Trim(text);
   size_t colon = text.find(':');
+  // FILE:LINE is one code address, not a range.
+  if (colon != std::string_view::npos && emu_.hooks.find_source_line &&
+      emu_.hooks.find_source_line(emu_.hooks.ctx, std::string(text), &start)) {
+    end = start + (data ? 3 : 0);
+    return true;
+  }
   if (colon != std::string_view::npos) {
     if (!ParseAddress(text.substr(0, colon), start, error) ||
         !ParseAddress(text.substr(colon + 1), end, error))

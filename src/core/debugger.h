@@ -199,7 +199,8 @@ class Debugger {
   std::optional<DebugStop> last_stop() const;
   bool paused_in_stop() const { return in_stop_.load(std::memory_order_acquire); }
 
-  // Parses an address: hex digits (with or without 0x) or SYMBOL[+OFF]; false with `error`.
+  // Parses an address: hex digits (with or without 0x), SYMBOL[+OFF] or FILE:LINE (where the
+  // executable has line numbers); false with `error`.
   bool ParseAddress(std::string_view text, uint32_t& address, std::string& error) const;
   // "module:symbol+0xOFF" (or "symbol+0xOFF" outside every module), "" when no symbol is known.
   std::string NameAddress(uint32_t address) const;

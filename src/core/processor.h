@@ -49,6 +49,9 @@ struct ProcessorHooks {
   // addresses [start, end) of that line's code; false when the address has no line.
   bool (*source_line)(void* ctx, uint32_t address, std::string* place, uint32_t* start,
                       uint32_t* end) = nullptr;
+  // The first address of the code of "FILE:LINE" (the next line with code when LINE has
+  // none); false when the text names no line of a file the line numbers know.
+  bool (*find_source_line)(void* ctx, const std::string& text, uint32_t* address) = nullptr;
 };
 
 struct Processor {

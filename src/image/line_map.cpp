@@ -193,6 +193,36 @@ uint32_t LineMap::NextLineWithCode(const std::string& file, uint32_t line) const
   return best;
 }
 
+bool LineMap::ParseSourceLine(const std::string& text, std::string& file, uint32_t& line) const {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon + 1 >= text.size() || text.size() - colon > 10)
+    return false;
+  uint32_t n = 0;
+  for (size_t i = colon + 1; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    n = n * 10 + static_cast<uint32_t>(text[i] - '0');
+  }
+  if (n == 0) return false;
+  const std::string wanted = text.substr(0, colon);
+  for (const LineProcedure& p : procedures_) {
+    if (SameSourceFile(p.file, wanted)) {
+      file = p.file;
+      line = n;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool LineMap::AddressOfLine(const std::string& file, uint32_t line, uint32_t& address) const {
+  const uint32_t code_line = NextLineWithCode(file, line);
+  if (code_line == 0) return false;
+  const std::vector<uint32_t> at = AddressesOf(file, code_line);
+  if (at.empty()) return false;
+  address = at.front();
+  return true;
+}
+
 std::vector<std::string> LineMap::Files() const {
   std::vector<std::string> out;
   for (const LineProcedure& p : procedures_)

@@ -43,6 +43,12 @@ class LineMap {
   std::vector<std::string> Files() const;
   // The lowest line of `file` at or after `line` that has an entry; 0 when none does.
   uint32_t NextLineWithCode(const std::string& file, uint32_t line) const;
+  // Splits "FILE:LINE" when FILE is a file the entries name (as SameSourceFile matches it);
+  // `file` gets the name the entries use. False for any other text.
+  bool ParseSourceLine(const std::string& text, std::string& file, uint32_t& line) const;
+  // The first address of `line` of `file`, or of the next line that has code; false when no
+  // line at or after it has any.
+  bool AddressOfLine(const std::string& file, uint32_t line, uint32_t& address) const;
 
   // Building (the reader and tests): procedures first, then their entries in address order.
   void AddProcedure(LineProcedure procedure) { procedures_.push_back(std::move(procedure)); }

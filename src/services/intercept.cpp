@@ -114,6 +114,12 @@ void Machine::InstallMachineHooks() {
     *place = p->file + ":" + std::to_string(p->line);
     return true;
   };
+  hooks.find_source_line = [](void* ctx, const std::string& text, uint32_t* address) {
+    const LineMap& lines = static_cast<Machine*>(ctx)->image.lines;
+    std::string file;
+    uint32_t line = 0;
+    return lines.ParseSourceLine(text, file, line) && lines.AddressOfLine(file, line, *address);
+  };
 }
 
 }  // namespace korvane

@@ -8,6 +8,7 @@
 
 #include "as/assembler.h"
 #include "as/coff.h"
+#include "core/debugger.h"
 #include "image/coff_builder.h"
 
 namespace korvane::test {
@@ -57,6 +58,7 @@ as::Executable Build(as::LinkOptions options = {}) {
 }
 
 TEST(LineNumbers, EveryInstructionMapsToItsLineAndBack) {
+  std::string error;
   const as::Executable exe = Build();
   ASSERT_TRUE(exe.ok());
   Loaded l(exe.file);
@@ -84,6 +86,16 @@ TEST(LineNumbers, EveryInstructionMapsToItsLineAndBack) {
   EXPECT_EQ(map.Find(exe.text_address + static_cast<uint32_t>(exe.text.size())), nullptr);
   ASSERT_EQ(map.procedures().size(), 3u);
   EXPECT_EQ(map.procedures()[1].name, "twice");
+  // Locations by source line: a line without code stands for the next one with code.
+  Debugger debugger(l.emu);
+  uint32_t at = 0;
+  EXPECT_TRUE(debugger.ParseAddress("main.s:9", at, error));
+  EXPECT_EQ(at, exe.symbols.at("twice"));
+  const int id = debugger.AddBreakpoint(BreakKind::kCode, "lib.s:4", "", 0, false, error);
+  ASSERT_NE(id, 0) << error;
+  EXPECT_EQ(debugger.Breakpoints().at(0).start, exe.symbols.at("add3"));
+  EXPECT_EQ(debugger.Breakpoints().at(0).end, exe.symbols.at("add3"));
+  EXPECT_FALSE(debugger.ParseAddress("main.s:99", at, error));
 }
 
 // The layout the GNU COFF tools document for the i960: 8-byte entries, a group per function

@@ -1,7 +1,5 @@
 // The debugger console's source-level commands: list, info line, info symbol, info functions,
 // info variables, and FILE:LINE locations.
-#include <algorithm>
-#include <cctype>
 #include <regex>
 
 #include "debug_console.h"
@@ -25,30 +23,6 @@ std::string TrimBlanks(const std::string& s) {
   return s.substr(a, s.find_last_not_of(" \t") - a + 1);
 }
 
-bool ParseLine(const std::string& text, uint32_t& line) {
-  if (text.empty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), [](char c) {
-        return std::isdigit(static_cast<unsigned char>(c));
-      }))
-    return false;
-  line = static_cast<uint32_t>(std::stoul(text));
-  return line > 0;
-}
-
-// Splits "FILE:LINE" whose FILE the line numbers name.
-bool SplitSourceLine(const LineMap& lines, const std::string& text, std::string& file,
-                     uint32_t& line) {
-  const size_t colon = text.rfind(':');
-  if (colon == std::string::npos || !ParseLine(text.substr(colon + 1), line)) return false;
-  const std::string wanted = text.substr(0, colon);
-  for (const std::string& f : lines.Files()) {
-    if (SameSourceFile(f, wanted)) {
-      file = f;
-      return true;
-    }
-  }
-  return false;
-}
-
 }  // namespace
 
 SourceFiles& DebugConsole::Sources() {
@@ -61,16 +35,11 @@ bool DebugConsole::ParseSourceLine(const std::string& text, uint32_t& address, s
   std::string file;
   uint32_t line = 0;
   const LineMap& lines = emu_.image.lines;
-  if (!SplitSourceLine(lines, TrimBlanks(text), file, line)) return false;
-  // A line without code (a comment, a label) stands for the next line that has some.
-  const uint32_t code_line = lines.NextLineWithCode(file, line);
-  const std::vector<uint32_t> at =
-      code_line ? lines.AddressesOf(file, code_line) : std::vector<uint32_t>{};
-  if (at.empty()) {
+  if (!lines.ParseSourceLine(TrimBlanks(text), file, line)) return false;
+  if (!lines.AddressOfLine(file, line, address)) {
     error = "no code at or after line " + std::to_string(line) + " of " + file;
     return false;
   }
-  address = at.front();
   return true;
 }
 
@@ -128,7 +97,7 @@ void DebugConsole::CmdList(const std::string& args) {
   }
   std::string file;
   uint32_t line = 0;
-  if (!SplitSourceLine(lines, what, file, line)) {
+  if (!lines.ParseSourceLine(what, file, line)) {
     uint32_t address = 0;
     std::string error;
     if (!dbg_.ParseAddress(what, address, error)) {
