@@ -10,6 +10,7 @@ namespace korvane::run {
 namespace {
 
 constexpr uint32_t kListLines = 10;  // lines that one list shows
+constexpr size_t kMaxPattern = 200;  // characters of an info functions/variables pattern
 
 std::string HexAddress(uint32_t v) {
   char buf[16];
@@ -160,6 +161,11 @@ void DebugConsole::CmdInfoSymbol(const std::string& args) {
 }
 
 void DebugConsole::CmdInfoSymbols(const std::string& args, bool functions) {
+  // The regex library compiles by recursion: a long pattern could exhaust the stack.
+  if (args.size() > kMaxPattern) {
+    Error("a pattern of at most " + std::to_string(kMaxPattern) + " characters is needed");
+    return;
+  }
   std::regex pattern;
   try {
     pattern = std::regex(args.empty() ? "." : args, std::regex::extended);
