@@ -194,6 +194,9 @@ bool Debugger::ParseAddress(std::string_view text, uint32_t& address, std::strin
     return emu_.hooks.find_symbol && emu_.hooks.find_symbol(emu_.hooks.ctx, std::string(name), &a);
   };
   if (symbol(text, address)) return true;
+  if (emu_.hooks.find_source_line &&
+      emu_.hooks.find_source_line(emu_.hooks.ctx, std::string(text), &address))
+    return true;
   size_t plus = text.find_last_of("+-");
   if (plus != std::string_view::npos && plus > 0) {
     uint32_t base = 0, offset = 0;
@@ -212,6 +215,12 @@ bool Debugger::ParseLocation(std::string_view text, bool data, uint32_t& start, 
                              std::string& error) const {
   text = Trim(text);
   size_t colon = text.find(':');
+  // FILE:LINE is one code address, not a range.
+  if (colon != std::string_view::npos && emu_.hooks.find_source_line &&
+      emu_.hooks.find_source_line(emu_.hooks.ctx, std::string(text), &start)) {
+    end = start + (data ? 3 : 0);
+    return true;
+  }
   if (colon != std::string_view::npos) {
     if (!ParseAddress(text.substr(0, colon), start, error) ||
         !ParseAddress(text.substr(colon + 1), end, error))
@@ -681,6 +690,25 @@ bool Debugger::CheckStops(uint32_t ip) {
     case ResumeKind::kStepOut:
       if (cpu.g[15] == target_fp_) want(StopReason::kStepOut, 0);
       break;
+    case ResumeKind::kStepLine:
+    case ResumeKind::kNextLine: {
+      // Frames grow upwards: a deeper frame is a called procedure, which `next` runs through.
+      const uint32_t fp = cpu.g[15];
+      if (mode_ == ResumeKind::kNextLine && fp > line_fp_) break;
+      if (fp == line_fp_ && ip >= line_start_ && ip < line_end_) break;
+      // Code without line numbers, and the middle of a line (the rest of the caller's line
+      // after a return), run on to the start of a line.
+      uint32_t start = 0, end = 0;
+      if (!SourceLine(ip, start, end) || ip != start) break;
+      if (--steps_left_ == 0) {
+        want(StopReason::kStep, 0);
+        break;
+      }
+      line_start_ = start;
+      line_end_ = end;
+      line_fp_ = fp;
+      break;
+    }
     case ResumeKind::kRunTo:
       if (ip == target_ip_) want(StopReason::kRunTo, 0);
       break;
@@ -696,7 +724,7 @@ bool Debugger::CheckStops(uint32_t ip) {
 
 bool Debugger::Stop(DebugStop stop) {
   CpuState& cpu = emu_.cpu;
-  const std::string where = Hex8(stop.ip) + " " + NameAddress(stop.ip);
+  const std::string where = Hex8(stop.ip) + " " + Locate(stop.ip);
   switch (stop.reason) {
     case StopReason::kBreakpoint:
       stop.summary = "Breakpoint " + std::to_string(stop.id) + " at " + where;
@@ -774,8 +802,20 @@ bool Debugger::Stop(DebugStop stop) {
     control.SetPause(false);
     return true;
   }
-  switch (command.kind) {
+  ResumeKind kind = command.kind;
+  if (kind == ResumeKind::kStepLine || kind == ResumeKind::kNextLine) {
+    if (SourceLine(cpu.ip, line_start_, line_end_)) {
+      mode_ = kind;
+      steps_left_ = std::max<uint64_t>(command.count, 1);
+      line_fp_ = cpu.g[15];
+      return false;
+    }
+    kind = kind == ResumeKind::kStepLine ? ResumeKind::kStep : ResumeKind::kStepOver;
+  }
+  switch (kind) {
     case ResumeKind::kContinue:
+    case ResumeKind::kStepLine:
+    case ResumeKind::kNextLine:
       break;
     case ResumeKind::kStep:
       mode_ = ResumeKind::kStep;
@@ -879,6 +919,26 @@ std::string Debugger::NameAddress(uint32_t address) const {
   return name + buf;
 }
 
+std::string Debugger::PlaceOf(uint32_t address) const {
+  std::string place;
+  uint32_t start = 0, end = 0;
+  if (!emu_.hooks.source_line ||
+      !emu_.hooks.source_line(emu_.hooks.ctx, address, &place, &start, &end))
+    return "";
+  return place;
+}
+
+std::string Debugger::Locate(uint32_t address) const {
+  const std::string place = PlaceOf(address);
+  return place.empty() ? NameAddress(address) : NameAddress(address) + " at " + place;
+}
+
+bool Debugger::SourceLine(uint32_t address, uint32_t& start, uint32_t& end) const {
+  std::string place;
+  return emu_.hooks.source_line &&
+         emu_.hooks.source_line(emu_.hooks.ctx, address, &place, &start, &end);
+}
+
 std::string Debugger::DisassembleAt(uint32_t address) const {
   SymbolNamer namer = [this](uint32_t a) -> std::string {
     std::string name = NameAddress(a);
@@ -909,7 +969,7 @@ std::vector<BacktraceFrame> Debugger::Backtrace() const {
   };
   std::vector<BacktraceFrame> frames;
   uint32_t fp = cpu.g[15];
-  frames.push_back({cpu.ip, fp, NameAddress(cpu.ip)});
+  frames.push_back({cpu.ip, fp, NameAddress(cpu.ip), PlaceOf(cpu.ip)});
   while (frames.size() < kMaxBacktrace && frame_ok(fp)) {
     const uint32_t pfp = GuestRead32(mem, fp);
     // Frames grow upwards: a caller's frame lies below its callee's. Anything else is a
@@ -917,7 +977,7 @@ std::vector<BacktraceFrame> Debugger::Backtrace() const {
     if (!frame_ok(pfp) || pfp >= fp) break;
     const uint32_t rip = GuestRead32(mem, pfp + 8);
     if (!IsCodeTarget(mem, rip)) break;
-    frames.push_back({rip, pfp, NameAddress(rip)});
+    frames.push_back({rip, pfp, NameAddress(rip), PlaceOf(rip)});
     fp = pfp;
   }
   return frames;
@@ -957,7 +1017,7 @@ std::string Debugger::FormatBacktrace() const {
   const auto frames = Backtrace();
   for (size_t k = 0; k < frames.size(); ++k) {
     std::snprintf(buf, sizeof buf, "#%-3zu 0x%08x ", k, frames[k].ip);
-    out += buf + frames[k].name + "\n";
+    out += buf + frames[k].name + (frames[k].place.empty() ? "" : " at " + frames[k].place) + "\n";
   }
   return out;
 }
@@ -968,7 +1028,7 @@ std::string Debugger::FormatHistory() const {
   for (const HistoryEntry& e : History()) {
     std::snprintf(buf, sizeof buf, "%10llu 0x%08x ", static_cast<unsigned long long>(e.count),
                   e.ip);
-    out += buf + NameAddress(e.ip) + "  " + DisassembleAt(e.ip) + "\n";
+    out += buf + Locate(e.ip) + "  " + DisassembleAt(e.ip) + "\n";
   }
   return out;
 }
@@ -977,7 +1037,7 @@ void Debugger::LogStopReport(const DebugStop& stop) {
   Log& log = emu_.log;
   log.Printf("\nDEBUG STOP: %s\n", stop.summary.c_str());
   PrintStateReport(emu_);
-  log.Printf("\n=> 0x%08x %s  %s\n", stop.ip, NameAddress(stop.ip).c_str(),
+  log.Printf("\n=> 0x%08x %s  %s\n", stop.ip, Locate(stop.ip).c_str(),
              DisassembleAt(stop.ip).c_str());
   log.Printf("Backtrace:\n%s", FormatBacktrace().c_str());
   log.Printf("History (last %zu instructions):\n%s", History().size(), FormatHistory().c_str());
@@ -1035,7 +1095,7 @@ void Debugger::TraceAfter() {
     written += buf;
   }
   std::fprintf(trace_, "%llu 0x%08x %s  %s%s%s\n", static_cast<unsigned long long>(trace_count_),
-               trace_ip_, NameAddress(trace_ip_).c_str(), DisassembleAt(trace_ip_).c_str(),
+               trace_ip_, Locate(trace_ip_).c_str(), DisassembleAt(trace_ip_).c_str(),
                written.empty() ? "" : "  ;", written.c_str());
   ++trace_lines_;
 }

@@ -121,6 +121,11 @@ enum class ResumeKind : uint8_t {
   kStepOut,   // until the current procedure's ret has run
   kRunTo,     // until `address` (or another stop)
   kEnd,       // end the run here, as a host stop does (no memory file)
+  // `count` source lines, into calls (kStepLine) or over them (kNextLine): the run stops at the
+  // first instruction of another line. Where ip has no line number they act as kStep and
+  // kStepOver.
+  kStepLine,
+  kNextLine,
 };
 
 struct ResumeCommand {
@@ -130,9 +135,10 @@ struct ResumeCommand {
 };
 
 struct BacktraceFrame {
-  uint32_t ip = 0;   // the instruction about to run (frame 0) or the return address
-  uint32_t fp = 0;   // the frame's frame pointer
-  std::string name;  // "module:symbol+0xOFF", or "" when no symbol is known
+  uint32_t ip = 0;    // the instruction about to run (frame 0) or the return address
+  uint32_t fp = 0;    // the frame's frame pointer
+  std::string name;   // "module:symbol+0xOFF", or "" when no symbol is known
+  std::string place;  // "file:line", or "" when the address has no line number
 };
 
 struct HistoryEntry {
@@ -207,10 +213,18 @@ class Debugger {
   // frame, or an ip that is no instruction address in the text.
   bool SetRegister(int n, uint32_t value, std::string& error);
 
-  // Parses an address: hex digits (with or without 0x) or SYMBOL[+OFF]; false with `error`.
+  // Parses an address: hex digits (with or without 0x), SYMBOL[+OFF] or FILE:LINE (where the
+  // executable has line numbers); false with `error`.
   bool ParseAddress(std::string_view text, uint32_t& address, std::string& error) const;
   // "module:symbol+0xOFF" (or "symbol+0xOFF" outside every module), "" when no symbol is known.
   std::string NameAddress(uint32_t address) const;
+  // "file:line" of a code address, "" when it has no line number.
+  std::string PlaceOf(uint32_t address) const;
+  // NameAddress followed by " at file:line" when the line is known: stops, backtraces, the
+  // history and the trace name instructions this way.
+  std::string Locate(uint32_t address) const;
+  // The addresses [start, end) of the source line holding `address`; false when none.
+  bool SourceLine(uint32_t address, uint32_t& start, uint32_t& end) const;
   // One instruction: "0x00010010 <main+0x10>: addo g0, g1, g2" (targets named by symbol).
   std::string DisassembleAt(uint32_t address) const;
   std::vector<BacktraceFrame> Backtrace() const;
@@ -278,7 +292,8 @@ class Debugger {
   uint64_t steps_left_ = 0;
   uint32_t target_ip_ = 0;  // step over / run to
   uint32_t target_fp_ = 0;  // step over: the frame that must be current; step out: its pfp
-  bool work_ = false;       // anything that needs the hook before every instruction
+  uint32_t line_start_ = 0, line_end_ = 0, line_fp_ = 0;  // line steps: the line left, its frame
+  bool work_ = false;  // anything that needs the hook before every instruction
   bool stopped_run_ = false;
   bool started_ = false;
   uint32_t skip_ip_ = 0;  // the instruction the last stop was at runs without stopping again

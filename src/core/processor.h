@@ -45,6 +45,13 @@ struct ProcessorHooks {
   // "symbol" outside every module) with the offset from that symbol (false when none).
   bool (*find_symbol)(void* ctx, const std::string& name, uint32_t* address) = nullptr;
   bool (*name_address)(void* ctx, uint32_t address, std::string* name, uint32_t* offset) = nullptr;
+  // The source line of a code address from the executable's line numbers: "file:line" and the
+  // addresses [start, end) of that line's code; false when the address has no line.
+  bool (*source_line)(void* ctx, uint32_t address, std::string* place, uint32_t* start,
+                      uint32_t* end) = nullptr;
+  // The first address of the code of "FILE:LINE" (the next line with code when LINE has
+  // none); false when the text names no line of a file the line numbers know.
+  bool (*find_source_line)(void* ctx, const std::string& text, uint32_t* address) = nullptr;
 };
 
 struct Processor {

@@ -10,6 +10,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "image/line_map.h"
+
 namespace korvane {
 
 struct Machine;
@@ -108,6 +110,12 @@ struct ImageState {
   // The same symbols sorted by address (then name), built at the end of the symbol walk, for
   // naming addresses in debugger output.
   std::vector<std::pair<uint32_t, std::string>> symbols_by_address;
+
+  // Source lines of the text, from the executable's line numbers (empty without them).
+  LineMap lines;
+  // Folders searched for source files after the project's and the executable's own
+  // (korvane-run --source-dir).
+  std::vector<std::string> source_dirs;
 
   uint32_t n_min = 0, n_max = 0;
   char s_min[32] = {}, s_max[32] = {};

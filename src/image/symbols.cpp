@@ -198,7 +198,7 @@ struct Walk {
         }
         has_aux = true;
       }
-      Symbol(name, value, has_aux ? aux : nullptr);
+      Symbol(name, value, sym[20], has_aux ? aux : nullptr);
       // The remaining auxiliary entries are passed over.
       if (aux_count > 1 &&
           fseeko(f, static_cast<off_t>(aux_count - 1) * kSymbolBytes, SEEK_CUR) != 0) {
@@ -208,7 +208,32 @@ struct Walk {
     }
   }
 
-  void Symbol(const std::string& name, uint32_t value, const uint8_t* aux) {
+  // Storage classes whose values are no addresses: locals, arguments, members, tags, types,
+  // and the debugging entries of blocks and functions (.bb, .bf ...).
+  static bool NamesNoAddress(uint8_t storage_class) {
+    switch (storage_class) {
+      case 1:
+      case 4:
+      case 8:
+      case 9:
+      case 10:
+      case 11:
+      case 12:
+      case 13:
+      case 15:
+      case 16:
+      case 17:
+      case 18:
+      case 100:
+      case 101:
+      case 102:
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  void Symbol(const std::string& name, uint32_t value, uint8_t storage_class, const uint8_t* aux) {
     ImageState& im = emu.image;
     const uint32_t length = aux ? Le32(aux) : 0;
     if (name == ".file") {
@@ -245,7 +270,7 @@ struct Walk {
     } else {
       KeySymbol(name, value);
       Resolve(name, value);
-      im.symbols[name] = value;
+      if (!NamesNoAddress(storage_class)) im.symbols[name] = value;
     }
   }
 };
@@ -334,6 +359,7 @@ bool InitEmuIdents(Machine& emu) {
 
   im.module_count = 0;
   im.symbols.clear();
+  im.lines.Clear();
   for (auto& m : im.modules) m = Module{};
   switch (ReadCoffHeaders(im.exe, im)) {
     case HeaderResult::kOk:
@@ -361,6 +387,10 @@ bool InitEmuIdents(Machine& emu) {
   im.symbols_by_address.clear();
   for (const auto& [name, value] : im.symbols) im.symbols_by_address.emplace_back(value, name);
   std::sort(im.symbols_by_address.begin(), im.symbols_by_address.end());
+
+  std::string line_error;
+  if (!ReadLineMap(im.exe, im, im.lines, line_error))
+    emu.log.Printf("EMUIDE: line numbers ignored - %s\n", line_error.c_str());
 
   BuildInterceptList(im);
   PrintIdentTables(emu);

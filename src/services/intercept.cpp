@@ -122,6 +122,20 @@ void Machine::InstallMachineHooks() {
   hooks.name_address = [](void* ctx, uint32_t address, std::string* name, uint32_t* offset) {
     return NameAddress(*static_cast<Machine*>(ctx), address, *name, *offset);
   };
+  hooks.source_line = [](void* ctx, uint32_t address, std::string* place, uint32_t* start,
+                         uint32_t* end) {
+    const LineMap& lines = static_cast<Machine*>(ctx)->image.lines;
+    const SourcePlace* p = lines.Find(address);
+    if (!p || !lines.LineRange(address, *start, *end)) return false;
+    *place = p->file + ":" + std::to_string(p->line);
+    return true;
+  };
+  hooks.find_source_line = [](void* ctx, const std::string& text, uint32_t* address) {
+    const LineMap& lines = static_cast<Machine*>(ctx)->image.lines;
+    std::string file;
+    uint32_t line = 0;
+    return lines.ParseSourceLine(text, file, line) && lines.AddressOfLine(file, line, *address);
+  };
 }
 
 }  // namespace korvane

@@ -25,6 +25,7 @@
 #include "core/debugger.h"
 #include "core/disassembler.h"
 #include "driver/emulator.h"
+#include "shell/source_view.h"
 
 namespace korvane::shell {
 
@@ -267,6 +268,7 @@ DebuggerWindow::DebuggerWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
                      static_cast<QWidget*>(watches_), static_cast<QWidget*>(memory_),
                      static_cast<QWidget*>(disassembly_)})
     w->setMinimumHeight(3 * fontMetrics().height());
+  AddSourceViews(split);
   resize(900, 640);
   FitScreen();
   Refresh();
@@ -287,6 +289,8 @@ void DebuggerWindow::Attach(Emulator* emu) {
   end_panel_->hide();
   have_last_regs_ = false;
   last_watch_.clear();
+  symbols_filled_ = false;
+  source_->Reset();
   Refresh();
 }
 
@@ -329,6 +333,7 @@ void DebuggerWindow::Refresh(const QString& stop_summary) {
   RefreshStack();
   RefreshWatches();
   RefreshHistory();
+  RefreshSourceViews();
   filling_ = false;
 }
 

@@ -25,6 +25,9 @@ class Debugger;
 
 namespace korvane::shell {
 
+class SourcePane;
+class SymbolBrowser;
+
 // The commands the window's buttons and shortcuts give; the main window carries them out.
 enum class DebugCommand { kPauseContinue, kStep, kStepOver, kStepOut };
 
@@ -86,6 +89,10 @@ class DebuggerWindow : public QWidget {
   QListWidget* history() const { return history_; }
   QWidget* end_panel() const { return end_panel_; }
   QAction* action(DebugCommand c) const { return actions_.at(static_cast<int>(c)); }
+  SourcePane* source_pane() const { return source_; }
+  SymbolBrowser* symbol_browser() const { return symbols_; }
+  QLineEdit* watch_field() const { return watch_where_; }
+  QLineEdit* memory_field() const { return memory_where_; }
 
  private:
   bool Standing() const;
@@ -99,6 +106,9 @@ class DebuggerWindow : public QWidget {
   void RegisterEdited(int row, int column);
   // Keeps the window inside its screen's available area.
   void FitScreen();
+  // The source pane and symbol browser (source_view.h), in a third column.
+  void AddSourceViews(QWidget* split);
+  void RefreshSourceViews();
 
   Emulator* emu_ = nullptr;
   QLabel* state_ = nullptr;
@@ -116,6 +126,9 @@ class DebuggerWindow : public QWidget {
   QWidget* end_panel_ = nullptr;
   QLabel* end_details_ = nullptr;
   std::map<int, QAction*> actions_;
+  SourcePane* source_ = nullptr;
+  SymbolBrowser* symbols_ = nullptr;
+  bool symbols_filled_ = false;  // the browser and completions hold this machine's symbols
 
   uint32_t memory_base_ = 0;
   bool memory_shown_ = false;
@@ -144,6 +157,7 @@ class BreakpointsDialog : public QDialog {
   void Fill();
   QTableWidget* table() const { return table_; }
   QLabel* status() const { return status_; }
+  QLineEdit* where_field() const { return where_; }
 
  private:
   Debugger& debugger_;

@@ -46,6 +46,7 @@
 #include "shell/recent_projects.h"
 #include "shell/soft_keys.h"
 #include "shell/welcome.h"
+#include "shell/source_view.h"
 
 namespace korvane::shell {
 
@@ -661,12 +662,14 @@ void MainWindow::DebugCommandGiven(int id) {
     case kMenuDebugStepOver:
     case kMenuDebugStepOut:
       if (!standing) return;
-      resume(id == kMenuDebugStep       ? ResumeKind::kStep
-             : id == kMenuDebugStepOver ? ResumeKind::kStepOver
+      // Step and Step Over go by source line where the executable has line numbers.
+      resume(id == kMenuDebugStep       ? ResumeKind::kStepLine
+             : id == kMenuDebugStepOver ? ResumeKind::kNextLine
                                         : ResumeKind::kStepOut);
       break;
     case kMenuDebugBreakpoints:
       if (!breakpoints_) breakpoints_ = new BreakpointsDialog(d, this);
+      CompleteSymbols(breakpoints_->where_field(), emulator());
       breakpoints_->Fill();
       breakpoints_->show();
       breakpoints_->raise();

@@ -10,6 +10,7 @@
 
 // The console itself, compiled into this test program (runner_test.cpp includes the runner).
 #include "../../tools/run/debug_console.cpp"
+#include "../../tools/run/source_console.cpp"
 
 namespace korvane::test {
 namespace {
@@ -118,7 +119,10 @@ TEST(DebugConsole, EveryBadInputGetsOneLineAndTheRunGoesOn) {
       {"set $ip = 3", "error: ip must be a multiple of 4 inside the text region"},
       {"set counter = many", "error: set $REGISTER = NUMBER or set ADDRESS = NUMBER"},
       {"print", "error: print SYMBOL, ADDRESS or $REGISTER"},
-      {"info nothing", "error: info registers or info breakpoints"},
+      {"info nothing", "error: info registers, breakpoints, line, symbol, functions or variables"},
+      {"list nosuch.s:3", "error: no symbol or hex address 'nosuch.s:3'"},
+      {"info functions (", "error: '(' is no regular expression"},
+      {"info symbol", "error: info symbol ADDRESS"},
       {std::string(5000, 'x'), "error: line too long (at most 4096 characters)"},
   };
   std::string script;
@@ -193,6 +197,85 @@ TEST(DebugConsole, HistoryFollowsAFatalFault) {
                                "         3 0x00010010 x.s:f+0x4  .word"));
 }
 
+// A source-level session on a program assembled with line numbers, its source beside the
+// project: a break by FILE:LINE, steps by line into, over and out of a call, the listing.
+TEST(DebugConsole, SourceLevelSession) {
+  const std::string source =
+      "\t.text\n\t.globl _start\n_start:\n\tmov 2,g0\n\tcall square\n\tcall square\n"
+      "\tmov g0,g1\ndone:\tb done\n\n# square: g0 = g0 * g0\nsquare:\n\tmulo g0,g0,g1\n"
+      "\tmov g1,g0\n\tret\n";
+  FirmwareProject fw;
+  fw.AddSource("file.s", source);
+  as::LinkOptions link;
+  link.line_numbers = true;
+  ASSERT_TRUE(fw.Assemble(link));
+  fw.WriteFile("file.s", source);
+  fw.WriteFile("s.txt",
+               "break file.s:12\ncontinue\nnext\nlist\ndelete 1\nfinish\nstep\nnext 2\nnext\n"
+               "info line\ninfo symbol 0x10018\ninfo functions squ\nstepi\nquit\n");
+  const std::vector<std::string> run = {"--debug-script", fw.Path("s.txt"), "--", "korvane", "-v0",
+                                        fw.ProjectPath()};
+  ToolRun r = fw.Run(run);
+  EXPECT_EQ(r.status, 4) << r.All();
+  EXPECT_EQ(r.out, R"(Stopped at the start, 0x00010000 file.s:_start+0x0 at file.s:4
+4		mov 2,g0
+=> 0x00010000 file.s:_start+0x0  mov      2,g0
+(kdb) break file.s:12
+Breakpoint 1 at 0x00010014 file.s:square+0x0 at file.s:12
+(kdb) continue
+Breakpoint 1 at 0x00010014 file.s:square+0x0 at file.s:12
+12		mulo g0,g0,g1
+=> 0x00010014 file.s:square+0x0  mulo     g0,g0,g1
+(kdb) next
+Stepped to 0x00010018 file.s:square+0x4 at file.s:13
+13		mov g1,g0
+=> 0x00010018 file.s:square+0x4  mov      g1,g0
+(kdb) list
+   8	done:	b done
+   9	
+   10	# square: g0 = g0 * g0
+   11	square:
+   12		mulo g0,g0,g1
+=> 13		mov g1,g0
+   14		ret
+(kdb) delete 1
+(kdb) finish
+Returned to 0x00010008 file.s:_start+0x8 at file.s:6
+6		call square
+=> 0x00010008 file.s:_start+0x8  call     10014 <square>
+(kdb) step
+Stepped to 0x00010014 file.s:square+0x0 at file.s:12
+12		mulo g0,g0,g1
+=> 0x00010014 file.s:square+0x0  mulo     g0,g0,g1
+(kdb) next 2
+Stepped to 0x0001001c file.s:square+0x8 at file.s:14
+14		ret
+=> 0x0001001c file.s:square+0x8  ret
+(kdb) next
+Stepped to 0x0001000c file.s:_start+0xc at file.s:7
+7		mov g0,g1
+=> 0x0001000c file.s:_start+0xc  mov      g0,g1
+(kdb) info line
+Line 7 of "file.s" starts at address 0x0001000c <file.s:_start+0xc> and ends at 0x00010010.
+(kdb) info symbol 0x10018
+file.s:square+0x4 in TEXT at file.s:13
+(kdb) info functions squ
+Functions matching "squ":
+0x00010014  square  file.s:12
+(kdb) stepi
+Stepped to 0x00010010 file.s:done+0x0 at file.s:8
+8	done:	b done
+=> 0x00010010 file.s:done+0x0  b        10010 <done>
+(kdb) quit
+)");
+  // Without the source the lines are still named, and list says where it looked.
+  std::filesystem::remove(fw.Path("file.s"));
+  fw.WriteFile("s.txt", "list\nquit\n");
+  r = fw.Run(run);
+  EXPECT_THAT(r.out,
+              HasSubstr("(kdb) list\nfile.s:1 (source file file.s not found in ., " + fw.dir()));
+}
+
 TEST(DebugConsole, TheReadmeSessionOnTheDemo) {
   namespace fs = std::filesystem;
   const fs::path demo(KORVANE_DEMO_DIR);
@@ -202,18 +285,23 @@ TEST(DebugConsole, TheReadmeSessionOnTheDemo) {
     fs::copy_file(demo / f, fs::path(fw.dir()) / f, fs::copy_options::overwrite_existing);
   fw.WriteFile("demo.mem", "");
   fw.WriteFile("s.txt",
-               "break draw_number if g2 != 0\nwatch enter_count\ncontinue\nbacktrace\n"
-               "print enter_count\ncontinue\nfinish\nquit\n");
+               "break demo.s:56\ncontinue\nnext 2\nlist\nstep\nstep\nbacktrace\nfinish\n"
+               "print enter_count\nquit\n");
+  // The sources are found through --source-dir (the copy's folder has none).
   ToolRun r = fw.Run({"--debug-script", fw.Path("s.txt"), "--keys", "1 ENTER", "--virtual-time",
-                      fw.Path("demo.tvx")});
+                      "--source-dir", demo.string(), fw.Path("demo.tvx")});
   EXPECT_EQ(r.status, 4) << r.All();
   for (const char* line :
-       {"Watchpoint 2: write by 0x0001008c demo.s:handle_keys+0x18, address 0x00200000, size 4, "
-        "old 0x00000000, new 0x00000001; now at 0x00010094 demo.s:handle_keys+0x20\n",
-        "(kdb) backtrace\n#0   0x00010094 demo.s:handle_keys+0x20\n"
-        "#1   0x00010068 demo.s:main_loop+0xc\n",
-        "enter_count = 0x00000001 (1) at 0x00200000\n",
-        "Returned to 0x00010284 demo.s:draw_counter+0x18\n"})
+       {"Breakpoint 1 at 0x00010080 demo.s:handle_keys+0xc at demo.s:56\n"
+        "56\t\tld\tenter_count,r4\n",
+        "(kdb) next 2\nStepped to 0x0001008c demo.s:handle_keys+0x18 at demo.s:58\n",
+        "   57\t\taddo\t1,r4,r4\n=> 58\t\tst\tr4,enter_count\n",
+        "Stepped to 0x0001026c demo.s:draw_counter+0x0 at demo.s:172\n172\t\tldconst\t15,g0\n",
+        "(kdb) backtrace\n#0   0x0001026c demo.s:draw_counter+0x0 at demo.s:172\n"
+        "#1   0x00010098 demo.s:handle_keys+0x24 at demo.s:60\n"
+        "#2   0x00010068 demo.s:main_loop+0xc at demo.s:47\n",
+        "Returned to 0x00010098 demo.s:handle_keys+0x24 at demo.s:60\n",
+        "enter_count = 0x00000001 (1) at 0x00200000\n"})
     EXPECT_THAT(r.out, HasSubstr(line));
 }
 

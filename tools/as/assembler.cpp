@@ -15,10 +15,12 @@ namespace korvane::as {
 namespace {
 
 constexpr uint32_t kM1 = 1u << 11, kM2 = 1u << 12, kM3 = 1u << 13;  // REG mode bits
-constexpr uint32_t kCobrM1 = 1u << 13;  // COBR: src1 is a literal
+constexpr uint32_t kCobrM1 = 1u << 13;                              // COBR: src1 is a literal
 constexpr int kMaxErrors = 100;
 constexpr int kMaxAlignPower = 16;
 constexpr int kMaxSetDepth = 1000;
+constexpr int kMaxLine = 65535;  // line numbers are 16 bits in the tables
+constexpr int kStorageExternal = 2, kStorageStatic = 3;
 
 uint32_t AlignUp(uint32_t v, uint32_t a) { return (v + a - 1) / a * a; }
 
@@ -121,7 +123,8 @@ class Pass1 {
           x = known->second;
         } else {
           auto it = m_.symbols.find(t.symbol);
-          if (it == m_.symbols.end() || !it->second.defined || !it->second.is_set) return std::nullopt;
+          if (it == m_.symbols.end() || !it->second.defined || !it->second.is_set)
+            return std::nullopt;
           auto c = Constant(it->second.set_expr, depth + 1);
           if (!c) return std::nullopt;
           constants_[t.symbol] = *c;
@@ -142,8 +145,9 @@ class Pass1 {
     constant_overflow_ = false;
     auto v = Constant(e);
     if (!v)
-      Error(constant_overflow_ ? std::string(what) + " is out of range"
-                               : std::string(what) + " must be a constant defined before this line");
+      Error(constant_overflow_
+                ? std::string(what) + " is out of range"
+                : std::string(what) + " must be a constant defined before this line");
     return v;
   }
 
@@ -155,7 +159,8 @@ class Pass1 {
       while (n < s.size() && IsSymbolChar(s[n])) ++n;
       if (n == 0 || n >= s.size() || s[n] != ':') break;
       std::string label(s.substr(0, n));
-      if (std::all_of(label.begin(), label.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+      if (std::all_of(label.begin(), label.end(),
+                      [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
         int k = ++local_counts_[label];
         std::string name = label + '\x02' + std::to_string(k);
         Define(name, section_, Here());
@@ -226,7 +231,8 @@ class Pass1 {
     } else if (d == ".section") {
       if (args.empty()) return (void)Error("missing section name");
       std::string name = args[0];
-      if (!name.empty() && name[0] == '"') name = name.substr(1, name.size() >= 2 ? name.size() - 2 : 0);
+      if (!name.empty() && name[0] == '"')
+        name = name.substr(1, name.size() >= 2 ? name.size() - 2 : 0);
       for (int i = 0; i < kSectionCount; ++i)
         if (name == kSectionNames[i]) return SwitchSection(static_cast<SectionId>(i));
       Error("unknown section " + name);
@@ -328,10 +334,60 @@ class Pass1 {
         Here() = at + static_cast<uint32_t>(*size);
       }
       section_ = saved;
+    } else if (d == ".ln") {
+      if (!need(1, 1)) return;
+      auto n = AbsoluteArgument(args[0], "the line number");
+      if (!n) return;
+      if (*n < 1 || *n > kMaxLine) return (void)Error("line number out of range 1-65535");
+      // Compilers write lines relative to the procedure's first line (.bf's .line), which
+      // counts as 1.
+      m_.compiler_lines = true;
+      ln_line_ = static_cast<int>(*n) + std::max(base_line_, 1) - 1;
+    } else if (d == ".def") {
+      if (!need(1, 1)) return;
+      if (def_) return (void)Error(".def inside .def (missing .endef)");
+      def_ = DebugDef{args[0]};
+    } else if (d == ".val" || d == ".scl" || d == ".type" || d == ".line" || d == ".size" ||
+               d == ".tag" || d == ".dim") {
+      if (!def_) return (void)Error(d + " outside .def");
+      if (args.empty()) return (void)Error("missing value for " + d);
+      if (d == ".scl" || d == ".line") {
+        auto v = AbsoluteArgument(args[0], d == ".scl" ? "the storage class" : "the line");
+        if (!v) return;
+        if (*v < -1 || *v > kMaxLine) return (void)Error("value out of range for " + d);
+        (d == ".scl" ? def_->storage_class : def_->line) = static_cast<int>(*v);
+      }
+    } else if (d == ".endef") {
+      if (!def_) return (void)Error(".endef without .def");
+      EndDef(*def_);
+      def_.reset();
     } else if (d == ".end") {
       end_ = true;
     } else {
       Error("unknown directive " + d);
+    }
+  }
+
+  // Symbolic debugging directives.
+  struct DebugDef {
+    std::string name;
+    int storage_class = 0;
+    int line = 0;
+  };
+
+  // A finished .def: a function's name and storage class come first, then its .bf with the
+  // procedure's first line.
+  void EndDef(const DebugDef& def) {
+    if (def.name == ".bf") {
+      base_line_ = def.line;
+      if (!function_.empty()) {
+        Symbol& s = Sym(function_);
+        s.procedure = true;
+        s.first_line = def.line;
+      }
+      function_.clear();
+    } else if (def.storage_class == kStorageExternal || def.storage_class == kStorageStatic) {
+      function_ = def.name;
     }
   }
 
@@ -382,6 +438,7 @@ class Pass1 {
   void Add(Statement st, uint32_t size) {
     m_.used[section_] = true;
     st.line = line_;
+    st.source_line = ln_line_;
     st.section = section_;
     st.offset = Here();
     st.size = size;
@@ -394,7 +451,8 @@ class Pass1 {
   bool Register(std::string_view text, int* reg, const std::string& mnemonic) {
     auto r = ParseRegister(text);
     if (!r) {
-      Error("wrong operand for " + mnemonic + ": expected a register, got '" + std::string(Trim(text)) + "'");
+      Error("wrong operand for " + mnemonic + ": expected a register, got '" +
+            std::string(Trim(text)) + "'");
       return false;
     }
     *reg = *r;
@@ -452,8 +510,8 @@ class Pass1 {
     const std::vector<OperandSlot> shape = OperandShape(*op);
     if (args.size() != shape.size()) {
       std::ostringstream msg;
-      msg << "wrong number of operands for " << mnemonic << ": expected " << shape.size() << ", got "
-          << args.size();
+      msg << "wrong number of operands for " << mnemonic << ": expected " << shape.size()
+          << ", got " << args.size();
       return (void)Error(msg.str());
     }
     bool real = TakesRealOperands(*op);
@@ -468,14 +526,16 @@ class Pass1 {
           o.kind = OperandKind::kRegister;
           break;
         case OperandSlot::kTarget:
-          if (ParseRegister(args[i])) return (void)Error("wrong operand for " + mnemonic + ": expected a branch target");
+          if (ParseRegister(args[i]))
+            return (void)Error("wrong operand for " + mnemonic + ": expected a branch target");
           if (!Expression(args[i], o.expr)) return;
           o.kind = OperandKind::kExpr;
           break;
         case OperandSlot::kMemory: {
           std::string err;
-          if (!ParseMemOperand(args[i], &o.mem, [this](std::string_view t, Expr& e) { return Expression(t, e); },
-                               &err)) {
+          if (!ParseMemOperand(
+                  args[i], &o.mem, [this](std::string_view t, Expr& e) { return Expression(t, e); },
+                  &err)) {
             if (!err.empty()) Error(err);
             return;
           }
@@ -486,7 +546,20 @@ class Pass1 {
       }
       st.operands.push_back(std::move(o));
     }
+    if (IsCallMnemonic(mnemonic)) NoteCallTarget(st.operands.back());
     Add(std::move(st), size);
+  }
+
+  static bool IsCallMnemonic(const std::string& m) {
+    return m == "call" || m == "callx" || m == "bal" || m == "balx";
+  }
+
+  // A call's target names a procedure; a register target or computed address names none.
+  void NoteCallTarget(const Operand& o) {
+    const Expr& e = o.kind == OperandKind::kMem ? o.mem.disp : o.expr;
+    if (o.kind == OperandKind::kMem && (o.mem.base >= 0 || o.mem.index >= 0)) return;
+    if (e.terms.size() == 1 && !e.terms[0].symbol.empty())
+      m_.call_targets.insert(e.terms[0].symbol);
   }
 
   bool ChooseMemMode(const OpcodeEntry& op, MemOperand* mem, int* mode, uint32_t* size) {
@@ -517,8 +590,9 @@ class Pass1 {
 
   // ldconst VALUE, REG: lda of the value, in the short form when it fits.
   void LoadConstant(const std::vector<std::string>& args) {
-    if (args.size() != 2) return (void)Error("wrong number of operands for ldconst: expected 2, got " +
-                                             std::to_string(args.size()));
+    if (args.size() != 2)
+      return (void)Error("wrong number of operands for ldconst: expected 2, got " +
+                         std::to_string(args.size()));
     if (section_ == kBss) return (void)Error("instruction in .bss");
     if (Here() % 4 != 0) return (void)Error("unaligned instruction");
     Statement st;
@@ -548,6 +622,11 @@ class Pass1 {
   std::map<std::string, int> forward_refs_;
   std::map<std::string, int64_t> constants_;
   bool constant_overflow_ = false;
+
+  std::optional<DebugDef> def_;
+  std::string function_;  // the function whose .bf comes next
+  int base_line_ = 0;     // the current procedure's first line (its .bf's .line)
+  int ln_line_ = 0;       // the absolute line of the last .ln
 };
 
 // ---- second pass ----
@@ -590,11 +669,12 @@ class Encoder {
           int bits = st.width * 8;
           int64_t lo = -(int64_t{1} << (bits - 1)), hi = (int64_t{1} << bits) - 1;
           if (*v < lo || *v > hi) {
-            Error(st.line, "value " + std::to_string(*v) + " does not fit in " + std::to_string(st.width) +
-                               (st.width == 1 ? " byte" : " bytes"));
+            Error(st.line, "value " + std::to_string(*v) + " does not fit in " +
+                               std::to_string(st.width) + (st.width == 1 ? " byte" : " bytes"));
             return false;
           }
-          for (int b = 0; b < st.width; ++b) out[i * st.width + b] = static_cast<uint8_t>(*v >> (8 * b));
+          for (int b = 0; b < st.width; ++b)
+            out[i * st.width + b] = static_cast<uint8_t>(*v >> (8 * b));
         }
         return true;
       }
@@ -631,7 +711,8 @@ class Encoder {
     return true;
   }
 
-  bool Displacement(const Statement& st, uint32_t addr, int64_t target, int64_t lo, int64_t hi, uint32_t* disp) {
+  bool Displacement(const Statement& st, uint32_t addr, int64_t target, int64_t lo, int64_t hi,
+                    uint32_t* disp) {
     int64_t d = target - static_cast<int64_t>(addr);
     if (d % 4 != 0) {
       Error(st.line, "branch target not word aligned");
@@ -680,7 +761,8 @@ class Encoder {
         break;
       }
       case kFormatReg: {
-        w = static_cast<uint32_t>(op.opcode >> 4) << 24 | static_cast<uint32_t>(op.opcode & 0xF) << 7;
+        w = static_cast<uint32_t>(op.opcode >> 4) << 24 | static_cast<uint32_t>(op.opcode & 0xF)
+                                                              << 7;
         size_t i = 0;
         if (op.has_src1) {
           uint32_t f;
@@ -778,8 +860,9 @@ bool AddTerm(int64_t* value, int sign, int64_t term) {
   return !__builtin_add_overflow(*value, signed_term, value);
 }
 
-std::optional<int64_t> Evaluate(const Module& module, const Expr& expr, const SymbolResolver& resolve,
-                                std::string* undefined, bool* overflow) {
+std::optional<int64_t> Evaluate(const Module& module, const Expr& expr,
+                                const SymbolResolver& resolve, std::string* undefined,
+                                bool* overflow) {
   int64_t v = 0;
   for (const Term& t : expr.terms) {
     int64_t x = t.number;
@@ -799,7 +882,8 @@ std::optional<int64_t> Evaluate(const Module& module, const Expr& expr, const Sy
   return v;
 }
 
-void EncodeModule(const Module& module, const SymbolResolver& resolve, std::vector<uint8_t> (&images)[kSectionCount],
+void EncodeModule(const Module& module, const SymbolResolver& resolve,
+                  std::vector<uint8_t> (&images)[kSectionCount],
                   const uint32_t (&section_base)[kSectionCount], std::vector<Diagnostic>& errors,
                   std::string* listing) {
   Encoder enc(module, resolve, errors);
@@ -813,9 +897,10 @@ void EncodeModule(const Module& module, const SymbolResolver& resolve, std::vect
     uint8_t* out = images[st.section].data() + at;
     if (!enc.Encode(st, addr, out)) continue;
     if (listing && st.size > 0) {
-      std::string src = st.line == last_listed_line || st.line > static_cast<int>(module.lines.size())
-                            ? ""
-                            : module.lines[st.line - 1];
+      std::string src =
+          st.line == last_listed_line || st.line > static_cast<int>(module.lines.size())
+              ? ""
+              : module.lines[st.line - 1];
       last_listed_line = st.line;
       for (uint32_t i = 0; i < st.size; i += 8) {
         std::string bytes;
@@ -825,7 +910,9 @@ void EncodeModule(const Module& module, const SymbolResolver& resolve, std::vect
           bytes += buf;
         }
         bytes.resize(24, ' ');
-        *listing += Hex8(addr + i) + "  " + bytes + (i == 0 ? module.source + ":" + std::to_string(st.line) + ": " + src : "") + "\n";
+        *listing += Hex8(addr + i) + "  " + bytes +
+                    (i == 0 ? module.source + ":" + std::to_string(st.line) + ": " + src : "") +
+                    "\n";
         if (i >= 64 && st.kind == Statement::Kind::kFill) {
           *listing += "          ...\n";
           break;

@@ -19,6 +19,9 @@ struct LinkOptions {
   uint32_t absd_address = 0x200000;
   std::string entry = "_start";
   bool listing = false;
+  // Line numbers and procedure symbols for every module; modules with .ln directives get
+  // theirs in any case.
+  bool line_numbers = false;
 };
 
 struct Diagnostic {

@@ -9,14 +9,19 @@
 
 namespace korvane::as {
 
-constexpr uint16_t kCoffMagic = 0x0160;        // i960 little-endian
-constexpr uint16_t kCoffFlags = 0x1107;        // relocations stripped, executable, no line numbers, 32-bit little-endian, i960 core
+constexpr uint16_t kCoffMagic = 0x0160;  // i960 little-endian
+constexpr uint16_t kCoffFlags =
+    0x1107;  // relocations stripped, executable, no line numbers, 32-bit little-endian, i960 core
 constexpr uint16_t kCoffFlagExec = 0x0002;
+constexpr uint16_t kCoffFlagNoLines = 0x0004;
 constexpr uint16_t kOptMagic = 0x0108;
 constexpr uint32_t kFileHeaderSize = 20;
 constexpr uint32_t kOptHeaderSize = 32;
 constexpr uint32_t kSectionHeaderSize = 44;
 constexpr uint32_t kSymbolSize = 24;
+// A line-number entry: symbol index or address (4 bytes), line (2 bytes) and 2 bytes of
+// padding that keep the i960 entries word aligned.
+constexpr uint32_t kLineEntrySize = 8;
 constexpr int kCoffSectionCount = 5;
 
 // Section header flags of the five output sections.
@@ -24,7 +29,10 @@ constexpr uint32_t kStypText = 0x20, kStypData = 0x40, kStypBss = 0x80, kStypNol
 constexpr uint32_t kSectionAlignment = 8;
 
 // Storage classes and special section numbers of symbols.
-constexpr uint8_t kClassExternal = 2, kClassStatic = 3, kClassLabel = 6, kClassFile = 103;
+constexpr uint8_t kClassExternal = 2, kClassStatic = 3, kClassLabel = 6, kClassFunction = 101,
+                  kClassFile = 103;
+// The type of a function symbol: derived type "function" (2) above the 5 bits of the basic type.
+constexpr uint32_t kTypeFunction = 2u << 5;
 constexpr int16_t kSectionNumberAbsolute = -1, kSectionNumberDebug = -2;
 
 struct CoffSection {
@@ -49,7 +57,8 @@ struct CoffFile {
   uint16_t magic = 0, section_count = 0, opt_size = 0, flags = 0;
   uint32_t timestamp = 0, symtab_offset = 0, symbol_count = 0;
   uint16_t opt_magic = 0, vstamp = 0;
-  uint32_t tsize = 0, dsize = 0, bsize = 0, entry = 0, text_start = 0, data_start = 0, tag_entries = 0;
+  uint32_t tsize = 0, dsize = 0, bsize = 0, entry = 0, text_start = 0, data_start = 0,
+           tag_entries = 0;
   std::vector<CoffSection> sections;  // the five headers
   std::vector<CoffSymbol> symbols;
 

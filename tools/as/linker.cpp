@@ -11,7 +11,9 @@
 
 namespace korvane::as {
 
-std::string Diagnostic::ToString() const { return file + ":" + std::to_string(line) + ": " + message; }
+std::string Diagnostic::ToString() const {
+  return file + ":" + std::to_string(line) + ": " + message;
+}
 
 namespace {
 
@@ -24,6 +26,9 @@ constexpr uint32_t kMinimumDataSize = 8;
 // The .info section holds one zero byte after whatever the modules put there.
 constexpr uint32_t kInfoTrailer = 1;
 constexpr size_t kFileNameInPlace = 14;
+constexpr int kMaxLineNumber = 0xFFFF;
+// The section header counts line numbers in 16 bits.
+constexpr size_t kMaxLineEntries = 0xFFFF;
 
 uint64_t AlignUp(uint64_t v, uint64_t a) { return (v + a - 1) / a * a; }
 
@@ -48,7 +53,8 @@ class Linker {
   void Run() {
     if (sources_.empty()) return Error("", 0, "no input files");
     modules_.resize(sources_.size());
-    for (size_t i = 0; i < sources_.size(); ++i) AssembleModule(sources_[i], modules_[i], exe_.errors);
+    for (size_t i = 0; i < sources_.size(); ++i)
+      AssembleModule(sources_[i], modules_[i], exe_.errors);
     if (!exe_.errors.empty()) return;
     CollectGlobals();
     if (!exe_.errors.empty()) return;
@@ -64,7 +70,9 @@ class Linker {
   }
 
  private:
-  void Error(const std::string& file, int line, const std::string& msg) { exe_.errors.push_back({file, line, msg}); }
+  void Error(const std::string& file, int line, const std::string& msg) {
+    exe_.errors.push_back({file, line, msg});
+  }
 
   void CollectGlobals() {
     for (size_t m = 0; m < modules_.size(); ++m) {
@@ -131,8 +139,9 @@ class Linker {
     }
     uint64_t absd_end = Place(kAbsd, options_.absd_address);
     uint64_t info_end = Place(kInfo, 0);
-    if (text_end - options_.text_address > kMaxOutputSectionBytes || data_size > kMaxOutputSectionBytes ||
-        bss_end - bss_start > kMaxOutputSectionBytes || absd_end - options_.absd_address > kMaxOutputSectionBytes ||
+    if (text_end - options_.text_address > kMaxOutputSectionBytes ||
+        data_size > kMaxOutputSectionBytes || bss_end - bss_start > kMaxOutputSectionBytes ||
+        absd_end - options_.absd_address > kMaxOutputSectionBytes ||
         info_end > kMaxOutputSectionBytes) {
       Error("", 0, "an output section is larger than 256 MiB");
       return false;
@@ -141,7 +150,8 @@ class Linker {
       Error("", 0, "sections run past the end of the 32-bit address space");
       return false;
     }
-    if (absd_end > options_.absd_address && options_.absd_address < bss_end && absd_end > options_.text_address) {
+    if (absd_end > options_.absd_address && options_.absd_address < bss_end &&
+        absd_end > options_.text_address) {
       Error("", 0, "the .absd area overlaps the text, data or bss");
       return false;
     }
@@ -185,7 +195,8 @@ class Linker {
     return static_cast<int64_t>(m.base[s.section]) + s.offset;
   }
 
-  std::optional<int64_t> Resolve(const Module& m, const std::string& name, bool skip_local = false) {
+  std::optional<int64_t> Resolve(const Module& m, const std::string& name,
+                                 bool skip_local = false) {
     if (!skip_local) {
       auto it = m.symbols.find(name);
       if (it != m.symbols.end() && it->second.defined) return SymbolValue(m, it->second);
@@ -220,16 +231,20 @@ class Linker {
     if (!exe_.errors.empty()) return;
     for (int s = 0; s < kSectionCount; ++s) images_[s].assign(s == kBss ? 0 : size_[s], 0);
     for (const Module& m : modules_)
-      EncodeModule(m, resolver_, images_, start_, exe_.errors, options_.listing ? &exe_.listing : nullptr);
+      EncodeModule(m, resolver_, images_, start_, exe_.errors,
+                   options_.listing ? &exe_.listing : nullptr);
   }
 
   void FindEntry() {
     std::optional<int64_t> v;
     auto g = globals_.find(options_.entry);
-    if (g != globals_.end()) v = SymbolValue(modules_[g->second.module], *g->second.symbol);
-    else if (linker_symbols_.count(options_.entry)) v = linker_symbols_[options_.entry].second;
+    if (g != globals_.end())
+      v = SymbolValue(modules_[g->second.module], *g->second.symbol);
+    else if (linker_symbols_.count(options_.entry))
+      v = linker_symbols_[options_.entry].second;
     if (!v) {
-      if (options_.entry != "_start") return Error("", 0, "entry symbol " + options_.entry + " is not defined as a global");
+      if (options_.entry != "_start")
+        return Error("", 0, "entry symbol " + options_.entry + " is not defined as a global");
       v = options_.text_address;  // like the GNU linker: no _start means the text start
     }
     entry_ = static_cast<uint32_t>(*v);
@@ -245,7 +260,8 @@ class Linker {
   }
 
   size_t AddSymbol(const std::string& name, uint32_t value, int16_t section, uint8_t storage_class,
-                   const std::vector<std::array<uint8_t, kSymbolSize>>& aux = {}) {
+                   const std::vector<std::array<uint8_t, kSymbolSize>>& aux = {},
+                   uint32_t type = 0) {
     size_t index = symtab_.size();
     std::array<uint8_t, kSymbolSize> e{};
     if (name.size() <= 8) {
@@ -255,6 +271,7 @@ class Linker {
     }
     Put32(e.data() + 8, value);
     Put16(e.data() + 12, static_cast<uint16_t>(section));
+    Put32(e.data() + 16, type);
     e[20] = storage_class;
     e[21] = static_cast<uint8_t>(aux.size());
     symtab_.push_back(e);
@@ -269,8 +286,65 @@ class Linker {
   }
 
   void RecordSymbol(const std::string& name, uint32_t value, bool global) {
-    if (global) exe_.symbols[name] = value;
-    else exe_.symbols.emplace(name, value);
+    if (global)
+      exe_.symbols[name] = value;
+    else
+      exe_.symbols.emplace(name, value);
+  }
+
+  // The procedures of a module in address order: text labels that are global, called, or
+  // functions of a .def with a .bf. Of several at one address the first defined counts.
+  static std::vector<const Symbol*> Procedures(const Module& m) {
+    std::vector<const Symbol*> list;
+    for (const std::string& name : m.symbol_order) {
+      const Symbol& s = m.symbols.at(name);
+      if (!s.defined || s.is_set || s.common || s.numeric_local || s.section != kText) continue;
+      if (name.rfind(".L", 0) == 0) continue;
+      if (s.global || s.procedure || m.call_targets.count(name)) list.push_back(&s);
+    }
+    std::stable_sort(list.begin(), list.end(),
+                     [](const Symbol* a, const Symbol* b) { return a->offset < b->offset; });
+    list.erase(std::unique(list.begin(), list.end(),
+                           [](const Symbol* a, const Symbol* b) { return a->offset == b->offset; }),
+               list.end());
+    return list;
+  }
+
+  // Writes a procedure's symbol, its .bf and .ef and its group of line numbers: the group
+  // starts with the symbol's index and line 0, then address/line pairs, each line counted
+  // from the procedure's first line (the .bf's), which is line 1.
+  void AddProcedure(const Module& m, const Symbol& s, uint32_t end_offset) {
+    const uint32_t start = m.base[kText] + s.offset, end = m.base[kText] + end_offset;
+    std::vector<std::pair<uint32_t, uint16_t>> group;
+    int first = s.first_line > 0 ? s.first_line : m.compiler_lines ? 0 : s.line;
+    int last = 0;
+    for (const Statement& st : m.statements) {
+      if (st.section != kText || st.kind != Statement::Kind::kInstruction) continue;
+      if (st.offset < s.offset || st.offset >= end_offset) continue;
+      const int line = m.compiler_lines ? st.source_line : st.line;
+      if (first == 0) first = line;
+      if (line <= 0 || line < first || line - first + 1 > kMaxLineNumber || line == last) continue;
+      last = line;
+      group.emplace_back(m.base[kText] + st.offset, static_cast<uint16_t>(line - first + 1));
+    }
+    const bool written = !group.empty() && lines_.size() + group.size() + 1 <= kMaxLineEntries;
+    const size_t index = symtab_.size();
+    std::array<uint8_t, kSymbolSize> aux{};
+    Put32(aux.data() + 4, end - start);  // size of the procedure
+    if (written)
+      Put32(aux.data() + 8, static_cast<uint32_t>(line_offset_ + lines_.size() * kLineEntrySize));
+    Put32(aux.data() + 12, static_cast<uint32_t>(index + 6));  // the entry after the .ef
+    AddSymbol(s.name, start, kText + 1, s.global ? kClassExternal : kClassStatic, {aux},
+              kTypeFunction);
+    std::array<uint8_t, kSymbolSize> bf{}, ef{};
+    Put16(bf.data() + 4, static_cast<uint16_t>(std::clamp(first, 0, kMaxLineNumber)));
+    Put16(ef.data() + 4, static_cast<uint16_t>(written ? group.back().second : 0));
+    AddSymbol(".bf", start, kText + 1, kClassFunction, {bf});
+    AddSymbol(".ef", end, kText + 1, kClassFunction, {ef});
+    if (!written) return;
+    lines_.emplace_back(static_cast<uint32_t>(index), 0);
+    lines_.insert(lines_.end(), group.begin(), group.end());
+    module_lines_ += group.size() + 1;
   }
 
   void BuildSymbolTable() {
@@ -283,19 +357,34 @@ class Linker {
         Put32(file_aux.data() + 4, AddString(m.file_symbol));
       }
       file_entries.push_back(AddSymbol(".file", 0, kSectionNumberDebug, kClassFile, {file_aux}));
+      module_lines_ = 0;
+      const std::vector<const Symbol*> procedures =
+          options_.line_numbers || m.compiler_lines ? Procedures(m) : std::vector<const Symbol*>{};
+      std::set<const Symbol*> written;
+      for (size_t k = 0; k < procedures.size(); ++k) {
+        AddProcedure(m, *procedures[k],
+                     k + 1 < procedures.size() ? procedures[k + 1]->offset : m.size[kText]);
+        written.insert(procedures[k]);
+        RecordSymbol(procedures[k]->name, m.base[kText] + procedures[k]->offset,
+                     procedures[k]->global);
+      }
       for (const std::string& name : m.symbol_order) {
         const Symbol& s = m.symbols.at(name);
-        if (s.global || !s.defined || s.numeric_local) continue;
+        if (s.global || !s.defined || s.numeric_local || written.count(&s)) continue;
         auto v = SymbolValue(m, s);
         if (!v) continue;
         int16_t section = s.is_set ? kSectionNumberAbsolute : static_cast<int16_t>(s.section + 1);
-        if (name.rfind(".L", 0) != 0) AddSymbol(name, static_cast<uint32_t>(*v), section, kClassLabel);
+        if (name.rfind(".L", 0) != 0)
+          AddSymbol(name, static_cast<uint32_t>(*v), section, kClassLabel);
         RecordSymbol(name, static_cast<uint32_t>(*v), false);
       }
       for (int s = 0; s < kSectionCount; ++s) {
         if (s > kBss && !m.used[s]) continue;
-        AddSymbol(kSectionNames[s], m.base[s], static_cast<int16_t>(s + 1), kClassStatic, {LengthAux(m.size[s])});
+        auto aux = LengthAux(m.size[s]);
+        if (s == kText) Put16(aux.data() + 6, static_cast<uint16_t>(module_lines_));
+        AddSymbol(kSectionNames[s], m.base[s], static_cast<int16_t>(s + 1), kClassStatic, {aux});
       }
+      for (const Symbol* p : written) written_globals_.insert(p);
     }
     size_t first_global = symtab_.size();
     for (size_t i = 0; i < file_entries.size(); ++i) {
@@ -305,7 +394,7 @@ class Linker {
     for (const Module& m : modules_) {
       for (const std::string& name : m.symbol_order) {
         const Symbol& s = m.symbols.at(name);
-        if (!s.global || !s.defined) continue;
+        if (!s.global || !s.defined || written_globals_.count(&s)) continue;
         auto v = SymbolValue(m, s);
         if (!v) continue;
         int16_t section = s.is_set ? kSectionNumberAbsolute : static_cast<int16_t>(s.section + 1);
@@ -326,7 +415,6 @@ class Linker {
   }
 
   void Write() {
-    BuildSymbolTable();
     uint32_t headers = kFileHeaderSize + kOptHeaderSize + kCoffSectionCount * kSectionHeaderSize;
     uint32_t raw[kSectionCount] = {};
     uint32_t cur = headers;
@@ -335,7 +423,11 @@ class Linker {
       raw[s] = cur;
       cur += size_[s];
     }
-    uint32_t symtab_offset = static_cast<uint32_t>(AlignUp(cur, 4));
+    // The text's line numbers lie between the raw data and the symbol table.
+    line_offset_ = static_cast<uint32_t>(AlignUp(cur, 4));
+    BuildSymbolTable();
+    uint32_t symtab_offset =
+        static_cast<uint32_t>(AlignUp(line_offset_ + lines_.size() * kLineEntrySize, 4));
     std::vector<uint8_t>& f = exe_.file;
     f.assign(symtab_offset + symtab_.size() * kSymbolSize + 4 + strings_.size(), 0);
     uint8_t* p = f.data();
@@ -344,7 +436,11 @@ class Linker {
     Put32(p + 8, symtab_offset);
     Put32(p + 12, static_cast<uint32_t>(symtab_.size()));
     Put16(p + 16, kOptHeaderSize);
-    Put16(p + 18, kCoffFlags);
+    Put16(p + 18, lines_.empty() ? kCoffFlags : kCoffFlags & ~kCoffFlagNoLines);
+    for (size_t i = 0; i < lines_.size(); ++i) {
+      Put32(p + line_offset_ + i * kLineEntrySize, lines_[i].first);
+      Put16(p + line_offset_ + i * kLineEntrySize + 4, lines_[i].second);
+    }
     uint8_t* o = p + kFileHeaderSize;
     Put16(o, kOptMagic);
     Put32(o + 4, size_[kText]);
@@ -353,7 +449,8 @@ class Linker {
     Put32(o + 16, entry_);
     Put32(o + 20, start_[kText]);
     Put32(o + 24, start_[kData]);
-    const uint32_t flags[kSectionCount] = {kStypText, kStypData, kStypBss, kStypBss | kStypNoload, kStypText};
+    const uint32_t flags[kSectionCount] = {kStypText, kStypData, kStypBss, kStypBss | kStypNoload,
+                                           kStypText};
     for (int s = 0; s < kSectionCount; ++s) {
       uint8_t* h = p + kFileHeaderSize + kOptHeaderSize + s * kSectionHeaderSize;
       std::memcpy(h, kSectionNames[s], std::strlen(kSectionNames[s]));
@@ -361,6 +458,10 @@ class Linker {
       Put32(h + 12, start_[s]);
       Put32(h + 16, size_[s]);
       Put32(h + 20, raw[s]);
+      if (s == kText && !lines_.empty()) {
+        Put32(h + 28, line_offset_);
+        Put16(h + 34, static_cast<uint16_t>(lines_.size()));
+      }
       Put32(h + 36, flags[s]);
       Put32(h + 40, kSectionAlignment);
       if (raw[s] != 0) std::memcpy(p + raw[s], images_[s].data(), images_[s].size());
@@ -402,6 +503,10 @@ class Linker {
   uint32_t entry_ = 0;
   std::vector<std::array<uint8_t, kSymbolSize>> symtab_;
   std::string strings_;
+  std::vector<std::pair<uint32_t, uint16_t>> lines_;  // symbol index or address, line
+  uint32_t line_offset_ = 0;
+  size_t module_lines_ = 0;
+  std::set<const Symbol*> written_globals_;  // global procedures written in their module's part
 };
 
 }  // namespace

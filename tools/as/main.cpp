@@ -22,13 +22,16 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: korvane-as [-o OUT] [--text ADDR] [--absd ADDR] [--entry SYMBOL] [--listing] FILE.s "
+    "Usage: korvane-as [-o OUT] [-g] [--text ADDR] [--absd ADDR] [--entry SYMBOL] [--listing] "
+    "FILE.s "
     "...\n"
     "  or:  korvane-as --disassemble FILE.out\n"
     "\n"
     "Assembles i960 sources in GNU assembler syntax, each as one module, and links them in order\n"
     "into a COFF executable (default a.out).\n"
     "  -o OUT           write the executable to OUT\n"
+    "  -g               write line numbers (each instruction's source line) and the procedures'\n"
+    "                   debugging symbols; sources with .ln directives get theirs always\n"
     "  --text ADDR      text start (default 0x10000); data and bss follow the text\n"
     "  --absd ADDR      start of the absolute-data area .absd (default 0x200000)\n"
     "  --entry SYMBOL   entry point (default _start; without it, the text start)\n"
@@ -160,6 +163,8 @@ int Main(int argc, char** argv) {
     } else if (a == "--entry") {
       if (!value(&options.entry) || options.entry.empty())
         return Fail("--entry needs a symbol name");
+    } else if (a == "-g") {
+      options.line_numbers = true;
     } else if (a == "--listing") {
       options.listing = true;
     } else if (a == "--disassemble") {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,8 @@ struct Statement {
   enum class Kind { kInstruction, kData, kBytes, kFill };
   Kind kind = Kind::kBytes;
   int line = 0;
+  // The line of the compiled source the last .ln named (absolute), 0 before any .ln.
+  int source_line = 0;
   SectionId section = kText;
   uint32_t offset = 0;  // within the module's part of the section
   uint32_t size = 0;
@@ -71,7 +74,7 @@ struct Statement {
   // kInstruction
   const OpcodeEntry* op = nullptr;
   std::vector<Operand> operands;
-  int mem_mode = 0;     // MEM: the chosen addressing mode 0-15
+  int mem_mode = 0;         // MEM: the chosen addressing mode 0-15
   bool taken_hint = false;  // COBR/CTRL ".t" suffix: sets the branch-prediction bit
 
   // kData: `values` stored `width` bytes each
@@ -94,15 +97,20 @@ struct Symbol {
   bool common = false;  // .comm: allocated by the linker unless some module defines it
   uint32_t common_size = 0, common_align = 1;
   bool numeric_local = false;  // "1:" style labels never reach the symbol table
+  // A procedure: a text label that is global or called, or a function of a .def/.bf pair.
+  bool procedure = false;
+  int first_line = 0;  // with a .bf: its .line, the line relative line numbers count from
 };
 
 struct Module {
-  std::string source;       // name used in diagnostics
-  std::string file_symbol;  // name for the .file symbol
+  std::string source;              // name used in diagnostics
+  std::string file_symbol;         // name for the .file symbol
   std::vector<std::string> lines;  // source lines, for the listing
   std::vector<Statement> statements;
   std::map<std::string, Symbol> symbols;
   std::vector<std::string> symbol_order;  // names in order of first definition
+  std::set<std::string> call_targets;     // names used as call, callx, bal or balx targets
+  bool compiler_lines = false;            // line numbers come from .ln directives
   uint32_t size[kSectionCount] = {};
   uint32_t align[kSectionCount] = {4, 4, 4, 4, 1};
   bool used[kSectionCount] = {};
@@ -130,7 +138,8 @@ bool AddTerm(int64_t* value, int sign, int64_t term);
 // byte vector per section, already sized to cover the module's parts. Appends a listing when
 // `listing` is non-null.
 void EncodeModule(const Module& module, const SymbolResolver& resolve,
-                  std::vector<uint8_t> (&images)[kSectionCount], const uint32_t (&section_base)[kSectionCount],
-                  std::vector<Diagnostic>& errors, std::string* listing);
+                  std::vector<uint8_t> (&images)[kSectionCount],
+                  const uint32_t (&section_base)[kSectionCount], std::vector<Diagnostic>& errors,
+                  std::string* listing);
 
 }  // namespace korvane::as

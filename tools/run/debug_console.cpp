@@ -131,6 +131,8 @@ bool DebugConsole::ReadLine(std::string& line) {
 
 void DebugConsole::OnStop(const DebugStop& stop) {
   Print(stop.summary);
+  const std::string source = SourceText(stop.ip);
+  if (!source.empty()) Print(source);
   Print("=> " + Hex8(stop.ip) + " " + dbg_.NameAddress(stop.ip) + "  " +
         dbg_.DisassembleAt(stop.ip));
   std::string line;
@@ -188,15 +190,20 @@ bool DebugConsole::Execute(const std::string& raw) {
   }
   uint64_t count = 1;
   if (cmd == "c" || cmd == "continue") return Resume({ResumeKind::kContinue});
-  if (cmd == "s" || cmd == "step" || cmd == "si" || cmd == "stepi")
+  if (cmd == "s" || cmd == "step")
+    return ParseCount(args, count, kMaxSteps) && Resume({ResumeKind::kStepLine, count});
+  if (cmd == "si" || cmd == "stepi")
     return ParseCount(args, count, kMaxSteps) && Resume({ResumeKind::kStep, count});
-  if (cmd == "n" || cmd == "next" || cmd == "ni" || cmd == "nexti")
+  if (cmd == "n" || cmd == "next")
+    return ParseCount(args, count, kMaxSteps) && Resume({ResumeKind::kNextLine, count});
+  if (cmd == "ni" || cmd == "nexti")
     return ParseCount(args, count, kMaxSteps) && Resume({ResumeKind::kStepOver, count});
   if (cmd == "finish") return Resume({ResumeKind::kStepOut});
   if (cmd == "until" || cmd == "advance") {
     uint32_t address = 0;
     std::string error;
-    if (!dbg_.ParseAddress(args, address, error)) {
+    if (!ParseSourceLine(args, address, error) &&
+        (!error.empty() || !dbg_.ParseAddress(args, address, error))) {
       Error(error);
       return false;
     }
@@ -214,6 +221,8 @@ bool DebugConsole::Execute(const std::string& raw) {
     CmdEnable(args, cmd == "enable");
   } else if (cmd == "i" || cmd == "info") {
     CmdInfo(args);
+  } else if (cmd == "l" || cmd == "list") {
+    CmdList(args);
   } else if (cmd == "x") {
     CmdExamine(format, args);
   } else if (cmd == "disassemble" || cmd == "disas") {
@@ -262,6 +271,13 @@ bool DebugConsole::CmdBreak(const std::string& args, BreakKind kind, bool tempor
     Error("a location to watch is needed");
     return false;
   }
+  uint32_t line_address = 0;
+  if (code && ParseSourceLine(Trim(where), line_address, error)) {
+    where = Hex8(line_address);
+  } else if (!error.empty()) {
+    Error(error);
+    return false;
+  }
   const int id = dbg_.AddBreakpoint(kind, Trim(where).empty() ? Hex8(emu_.cpu.ip) : where,
                                     condition, hit_count, temporary, error);
   if (id == 0) {
@@ -277,7 +293,8 @@ bool DebugConsole::CmdBreak(const std::string& args, BreakKind kind, bool tempor
     std::string range = Hex8(b.start) + (b.end != b.start ? "-" + Hex8(b.end) : "");
     Print(
         std::string(code ? (temporary ? "Temporary breakpoint " : "Breakpoint ") : "Watchpoint ") +
-        std::to_string(id) + " at " + range + " " + dbg_.NameAddress(b.start));
+        std::to_string(id) + " at " + range + " " +
+        (code ? dbg_.Locate(b.start) : dbg_.NameAddress(b.start)));
   }
   return false;
 }
@@ -350,8 +367,16 @@ void DebugConsole::CmdInfo(const std::string& args) {
       text += "\n";
     }
     Print(text);
+  } else if (what == "line" || what.compare(0, 5, "line ") == 0) {
+    CmdInfoLine(Trim(what.substr(4)));
+  } else if (what.compare(0, 6, "symbol") == 0) {
+    CmdInfoSymbol(Trim(what.substr(6)));
+  } else if (what.compare(0, 9, "functions") == 0) {
+    CmdInfoSymbols(Trim(what.substr(9)), true);
+  } else if (what.compare(0, 9, "variables") == 0) {
+    CmdInfoSymbols(Trim(what.substr(9)), false);
   } else {
-    Error("info registers or info breakpoints");
+    Error("info registers, breakpoints, line, symbol, functions or variables");
   }
 }
 
@@ -493,10 +518,15 @@ void DebugConsole::ShowHelp() {
       "break|tbreak LOCATION [hit N] [if CONDITION]   stop at code (tbreak: once)\n"
       "watch|rwatch|awatch LOCATION [hit N] [if CONDITION]   stop after a write, read, either\n"
       "delete [N...]  disable N...  enable N...  info breakpoints  info registers\n"
-      "continue  step [N]  next [N]  finish  until LOCATION  quit\n"
+      "continue  step [N]  next [N]  stepi [N]  nexti [N]  finish  until LOCATION  quit\n"
+      "  (step and next go by source line where there are line numbers, stepi and nexti\n"
+      "  by instruction)\n"
       "x/N[x|w|b] LOCATION  disassemble [LOCATION [N]]  backtrace  history\n"
+      "list [FILE:LINE|SYMBOL|ADDRESS]  info line [LOCATION]  info symbol ADDRESS\n"
+      "info functions [REGEX]  info variables [REGEX]\n"
       "print SYMBOL|ADDRESS|$REG  set $REG = N  set LOCATION = N\n"
-      "LOCATION: hex address, SYMBOL, SYMBOL+OFFSET, START:END, or LOCATION/BYTES\n"
+      "LOCATION: hex address, SYMBOL, SYMBOL+OFFSET, FILE:LINE (code), START:END, or\n"
+      "  LOCATION/BYTES\n"
       "CONDITION: REG or [LOCATION], then == != < <= > >=, then a number");
 }
 

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "core/debugger.h"
+#include "image/source_files.h"
 
 namespace korvane {
 struct Emulator;
@@ -46,11 +48,28 @@ class DebugConsole {
   void CmdSet(const std::string& args);
   void ShowHelp();
 
+  // Source lines (see source_console.cpp).
+  SourceFiles& Sources();
+  // FILE:LINE of a file the line numbers name: its first address (the next line with code
+  // when LINE has none); false when the text is no such location, with `error` set when it
+  // names a known file but no line with code.
+  bool ParseSourceLine(const std::string& text, uint32_t& address, std::string& error);
+  void CmdList(const std::string& args);
+  void CmdInfoLine(const std::string& args);
+  void CmdInfoSymbol(const std::string& args);
+  void CmdInfoSymbols(const std::string& args, bool functions);
+  // The source text of the line holding `address`, "LINE\tTEXT", or "" without one.
+  std::string SourceText(uint32_t address);
+  void ListLines(const std::string& file, uint32_t first, uint32_t last);
+
   Emulator& emu_;
   Debugger& dbg_;
   std::FILE* in_;
   std::FILE* out_;
   bool terminal_;
+  std::unique_ptr<SourceFiles> sources_;
+  std::string list_file_;  // where a plain `list` goes on
+  uint32_t list_next_ = 0;
 };
 
 }  // namespace korvane::run

@@ -172,6 +172,18 @@ bool ApplyHistory(RunnerConfig& c, const std::string& v, std::string& error) {
   return true;
 }
 
+bool ApplySourceDir(RunnerConfig& c, const std::string& v, std::string& error) {
+  std::error_code ec;
+  if (v.empty() || !fs::is_directory(v, ec)) {
+    error = "--source-dir needs a folder, not '" + v + "'";
+    return false;
+  }
+  const fs::path dir = fs::absolute(v, ec);
+  c.before_run.push_back(
+      [dir = dir.string()](Emulator& emu) { emu.image.source_dirs.push_back(dir); });
+  return true;
+}
+
 bool ApplyHelp(RunnerConfig& c, const std::string&, std::string&) {
   c.help = true;
   return true;
@@ -300,6 +312,10 @@ const std::vector<RunnerOption>& RunnerOptions() {
        ApplyProfileFormat},
       {"--coverage", "FILE", "write which code ran, with counts, to FILE as an lcov tracefile",
        ApplyCoverage},
+      {"--source-dir", "DIR",
+       "look for source files in DIR too (after the project's and the executable's folders; "
+       "repeatable): the debugger lists them and shows the line at each stop",
+       ApplySourceDir},
       {"--help", nullptr, "show this text", ApplyHelp},
       {"--version", nullptr, "print the version and end", ApplyVersion},
   };
