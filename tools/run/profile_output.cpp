@@ -51,13 +51,19 @@ bool CountsOutput::Write(Emulator& emu, std::string& error) {
     if (!WriteAll(profile_.get(), text, profile_name_, error)) return false;
   }
   if (coverage_) {
-    // Source lines come from the executable's line numbers once the image keeps them, e.g.
-    //   [&](uint32_t a, std::string& file, uint32_t& line) {
-    //     const SourcePlace* p = emu.image.lines.Find(a);
-    //     return p && (file = p->file, line = p->line, true);
-    //   }
-    // until then each procedure stands as one line of its module.
-    const Coverage cov = BuildCoverage(emu, counts_, LineLookup{});
+    // Source lines come from the executable's line numbers; without them each procedure stands
+    // as one line of its module.
+    LineLookup lines;
+    if (!emu.image.lines.empty()) {
+      lines = [&emu](uint32_t a, std::string& file, uint32_t& line) {
+        const SourcePlace* p = emu.image.lines.Find(a);
+        if (!p) return false;
+        file = p->file;
+        line = p->line;
+        return true;
+      };
+    }
+    const Coverage cov = BuildCoverage(emu, counts_, lines);
     if (!WriteAll(coverage_.get(), cov.Text(), coverage_name_, error)) return false;
   }
   return true;
