@@ -233,6 +233,14 @@ Das Protokoll ist %3.</translation>
 <context>
     <name>korvane::shell::DebuggerWindow</name>
     <message>
+        <source>Source</source>
+        <translation>Quelltext</translation>
+    </message>
+    <message>
+        <source>Symbols</source>
+        <translation>Symbole</translation>
+    </message>
+    <message>
         <source>Korvane Debugger</source>
         <translation>Korvane-Debugger</translation>
     </message>
@@ -491,6 +499,28 @@ Das Protokoll ist %3.</translation>
     <message>
         <source>%1 instructions</source>
         <translation>%1 Befehle</translation>
+    </message>
+</context>
+<context>
+    <name>korvane::shell::SourcePane</name>
+    <message>
+        <source>%1: no line numbers</source>
+        <translation>%1: keine Zeilennummern</translation>
+    </message>
+    <message>
+        <source>(source %1 not found)</source>
+        <translation>(Quelltext %1 nicht gefunden)</translation>
+    </message>
+    <message>
+        <source>ip %1 lies outside the text</source>
+        <translation>ip %1 liegt außerhalb des Programmcodes</translation>
+    </message>
+</context>
+<context>
+    <name>korvane::shell::SymbolBrowser</name>
+    <message>
+        <source>filter symbols</source>
+        <translation>Symbole filtern</translation>
     </message>
 </context>
 </TS>
