@@ -45,8 +45,8 @@
 #include "shell/profile_window.h"
 #include "shell/recent_projects.h"
 #include "shell/soft_keys.h"
-#include "shell/welcome.h"
 #include "shell/source_view.h"
+#include "shell/welcome.h"
 
 namespace korvane::shell {
 
