@@ -72,6 +72,8 @@ class DebuggerWindow : public QWidget {
   // Shows the disassembly from `address` (a procedure chosen in the profile) until the next
   // stop; while the firmware runs, from the next time it stands.
   void ShowCode(uint32_t address);
+  // Reads the sources again (their folders changed); shown at once while the firmware stands.
+  void ReloadSources();
 
   // Set by the main window.
   std::function<void(DebugCommand)> command;

@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QImageWriter>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
@@ -86,9 +87,10 @@ MainWindow::MainWindow(WindowConfig config)
     own_keys_ = std::make_unique<EmulatorKeyTarget>([this]() -> Emulator& { return runs_.emu(); });
     keys_ = own_keys_.get();
   }
-  // Every fresh machine draws into its own pages.
+  // Every fresh machine draws into its own pages and looks for sources in the chosen folders.
   runs_.prepare = [this](Session& s) {
     DisplayInit(s.emu, s.page_a.data(), s.page_b.data());
+    s.emu.image.source_dirs = StoredSourceFolders();
     // A run counts for the profile while its window is open (from the start for a restart).
     // The fresh machine may sit where the last one did, so the window lets go of that first.
     if (profile_window_) {
@@ -103,6 +105,19 @@ MainWindow::MainWindow(WindowConfig config)
   };
   chooser = DesktopProjectChooser(this);
   open_file = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
+  choose_source_folders = [this](const QStringList& folders) -> std::optional<QStringList> {
+    bool ok = false;
+    const QString text = QInputDialog::getMultiLineText(
+        this, tr("Source Folders"),
+        tr("Folders to look for source files in, one per line (after the project's and the "
+           "executable's folders):"),
+        folders.join(QLatin1Char('\n')), &ok);
+    if (!ok) return std::nullopt;
+    QStringList list;
+    for (const QString& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+      if (!line.trimmed().isEmpty()) list << line.trimmed();
+    return list;
+  };
   choose_state_file = [this](StateDialog kind) {
     // The last folder used is remembered in the settings store.
     QSettings settings(store_.path(), QSettings::IniFormat);
@@ -266,6 +281,7 @@ void MainWindow::BuildMenus() {
   add(debug, kMenuDebugBreakpoints, tr("&Breakpoints..."));
   add(debug, kMenuDebugWindow, tr("Debu&gger"));
   add(debug, kMenuDebugProfile, tr("P&rofile"));
+  add(debug, kMenuDebugSourceFolders, tr("Source &Folders..."));
   QMenu* help = menuBar()->addMenu(tr("&Help"));
   add(help, kMenuHelp, tr("&Help\tCtrl+H"));
   add(help, kMenuAbout, tr("&About korvane ..."));
@@ -894,6 +910,9 @@ void MainWindow::Command(int id) {
       profile_window()->show();
       profile_window()->raise();
       break;
+    case kMenuDebugSourceFolders:
+      EditSourceFolders();
+      break;
     case kMenuHelp:
       ShowUserGuide();
       break;
@@ -1109,6 +1128,27 @@ void MainWindow::FinishRecording() {
   const bool ok = runs_.FinishRecording(error);
   if (QAction* action = Action(kMenuRecordInput)) action->setChecked(runs_.recording());
   if (!ok) show_message(QMessageBox::Warning, QString::fromStdString(error));
+}
+
+std::vector<std::string> MainWindow::StoredSourceFolders() const {
+  QSettings settings(store_.path(), QSettings::IniFormat);
+  std::vector<std::string> folders;
+  for (const QString& f : settings.value(QStringLiteral("Korvane/SourceFolders")).toStringList())
+    folders.push_back(f.toStdString());
+  return folders;
+}
+
+void MainWindow::EditSourceFolders() {
+  QSettings settings(store_.path(), QSettings::IniFormat);
+  const QString key = QStringLiteral("Korvane/SourceFolders");
+  const std::optional<QStringList> folders =
+      choose_source_folders(settings.value(key).toStringList());
+  if (!folders) return;
+  settings.setValue(key, *folders);
+  settings.sync();
+  // The running machine looks there from now on; the debugger window reads its sources again.
+  runs_.emu().image.source_dirs = StoredSourceFolders();
+  if (debugger_window_) debugger_window_->ReloadSources();
 }
 
 }  // namespace korvane::shell

@@ -53,6 +53,7 @@ enum MenuId {
   kMenuDebugBreakpoints = 34,
   kMenuDebugWindow = 35,
   kMenuDebugProfile = 36,
+  kMenuDebugSourceFolders = 37,
   // View > Zoom: kMenuZoomFit + the zoom (0 Fit, 1-4 the scale).
   kMenuZoomFit = 20,
   kMenuZoom1 = 21,
@@ -171,6 +172,9 @@ class MainWindow : public QMainWindow {
   // Asks for a state or recording file in the last folder used; "" when cancelled. Tests
   // replace it.
   std::function<QString(StateDialog kind)> choose_state_file;
+  // Debug > Source Folders...: the folders sources are also looked for in, one per line; the
+  // list as edited, or nullopt when the user cancels.
+  std::function<std::optional<QStringList>(const QStringList& folders)> choose_source_folders;
   bool SaveStateFile(const QString& path);
   // Checks the file against the running machine (which stays as it is on any mismatch), then
   // starts the run again from the state.
@@ -207,6 +211,9 @@ class MainWindow : public QMainWindow {
   void ConnectPanel();
   void ShowAbout();
   void ShowUserGuide();
+  // Debug > Source Folders...: the folders kept in the settings store, and their editor.
+  std::vector<std::string> StoredSourceFolders() const;
+  void EditSourceFolders();
   void ShowWelcome();
   void PlacePanel();
   void ResizeToHeight();

@@ -198,4 +198,9 @@ void DebuggerWindow::RefreshSourceViews() {
   CompleteSymbols(memory_where_, *emu_);
 }
 
+void DebuggerWindow::ReloadSources() {
+  source_->Reset();
+  if (emu_ && Standing() && !ended_) source_->Show(*emu_, emu_->cpu.ip);
+}
+
 }  // namespace korvane::shell

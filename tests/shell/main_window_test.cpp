@@ -158,7 +158,8 @@ TEST_F(MainWindowTest, MenuTextsAndIds) {
         {0, ""},
         {34, "&Breakpoints..."},
         {35, "Debu&gger"},
-        {36, "P&rofile"}}},
+        {36, "P&rofile"},
+        {37, "Source &Folders..."}}},
       {"&Help", {{3, "&Help\tCtrl+H"}, {4, "&About korvane ..."}}},
   };
   QList<QAction*> tops = window->menuBar()->actions();
@@ -666,6 +667,32 @@ TEST_F(MainWindowTest, RecordedWindowSessionReplaysHeadless) {
   };
   EXPECT_NE(slurp(dir / "keys.krec").find("\nkey "), std::string::npos);
   EXPECT_TRUE(slurp(dir / "window.kst") == slurp(dir / "replay.kst"));
+}
+
+// Debug > Source Folders...: the list is kept in the settings store, offered for the next edit
+// and given to the running machine and to every machine prepared afterwards.
+TEST_F(MainWindowTest, SourceFoldersAreKeptAndGivenToEveryRun) {
+  const QStringList chosen{QStringLiteral("/srv/fw/src"), QStringLiteral("/srv/fw/lib")};
+  const std::vector<std::string> folders{"/srv/fw/src", "/srv/fw/lib"};
+  {
+    auto window = MakeWindow();
+    window->choose_source_folders = [&](const QStringList& current) {
+      EXPECT_TRUE(current.isEmpty());
+      return std::optional<QStringList>(chosen);
+    };
+    window->Action(kMenuDebugSourceFolders)->trigger();
+    EXPECT_EQ(window->runs().emu().image.source_dirs, folders);
+  }
+  command_line_ = WriteProject("prog demo\n");
+  auto window = MakeWindow();
+  window->Start();
+  EXPECT_EQ(window->runs().emu().image.source_dirs, folders) << "a fresh run looks there too";
+  window->choose_source_folders = [&](const QStringList& current) {
+    EXPECT_EQ(current, chosen);
+    return std::optional<QStringList>();  // cancelled: nothing changes
+  };
+  window->Action(kMenuDebugSourceFolders)->trigger();
+  EXPECT_EQ(window->runs().emu().image.source_dirs, folders);
 }
 
 }  // namespace

@@ -4,6 +4,18 @@
 <context>
     <name>korvane::shell::MainWindow</name>
     <message>
+        <source>Source &amp;Folders...</source>
+        <translation>&amp;Quelltextordner...</translation>
+    </message>
+    <message>
+        <source>Source Folders</source>
+        <translation>Quelltextordner</translation>
+    </message>
+    <message>
+        <source>Folders to look for source files in, one per line (after the project&apos;s and the executable&apos;s folders):</source>
+        <translation>Ordner, in denen Quelltexte gesucht werden, einer je Zeile (nach den Ordnern des Projekts und des Programms):</translation>
+    </message>
+    <message>
         <source>Save Screenshot</source>
         <translation>Bildschirmfoto speichern</translation>
     </message>
