@@ -983,9 +983,49 @@ std::vector<BacktraceFrame> Debugger::Backtrace() const {
   return frames;
 }
 
+// The instructions the fast core ran before instruction number `end` (at most `limit`, the
+// newest), rebuilt from its trail: each entry starts a stretch that runs straight on to the next
+// entry, a mark, or `end`. Instructions run elsewhere (the stepping loop) before `end` are never
+// made up: a stretch is walked only up to the next thing the trail knows of.
+std::vector<HistoryEntry> Debugger::TrailHistory(uint64_t end, size_t limit) const {
+  std::vector<HistoryEntry> out;
+  const FastTrail& trail = emu_.run.fast_trail;
+  const uint64_t total = CurrentInstructionTotal(emu_);
+  const uint32_t now = static_cast<uint32_t>(emu_.cpu.icount);
+  const uint64_t kept = std::min<uint64_t>(trail.next, FastTrail::kSize);
+  MemoryMap& mem = const_cast<MemoryMap&>(emu_.mem);
+  const MemRegion& text = mem.regions[kRegionText];
+  uint64_t stretch_end = end;  // the newer entry's start, newest first
+  for (uint64_t k = 0; k < kept && out.size() < limit; ++k) {
+    const uint32_t slot = static_cast<uint32_t>(trail.next - 1 - k) & (FastTrail::kSize - 1);
+    const uint32_t age = now - trail.count[slot];
+    if (age > total) break;  // from before this run's loop
+    const uint64_t start = total - age;
+    if (start >= stretch_end) continue;  // overtaken by what follows (a later entry, the end)
+    const uint64_t stop = stretch_end;
+    stretch_end = start;
+    if (trail.ip[slot] == FastTrail::kLeft) continue;
+    std::vector<HistoryEntry> stretch;
+    uint32_t ip = trail.ip[slot];
+    for (uint64_t c = start; c < stop && RegionHolds(text, ip); ++c) {
+      HistoryEntry e;
+      e.count = c;
+      e.ip = ip;
+      e.words[0] = GuestRead32(mem, ip);
+      e.words[1] = GuestRead32(mem, ip + 4);
+      stretch.push_back(e);
+      ip += InstructionLength(e.words[0]);
+    }
+    const size_t take = std::min(stretch.size(), limit - out.size());
+    out.insert(out.begin(), stretch.end() - static_cast<std::ptrdiff_t>(take), stretch.end());
+  }
+  return out;
+}
+
 std::vector<HistoryEntry> Debugger::History() const {
   std::vector<HistoryEntry> out;
-  if (history_.empty()) return out;
+  if (history_len_ == 0) return out;
+  if (history_.empty()) return TrailHistory(CurrentInstructionTotal(emu_) + 1, history_len_);
   const size_t size = history_.size();
   const size_t kept = std::min<uint64_t>(history_total_, size);
   const uint32_t now = static_cast<uint32_t>(emu_.cpu.icount);
@@ -1007,6 +1047,12 @@ std::vector<HistoryEntry> Debugger::History() const {
     HistoryEntry e = history_[(first + k) % size];
     e.count = total - static_cast<uint32_t>(now - static_cast<uint32_t>(e.count));
     out.push_back(e);
+  }
+  if (out.size() < size) {
+    // What the fast core ran before them comes from its trail.
+    std::vector<HistoryEntry> before =
+        TrailHistory(out.empty() ? total + 1 : out.front().count, size - out.size());
+    out.insert(out.begin(), before.begin(), before.end());
   }
   return out;
 }

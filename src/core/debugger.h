@@ -259,6 +259,7 @@ class Debugger {
   void NoteAccess(uint32_t ip, uint32_t word);
   void NoteHostAccess(uint32_t address, uint32_t size, bool write);
   bool EraseBreakpoint(int id);  // under m_
+  std::vector<HistoryEntry> TrailHistory(uint64_t end, size_t limit) const;
   void AwaitTakenUp(uint64_t edit);
   bool CheckAccess();
   void TraceBefore(uint32_t ip, uint32_t word);

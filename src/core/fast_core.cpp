@@ -291,7 +291,7 @@ KORVANE_PAIR_SECONDS(KORVANE_PAIR_ORDER, x)
 // code tells run.counts where the frame went. The counting is compiled into the second copy
 // alone, so the first has nothing to test. Returns true when counting was asked for while the
 // loop without it ran: the counting loop goes on from the check point where it returned.
-template <bool kCount>
+template <bool kCount, bool kTrail>
 bool FastLoopWith(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   CpuState& cpu = emu.cpu;
   RunState& run = emu.run;
@@ -410,6 +410,7 @@ bool FastLoopWith(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   Decoded* const recs = records.get();
   ClearTextMarks(mem);
   RunCounts* const counts = run.counts;
+  FastTrail& trail = run.fast_trail;
   uint64_t* const hits = kCount ? counts->WordsFor(text_base, record_count) : nullptr;
 
   // Brings the straight run of records from r on up to date: each is checked against its text
@@ -543,6 +544,15 @@ bool FastLoopWith(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   // instructions than the countdown says.
 #define COUNT(r) \
   if constexpr (kCount) ++hits[(r)-recs]
+  // The trail (kTrail): a stretch of instructions begins at `at` after `done` instructions.
+#define TRAIL(at, done)                                                                   \
+  do {                                                                                    \
+    if constexpr (kTrail) {                                                               \
+      const uint32_t slot = static_cast<uint32_t>(trail.next++) & (FastTrail::kSize - 1); \
+      trail.ip[slot] = (at);                                                              \
+      trail.count[slot] = (done);                                                         \
+    }                                                                                     \
+  } while (0)
 #define TOTAL(done) \
   (run.executed + static_cast<uint32_t>(countdown_end - left + (done)-run.executed_mark))
 #define GO(kind)     \
@@ -554,6 +564,7 @@ bool FastLoopWith(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   // Where a run may begin:
 #define GO_CHECKED(kind)                                           \
   do {                                                             \
+    TRAIL(text_base + POS(next), countdown_end - left);            \
     if (__builtin_expect(!next->valid, 0)) goto revalidate_##kind; \
     rec = next;                                                    \
     COUNT(rec);                                                    \
@@ -621,6 +632,7 @@ bool FastLoopWith(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   // The next instruction is at cpu.ip + cpu.length, after one that cpu describes.
 dispatch_cpu:
   next_pos = cpu.ip + cpu.length - text_base;
+  TRAIL(text_base + next_pos, countdown_end - left);
   // A position that is not a multiple of 4 rotates to an index beyond the last record.
   index = (next_pos >> 2) | (next_pos << 30);
   if (int64_t{index} > last_index) goto outside_records;
@@ -673,6 +685,7 @@ generic_cpu:
   // handler of its own comes next.
 generic_run:
   cpu.length = 4;
+  TRAIL(cpu.ip, countdown_end - left);
   ExecuteWord(emu, table, cpu.instr_word);
   if constexpr (kCount) counts->AfterInstruction(cpu, TOTAL(1));
   APPLY_TEXT_MARKS();
@@ -814,6 +827,7 @@ event_sync:
 event_cpu:
   count = countdown_end - left;
   cpu.icount = static_cast<int32_t>(count);
+  TRAIL(FastTrail::kLeft, count);
   if (LoopEvent(emu, count, check_point)) {
     count_ref = count;
     return false;
@@ -935,14 +949,19 @@ st_group:
 #undef BASE_ADDRESS
 #undef POLL_BEFORE_START
 #undef COUNT
+#undef TRAIL
 #undef TOTAL
 }
 
 }  // namespace
 
 void FastLoop(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
-  if (emu.run.counts || FastLoopWith<false>(emu, count_ref, check_point))
-    FastLoopWith<true>(emu, count_ref, check_point);
+  // The counting copy keeps the trail too; the plain one only when it is asked for.
+  const bool counting =
+      emu.run.counts ||
+      (emu.run.fast_trail.on ? FastLoopWith<false, true>(emu, count_ref, check_point)
+                             : FastLoopWith<false, false>(emu, count_ref, check_point));
+  if (counting) FastLoopWith<true, true>(emu, count_ref, check_point);
 }
 
 }  // namespace korvane

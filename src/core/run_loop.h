@@ -32,6 +32,20 @@ struct StepHook {
   bool (*wanted)(void* ctx) = nullptr;
 };
 
+// Where the fast core's straight stretches of instructions began, newest last, so that a
+// debugger can show the instructions that led to a fatal fault at full speed (the stepping
+// loop's history costs a look before every instruction). Each taken branch, call or return,
+// each instruction on the generic path and each entry of the loop adds one; a mark (ip kLeft)
+// says the loop stopped running there (a check point may hand over to the stepping loop).
+struct FastTrail {
+  static constexpr uint32_t kSize = 64;  // enough for the last 64 instructions
+  static constexpr uint32_t kLeft = 0xFFFFFFFFu;
+  bool on = false;    // set before the run; the loop copy that keeps it costs a little per branch
+  uint64_t next = 0;  // entries made so far
+  uint32_t ip[kSize] = {};
+  uint32_t count[kSize] = {};  // the loop's instruction count (wrapping) before the one at ip
+};
+
 struct RunState {
   uint8_t opcode_index[kOpcodeIndexSize] = {};
   DecodeInfo decode[kOpcodeIndexSize];
@@ -69,6 +83,7 @@ struct RunState {
   // Counting asked for by another thread while the firmware runs: it starts at the next
   // system_timer check point (a counting loop takes over there).
   std::atomic<RunCounts*> counts_wanted{nullptr};
+  FastTrail fast_trail;
 
   // Instructions executed by this run in 64 bits (the guest-visible count wraps at 2^31).
   // Brought up to date at the loop's check points; CurrentInstructionTotal is exact anytime.

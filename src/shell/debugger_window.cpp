@@ -341,10 +341,8 @@ void DebuggerWindow::RefreshHistory() {
   history_->clear();
   const std::string text = emu_->debugger->FormatHistory();
   if (text.empty()) {
-    // The plain loop keeps no history; the engine keeps it whenever it steps.
-    history_->addItem(tr("Not kept while the firmware ran at full speed; a Restart after a fault "
-                         "keeps the last %1.")
-                          .arg(kDefaultHistory));
+    // The engine keeps it whenever it steps, the fast core's trail while it runs at full speed.
+    history_->addItem(tr("No instructions have run yet."));
     return;
   }
   for (const QString& line :

@@ -479,7 +479,6 @@ void MainWindow::OpenProjectPath(const QString& path) {
     return;
   }
   previous_project_ = remembered;
-  keep_history_ = false;
   StartEmulation(next);
   RememberProject();
   UpdateStatus();
@@ -582,8 +581,10 @@ void MainWindow::CheckFirmware() {
 
 void MainWindow::AttachDebugger() {
   Emulator& emu = runs_.emu();
+  // A fatal fault at full speed shows the instructions that led to it, from the fast core's
+  // trail (a little work per taken branch) rather than the stepping loop's history.
+  emu.run.fast_trail.on = true;
   emu.debugger = std::make_unique<Debugger>(emu);
-  if (keep_history_) emu.debugger->SetHistory(kDefaultHistory, true);
   debug_standing_ = false;
   // Runs on the emulation thread, which then waits in the stop until a command resumes it.
   // A stop still on its way when the run is replaced belongs to the old run: it is dropped.
@@ -801,11 +802,6 @@ void MainWindow::FaultStopped(const QString& message) {
 
 void MainWindow::RestartRun() {
   if (params_.words.empty()) return;  // no project has run
-  // After a fault the new run keeps the last instructions, to show how it gets there again; a
-  // run that did not fault restarts at full speed (keeping them means stepping).
-  const Emulator& emu = runs_.emu();
-  keep_history_ = emu.exit.finished.load(std::memory_order_acquire) && emu.exit.run_started &&
-                  emu.exit.message[0] != '\0';
   std::string error;
   runs_.Restart(error);
   StartPrepared(error);

@@ -286,7 +286,6 @@ class MainWindow : public QMainWindow {
   QString last_stop_;
   bool debug_standing_ = false;  // the firmware stands in a debugger stop the window was told of
   int run_number_ = 0;           // counts the runs the debugger was attached to
-  bool keep_history_ = false;    // runs restarted after a fault keep the last instructions
   std::optional<QString> previous_project_;  // the remembered project before this start
 };
 

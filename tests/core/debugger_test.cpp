@@ -107,6 +107,51 @@ TEST(Debugger, StopsStepsAndWalksTheFrames) {
   EXPECT_THAT(emu->LogText(), HasSubstr("History (last "));
 }
 
+// A fatal fault at full speed: the last instructions come from the fast core's trail and are
+// the ones the stepping loop's history holds for the same run, across calls and returns, taken
+// and untaken branches, fused pairs, the generic path and check points.
+TEST(Debugger, TheFastTrailGivesTheHistoryOfAFaultAtFullSpeed) {
+  struct Row {
+    const char* why;
+    std::string body;
+  };
+  const Row rows[] = {
+      {"a loop crossing check points, then an emul without -xi",
+       "\tlda 20000, g4\nagain:\n\tcall work\n\tsubo 1, g4, g4\n\tcmpobne 0, g4, again\n"
+       "\tmov 3, g0\n\temul g0, g0, g2\n\tb snippet_end\n"
+       "work:\n\taddo g5, 1, g5\n\tcmpo g5, 7\n\tbne skip\n\tmov 0, g5\n"
+       "skip:\n\tst g5, counter\n\tld counter, g6\n\tret\n"
+       "\t.data\ncounter:\n\t.word 0\n"},
+      {"a call that overflows the stack ends the run in the call itself",
+       "\tmov 0, g0\ndeeper:\n\taddo g0, 1, g0\n\tcall deeper\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.why);
+    std::vector<HistoryEntry> seen[2];
+    for (int trail = 0; trail < 2; ++trail) {
+      SnippetOptions o;
+      o.before_run = [&](Emulator& emu) {
+        emu.debugger = std::make_unique<Debugger>(emu);
+        if (trail)
+          emu.run.fast_trail.on = true;
+        else
+          emu.debugger->SetHistory(kDefaultHistory, true);  // steps for the whole run
+      };
+      auto emu = RunSnippet(row.body, 10000000, o);
+      EXPECT_NE(emu->exit.message[0], '\0') << "the run ends with a fault";
+      seen[trail] = emu->debugger->History();
+    }
+    ASSERT_EQ(seen[0].size(), kDefaultHistory);
+    ASSERT_EQ(seen[1].size(), seen[0].size());
+    for (size_t i = 0; i < seen[0].size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(seen[1][i].count, seen[0][i].count);
+      EXPECT_EQ(seen[1][i].ip, seen[0][i].ip);
+      EXPECT_EQ(seen[1][i].words[0], seen[0][i].words[0]);
+    }
+  }
+}
+
 TEST(Debugger, WithoutAHandlerAStopEndsTheRun) {
   // Each row: a breakpoint, what it stops at, and the access it reports.
   struct Row {

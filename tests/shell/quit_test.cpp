@@ -104,6 +104,8 @@ TEST_F(QuitTest, EveryWayEndsTheProgramInEveryState) {
           ASSERT_TRUE(test::WaitUntil(standing)) << why;
           break;
         case State::kBreakpoint: {
+          // Symbols are known once the run loop runs (the executable has been read).
+          ASSERT_TRUE(test::WaitUntil([&] { return emu.run.control.running(); })) << why;
           std::string error;
           ASSERT_NE(emu.debugger->AddBreakpoint(BreakKind::kCode, "main_loop", "", 0, false, error),
                     0)

@@ -82,12 +82,16 @@ TEST_F(RunEndTest, FatalFaultStopsInTheDebuggerWithRestartLogAndClose) {
   EXPECT_EQ(w->registers()->item(16, 1)->text(), QStringLiteral("%1").arg(ip, 8, 16, QChar('0')));
   EXPECT_TRUE(w->disassembly()->isEnabled());
   EXPECT_FALSE(w->action(DebugCommand::kStep)->isEnabled()) << "nothing runs on after a fault";
+  // The instructions that led to the fault, although the firmware ran at full speed.
+  ASSERT_GE(w->history()->count(), 3);
+  EXPECT_TRUE(
+      w->history()->item(w->history()->count() - 1)->text().contains(QStringLiteral("emul")));
 
   // The log button opens the run's log.
   w->open_log();
   EXPECT_EQ(opened_, dir_.filePath("aaa.txt"));
 
-  // Restart runs the project again, keeping the last instructions up to the fault.
+  // Restart runs the project again, to the same fault.
   Session* first = &window.session();
   w->restart();
   EXPECT_NE(&window.session(), first);

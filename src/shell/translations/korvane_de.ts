@@ -349,8 +349,8 @@ Das Protokoll ist %3.</translation>
         <translation>Letzte Befehle</translation>
     </message>
     <message>
-        <source>Not kept while the firmware ran at full speed; a Restart after a fault keeps the last %1.</source>
-        <translation>Nicht aufgezeichnet, solange die Firmware mit voller Geschwindigkeit lief; ein Neustart nach einem Fehler zeichnet die letzten %1 auf.</translation>
+        <source>No instructions have run yet.</source>
+        <translation>Es sind noch keine Befehle gelaufen.</translation>
     </message>
     <message>
         <source>A register holds up to eight hex digits.</source>
