@@ -685,11 +685,12 @@ generic_cpu:
   // handler of its own comes next.
 generic_run:
   cpu.length = 4;
-  TRAIL(cpu.ip, countdown_end - left);
   ExecuteWord(emu, table, cpu.instr_word);
   if constexpr (kCount) counts->AfterInstruction(cpu, TOTAL(1));
   APPLY_TEXT_MARKS();
   if (__builtin_expect((--left == 0) || control.attention(), 0)) goto event_cpu;
+  // One that transferred control (length 0: the next instruction is at cpu.ip) starts a stretch.
+  if (cpu.length == 0) TRAIL(cpu.ip, countdown_end - left);
   next_pos = cpu.ip + cpu.length - text_base;
   index = (next_pos >> 2) | (next_pos << 30);
   if (int64_t{index} <= last_index && recs[index].valid && recs[index].op == kFastGeneric) {
