@@ -5,6 +5,7 @@
 #include <QFontDatabase>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QSplitter>
 #include <QStringListModel>
 #include <QTabWidget>
 #include <QTextBlock>
@@ -175,6 +176,11 @@ void DebuggerWindow::AddSourceViews(QWidget* split) {
   symbols_ = new SymbolBrowser(tabs);
   tabs->addTab(source_, tr("Source"));
   tabs->addTab(symbols_, tr("Symbols"));
+  // The disassembly keeps the larger share of the width the registers leave.
+  if (auto* columns = qobject_cast<QSplitter*>(split)) {
+    columns->setStretchFactor(1, 3);
+    columns->setStretchFactor(2, 2);
+  }
   connect(symbols_, &SymbolBrowser::symbolActivated, this, [this, tabs](const QString& name) {
     if (!Standing()) return;
     auto it = emu_->image.symbols.find(name.toStdString());
