@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -72,6 +73,19 @@ sub:
          "\t.bss\n" + R"(buffer:
 	.space 128
 )";
+}
+
+// The command line of the benchmarks that take [INSTRUCTIONS [ROUNDS]]: false, after the usage
+// line, when it does not read.
+inline bool ReadCountAndRounds(int argc, char** argv, const char* tool, uint64_t& count,
+                               int& rounds) {
+  if (argc > 1) count = std::strtoull(argv[1], nullptr, 10);
+  if (argc > 2) rounds = std::atoi(argv[2]);
+  if (count < 1000 || rounds < 1 || argc > 3) {
+    std::fprintf(stderr, "usage: %s [INSTRUCTIONS [ROUNDS]]\n", tool);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace korvane::bench

@@ -111,12 +111,8 @@ void Measure(const char* name, const fs::path& dir, uint64_t count, int rounds) 
 int main(int argc, char** argv) {
   uint64_t count = 40000000;
   int rounds = 3;
-  if (argc > 1) count = std::strtoull(argv[1], nullptr, 10);
-  if (argc > 2) rounds = std::atoi(argv[2]);
-  if (count < 1000 || rounds < 1 || argc > 3) {
-    std::fprintf(stderr, "usage: korvane-counts-bench [INSTRUCTIONS [ROUNDS]]\n");
+  if (!korvane::bench::ReadCountAndRounds(argc, argv, "korvane-counts-bench", count, rounds))
     return 2;
-  }
   std::printf("%-28s %10s %10s %8s\n", "firmware", "plain MIPS", "count MIPS", "ratio");
   const fs::path coremark = KORVANE_SOURCE_DIR "/../shared/perf/coremark.out";
   if (fs::exists(coremark)) {

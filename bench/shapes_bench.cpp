@@ -211,12 +211,8 @@ Figures Measure(const fs::path& dir, const char* options, uint64_t count, int ro
 int main(int argc, char** argv) {
   uint64_t count = 40000000;
   int rounds = 3;
-  if (argc > 1) count = std::strtoull(argv[1], nullptr, 10);
-  if (argc > 2) rounds = std::atoi(argv[2]);
-  if (count < 1000 || rounds < 1 || argc > 3) {
-    std::fprintf(stderr, "usage: korvane-shapes-bench [INSTRUCTIONS [ROUNDS]]\n");
+  if (!korvane::bench::ReadCountAndRounds(argc, argv, "korvane-shapes-bench", count, rounds))
     return 2;
-  }
   // Text sizes; the last one again as zeros instead of procedures.
   const size_t sizes[] = {16 << 10, 1 << 20, 4 << 20, (4 << 20) + 1};
   std::map<std::string, std::map<size_t, Figures>> all;
