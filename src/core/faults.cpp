@@ -2,6 +2,7 @@
 #include "core/faults.h"
 
 #include <cstdio>
+#include <string>
 
 #include "core/processor.h"
 
@@ -60,6 +61,12 @@ void ReportFault(Processor& emu, int code, bool fatal, const char* note) {
   PrintStateReport(emu);
   emu.log.Printf("\n");
   DescribeCodeAddress(emu, emu.cpu.ip);
+  // Where the executable has line numbers, the module line ends with the source line.
+  std::string place;
+  uint32_t start = 0, end = 0;
+  if (emu.hooks.source_line &&
+      emu.hooks.source_line(emu.hooks.ctx, emu.cpu.ip, &place, &start, &end))
+    emu.log.Printf(" at %s", place.c_str());
   emu.log.Printf("\n");
   // The 20th fault ends the run even when it is not fatal itself.
   if (fatal || emu.run.fault_count >= kFaultLimit) {

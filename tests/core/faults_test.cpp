@@ -10,11 +10,11 @@
 namespace korvane {
 namespace {
 
+using test::RunSnippet;
+using test::SnippetOptions;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-using test::RunSnippet;
-using test::SnippetOptions;
 
 int CountOf(const std::string& text, const std::string& what) {
   int n = 0;
@@ -23,7 +23,8 @@ int CountOf(const std::string& text, const std::string& what) {
 }
 
 TEST(Faults, DivideByZeroReportsAndContinues) {
-  auto emu = RunSnippet("\tmov 0, g0\n\tmov 7, g1\n\tmov 9, g2\n\tdivo g0, g1, g2\n\tmov 1, g3\n", 5);
+  auto emu =
+      RunSnippet("\tmov 0, g0\n\tmov 7, g1\n\tmov 9, g2\n\tdivo g0, g1, g2\n\tmov 1, g3\n", 5);
   EXPECT_FALSE(emu->ended_by_exit);
   EXPECT_EQ(emu->G(2), 0u);
   EXPECT_EQ(emu->G(3), 1u) << "execution did not continue after the fault";
@@ -33,15 +34,22 @@ TEST(Faults, DivideByZeroReportsAndContinues) {
   char expected[160];
   std::snprintf(expected, sizeof expected,
                 " ERR 11 E_DIV0, Opcode 070B ?\nIP=%08X  %08X (00000000)         3 ?       \n",
-                emu->Sym("_start") + 12, emu->exe.text[12] | emu->exe.text[13] << 8 |
-                                             emu->exe.text[14] << 16 |
-                                             static_cast<uint32_t>(emu->exe.text[15]) << 24);
+                emu->Sym("_start") + 12,
+                emu->exe.text[12] | emu->exe.text[13] << 8 | emu->exe.text[14] << 16 |
+                    static_cast<uint32_t>(emu->exe.text[15]) << 24);
   const std::string& log = emu->LogText();
   size_t at = log.find(expected);
   ASSERT_NE(at, std::string::npos) << log;
   std::string rest = log.substr(at + std::string(expected).size());
   // The module line is either empty or "IP=...=module+0x..."; a line end follows it.
   EXPECT_TRUE(rest[0] == '\n' || rest.compare(0, 3, "IP=") == 0) << rest;
+}
+
+TEST(Faults, TheModuleLineNamesTheSourceLineWhereItIsKnown) {
+  SnippetOptions o;
+  o.link.line_numbers = true;
+  auto emu = RunSnippet("\tmov 0, g0\n\tmov 7, g1\n\tdivo g0, g1, g2\n", 5, o);
+  EXPECT_THAT(emu->LogText(), HasSubstr("=snippet.+0x8 at snippet.s:6\n")) << "the divo's line";
 }
 
 TEST(Faults, TwentiethFaultEndsTheRun) {
@@ -72,10 +80,12 @@ TEST(Faults, RegisterDumpWithDr) {
   std::snprintf(x32, sizeof x32, "\n\nx32: 00000000 00000000 %08X 00000000\n\n",
                 emu->Sym("_start") + 32);
   // Fault line, then the dump before the trace line.
-  size_t fault = log.find(" ERR 11 E_DIV0, Opcode 070B ?\n- - - - - - - - - - - - - - - - - - "
-                          "- - - - - - - - - -\n");
+  size_t fault = log.find(
+      " ERR 11 E_DIV0, Opcode 070B ?\n- - - - - - - - - - - - - - - - - - "
+      "- - - - - - - - - -\n");
   ASSERT_NE(fault, std::string::npos) << log;
-  for (const char* part : std::initializer_list<const char*>{r0, "\nr 4: ", "\nr 8: ", "\nr12: ", g0, "\ng 4: ", "\ng 8: ", g12, x32})
+  for (const char* part : std::initializer_list<const char*>{
+           r0, "\nr 4: ", "\nr 8: ", "\nr12: ", g0, "\ng 4: ", "\ng 8: ", g12, x32})
     EXPECT_NE(log.find(part, fault), std::string::npos) << part;
   // The normal end prints the dump too, before " EXIT REQUESTED".
   EXPECT_EQ(CountOf(log, "- - - - - - - - - - - - - - - - - - - - - - - - - - - -\n"), 2);
