@@ -303,6 +303,8 @@ TEST(DebuggerThread, ABreakpointAddedWhileRunningHoldsWhenTheCallReturns) {
   Debugger& d = AttachDebugger(emu, project, queue);
   EmulationThread thread(emu);
   ASSERT_TRUE(thread.Start());
+  // Symbols are known once the run loop runs (the executable has been read).
+  while (!emu.run.control.running()) std::this_thread::yield();
   for (int round = 0; round < 3; ++round) {
     // Wait until the firmware is well under way in the plain loop.
     const uint64_t from = PublishedInstructionTotal(emu);
