@@ -100,8 +100,9 @@ void MakeProject(const fs::path& dir, const fs::path& exe, const std::string& na
   Write(dir / "drives/C/IN.TXT", in_text);
   Write(dir / "drives/C/LOGS/ONE.LOG", "1");
   // Directory listings carry the times of the entries: the same in every copy of the project,
-  // whenever it was made.
-  const auto fixed = fs::file_time_type::clock::now() - std::chrono::hours(24 * 30);
+  // whenever it was made (one time for the whole test program, so two projects made a moment
+  // apart cannot fall on either side of a 2-second step of the DOS time).
+  static const auto fixed = fs::file_time_type::clock::now() - std::chrono::hours(24 * 30);
   for (const char* entry : {"drives/C/IN.TXT", "drives/C/LOGS/ONE.LOG", "drives/C/LOGS"})
     fs::last_write_time(dir / entry, fixed);
 }
