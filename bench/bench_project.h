@@ -3,15 +3,21 @@
 #pragma once
 
 #include <stdlib.h>
+#include <time.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "as/assembler.h"
+#include "core/run_loop.h"
+#include "driver/emu_main.h"
+#include "driver/emulator.h"
 
 namespace korvane::bench {
 
@@ -35,6 +41,49 @@ inline std::optional<std::filesystem::path> WriteBenchProject(const char* file_n
   std::ofstream(dir / "x.xcl");
   std::ofstream(dir / "x.mem");
   return dir;
+}
+
+// A project folder for a firmware built elsewhere (the compiled CoreMark image): `exe` copied
+// as x.out beside an empty exclude list and memory file; nothing when it cannot be made.
+inline std::optional<std::filesystem::path> CopyBenchProject(const std::filesystem::path& exe) {
+  char dir_template[] = "/tmp/korvane_bench_XXXXXX";
+  if (!mkdtemp(dir_template)) {
+    std::perror("mkdtemp");
+    return std::nullopt;
+  }
+  std::filesystem::path dir(dir_template);
+  std::filesystem::copy_file(exe, dir / "x.out");
+  std::ofstream(dir / "x.xcl");
+  std::ofstream(dir / "x.mem");
+  return dir;
+}
+
+// CPU seconds of this process so far.
+inline double CpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// CPU seconds of a run of `count` instructions of the project in `dir` with `options`, after
+// `setup` has prepared the emulator; negative, after a message, when the run ended otherwise.
+inline double TimedRun(const std::filesystem::path& dir, const char* options, uint64_t count,
+                       const std::function<void(Emulator&)>& setup) {
+  auto emu = std::make_unique<Emulator>();
+  emu->log.OpenFile((dir / "aaa.txt").string());
+  emu->SetArgs({"korvane", options, (dir / "x").string()});
+  emu->run.max_instructions = count;
+  setup(*emu);
+  const double start = CpuSeconds();
+  EmuThreadMain(*emu);
+  const double seconds = CpuSeconds() - start;
+  if (emu->exit.message[0] != '\0' || CurrentInstructionTotal(*emu) != count) {
+    std::fprintf(stderr, "%s: the run ended early after %llu instructions: %s\n",
+                 dir.string().c_str(),
+                 static_cast<unsigned long long>(CurrentInstructionTotal(*emu)), emu->exit.message);
+    return -1;
+  }
+  return seconds;
 }
 
 // A mix typical of compiled firmware: local-register arithmetic (the addo fast path), global

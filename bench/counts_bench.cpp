@@ -68,28 +68,12 @@ buffer:
 	.space 256
 )";
 
-double CpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
 // CPU seconds of a run of `count` instructions; negative when it ended otherwise.
 double Run(const fs::path& dir, uint64_t count, bool counting) {
-  auto emu = std::make_unique<korvane::Emulator>();
   korvane::RunCounts counts;
-  emu->log.OpenFile((dir / "aaa.txt").string());
-  emu->SetArgs({"korvane", "-v1", (dir / "x").string()});
-  emu->run.max_instructions = count;
-  if (counting) emu->run.counts = &counts;
-  const double start = CpuSeconds();
-  korvane::EmuThreadMain(*emu);
-  const double seconds = CpuSeconds() - start;
-  if (emu->exit.message[0] != '\0' || korvane::CurrentInstructionTotal(*emu) != count) {
-    std::fprintf(stderr, "%s: the run ended early: %s\n", dir.c_str(), emu->exit.message);
-    return -1;
-  }
-  return seconds;
+  return korvane::bench::TimedRun(dir, "-v1", count, [&](korvane::Emulator& emu) {
+    if (counting) emu.run.counts = &counts;
+  });
 }
 
 void Measure(const char* name, const fs::path& dir, uint64_t count, int rounds) {
@@ -116,14 +100,9 @@ int main(int argc, char** argv) {
   std::printf("%-28s %10s %10s %8s\n", "firmware", "plain MIPS", "count MIPS", "ratio");
   const fs::path coremark = KORVANE_SOURCE_DIR "/../shared/perf/coremark.out";
   if (fs::exists(coremark)) {
-    char dir_template[] = "/tmp/korvane_bench_XXXXXX";
-    if (!mkdtemp(dir_template)) return 1;
-    const fs::path dir(dir_template);
-    fs::copy_file(coremark, dir / "x.out");
-    std::FILE* f = std::fopen((dir / "x.xcl").c_str(), "w");
-    if (f) std::fclose(f);
-    f = std::fopen((dir / "x.mem").c_str(), "w");
-    if (f) std::fclose(f);
+    const auto project = korvane::bench::CopyBenchProject(coremark);
+    if (!project) return 1;
+    const fs::path& dir = *project;
     Measure("CoreMark image", dir, count, rounds);
     fs::remove_all(dir);
   }

@@ -157,32 +157,13 @@ std::string Padding(size_t bytes, size_t used, bool zeros) {
   return s;
 }
 
-double CpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
 enum class Loop { kFast, kStepping, kTrail };
 
-// CPU seconds of a run of `count` instructions; negative when the run ended otherwise.
 double Run(const fs::path& dir, const char* options, uint64_t count, Loop loop) {
-  auto emu = std::make_unique<korvane::Emulator>();
-  emu->log.OpenFile((dir / "aaa.txt").string());
-  emu->SetArgs({"korvane", options, (dir / "x").string()});
-  emu->run.max_instructions = count;
-  if (loop == Loop::kStepping) emu->run.step_hook.before = [](void*) { return false; };
-  emu->run.fast_trail.on = loop == Loop::kTrail;
-  const double start = CpuSeconds();
-  korvane::EmuThreadMain(*emu);
-  const double seconds = CpuSeconds() - start;
-  if (emu->exit.message[0] != '\0' || korvane::CurrentInstructionTotal(*emu) != count) {
-    std::fprintf(
-        stderr, "%s: the run ended early after %llu instructions: %s\n", dir.string().c_str(),
-        static_cast<unsigned long long>(korvane::CurrentInstructionTotal(*emu)), emu->exit.message);
-    return -1;
-  }
-  return seconds;
+  return korvane::bench::TimedRun(dir, options, count, [loop](korvane::Emulator& emu) {
+    if (loop == Loop::kStepping) emu.run.step_hook.before = [](void*) { return false; };
+    emu.run.fast_trail.on = loop == Loop::kTrail;
+  });
 }
 
 struct Figures {
@@ -230,14 +211,9 @@ int main(int argc, char** argv) {
   const fs::path coremark = KORVANE_SOURCE_DIR "/../shared/perf/coremark.out";
   Figures coremark_figures;
   if (fs::exists(coremark)) {
-    char dir_template[] = "/tmp/korvane_bench_XXXXXX";
-    if (!mkdtemp(dir_template)) return 1;
-    const fs::path dir(dir_template);
-    fs::copy_file(coremark, dir / "x.out");
-    std::FILE* f = std::fopen((dir / "x.xcl").c_str(), "w");
-    if (f) std::fclose(f);
-    f = std::fopen((dir / "x.mem").c_str(), "w");
-    if (f) std::fclose(f);
+    const auto project = korvane::bench::CopyBenchProject(coremark);
+    if (!project) return 1;
+    const fs::path& dir = *project;
     coremark_figures = Measure(dir, "-v1", count, rounds);
     print("CoreMark image", "own*", coremark_figures);
     fs::remove_all(dir);

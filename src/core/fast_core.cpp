@@ -286,11 +286,12 @@ constexpr int PairHalfIndex(uint8_t op) {
 KORVANE_PAIR_SECONDS(KORVANE_PAIR_ORDER, x)
 #undef KORVANE_PAIR_ORDER
 
-// The loop, once as it is and once counting for profiles and coverage (kCount): every
-// instruction it runs adds one to its word's count, and every call, return and run of other
-// code tells run.counts where the frame went. The counting is compiled into the second copy
-// alone, so the first has nothing to test. Returns true when counting was asked for while the
-// loop without it ran: the counting loop goes on from the check point where it returned.
+// The loop, compiled as it is, keeping the trail (kTrail, see FastTrail), and counting for
+// profiles and coverage (kCount, with the trail): every instruction it runs adds one to its
+// word's count, and every call, return and run of other code tells run.counts where the frame
+// went. Each copy has only the work of its own parameters, so the plain one has nothing to test.
+// Returns true when counting was asked for while a copy without it ran: the counting loop goes
+// on from the check point where it returned.
 template <bool kCount, bool kTrail>
 bool FastLoopWith(Processor& emu, uint32_t& count_ref, uint32_t& check_point) {
   CpuState& cpu = emu.cpu;
