@@ -46,6 +46,23 @@ void LogIntercept(Machine& emu, const IdentEntry& e, uint32_t t) {
       static_cast<unsigned long>(g[7]), static_cast<unsigned long>(g[9]));
 }
 
+// A handler run while a profile counts (it shows the handler as a leaf of its own, with the
+// host time it took) or a debugger watches data (it names the routine as the accessor of what
+// it reads and writes).
+void RunHandlerObserved(Machine& emu, const IdentEntry& e, uint32_t target) {
+  emu.mem.host_watch.routine = e.name;
+  if (emu.run.counts) {
+    const auto start = std::chrono::steady_clock::now();
+    e.handler(emu);
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::steady_clock::now() - start);
+    emu.run.counts->Native(target, e.name, static_cast<uint64_t>(ns.count()));
+  } else {
+    e.handler(emu);
+  }
+  emu.mem.host_watch.routine = nullptr;
+}
+
 }  // namespace
 
 uint32_t CheckInterceptCall(Machine& emu, uint32_t target) {
@@ -57,19 +74,11 @@ uint32_t CheckInterceptCall(Machine& emu, uint32_t target) {
   if (emu.opt.di) LogIntercept(emu, *e, target);
 
   if (e->handler) {
-    // A watching debugger names the routine as the accessor of what it reads and writes.
-    emu.mem.host_watch.routine = e->name;
-    if (emu.run.counts) {
-      // A profile shows the handler as a leaf of its own, with the host time it took.
-      const auto start = std::chrono::steady_clock::now();
+    if (__builtin_expect(emu.run.counts == nullptr && !emu.mem.host_watch.active, 1)) {
       e->handler(emu);
-      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-          std::chrono::steady_clock::now() - start);
-      emu.run.counts->Native(target, e->name, static_cast<uint64_t>(ns.count()));
     } else {
-      e->handler(emu);
+      RunHandlerObserved(emu, *e, target);
     }
-    emu.mem.host_watch.routine = nullptr;
   }
 
   if (!emu.intercept.spy_redirect.empty()) {

@@ -345,7 +345,8 @@ void PressKey(Machine& emu, const char* name, int value, uint32_t duration_ms) {
 
 void NativeReadKeys(Machine& emu) {
   KeyboardState& k = emu.keys;
-  k.reads.fetch_add(1, std::memory_order_relaxed);
+  // Only this thread writes it: a plain store, not a locked add, on this path of every call.
+  k.reads.store(k.reads.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   // The key this call hands over moves up from the queue now, before the hook.
   TakeQueuedKey(k);
   if (k.before_read) k.before_read(emu, k.before_read_context);
